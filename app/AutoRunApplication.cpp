@@ -1,0 +1,17 @@
+#include "AutoRunApplication.h"
+
+#include "Prompter.h"
+
+AutoRunApplication::AutoRunApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{ }
+
+bool AutoRunApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleCurrentException();
+        return false;
+    }
+}

@@ -1,0 +1,91 @@
+#include "Startup.h"
+
+#include "AutoRunApplication.h"
+#include "DataError.h"
+#include "DataSet.h"
+#include "MainForm.h"
+#include "ProgramForm.h"
+#include "Prompter.h"
+#include "ShareDM.h"
+#include "WidgetPrompter.h"
+
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <stdexcept>
+#include <typeinfo>
+
+AutoRunObjects::AutoRunObjects() = default;
+
+AutoRunObjects::~AutoRunObjects()
+{
+    FormProgram = nullptr;
+    ShareDataModule = nullptr;
+    FormMain = nullptr;
+    m_formProgram.reset();
+    m_dataModule.reset();
+    m_formMain.reset();
+}
+
+void AutoRunObjects::create(const QString &connectionString)
+{
+    m_formMain = std::make_unique<TFormMain>();
+    FormMain = m_formMain.get();
+    m_dataModule = std::make_unique<TShareDataModule>(connectionString);
+    ShareDataModule = m_dataModule.get();
+    FormMain->ADOQuery1->setConnection(ShareDataModule->ADOConnection1);
+    m_formProgram = std::make_unique<TFormProgram>();
+    FormProgram = m_formProgram.get();
+}
+
+QString startupFailureText(const std::exception &error)
+{
+    const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
+    QString message = databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+    if (!message.endsWith(u'.'))
+        message += u'.';
+    // The kind's type information is a fixed place in the module that defines the error.
+    const QString where = QString::asprintf("%p", static_cast<const void *>(&typeid(error)));
+    return QStringLiteral("Exception %1 in module %2 at %3.\n%4")
+        .arg(errorKindName(error), QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
+             where, message);
+}
+
+int runGuarded(const std::function<void()> &startUp, const std::function<int()> &eventLoop)
+{
+    try {
+        startUp();
+    } catch (const std::exception &error) {
+        prompter().showError(QStringLiteral("Application Error"), startupFailureText(error));
+        return 1;
+    } catch (...) {
+        prompter().showError(QStringLiteral("Application Error"),
+                             startupFailureText(std::runtime_error("Unknown error")));
+        return 1;
+    }
+    return eventLoop();
+}
+
+int runAutoRunner(int &argc, char **argv, const QString &databasePath)
+{
+    AutoRunApplication application(argc, argv);
+    application.setApplicationName(applicationTitle());
+
+    // Qt's own texts (the Yes and No buttons, the file dialog) in the person's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+
+    WidgetPrompter boxes;
+    ScopedPrompter boxesInForce(boxes);
+    AutoRunObjects objects;
+    return runGuarded(
+        [&] {
+            objects.create(TShareDataModule::connectionStringFor(databasePath));
+            FormMain->show();
+        },
+        [] { return QApplication::exec(); });
+}

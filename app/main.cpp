@@ -1,0 +1,9 @@
+#include "DatabaseLocation.h"
+#include "Startup.h"
+
+#include <QString>
+
+int main(int argc, char *argv[])
+{
+    return runAutoRunner(argc, argv, QString::fromUtf8(databasePath));
+}

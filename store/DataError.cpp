@@ -1,0 +1,35 @@
+#include "DataError.h"
+
+#include <typeinfo>
+
+DatabaseError::DatabaseError(const QString &message)
+    : m_message(message)
+    , m_utf8(message.toUtf8())
+{ }
+
+QString withFinalPeriod(const QString &text)
+{
+    if (!text.isEmpty() && text.back() > u'.')
+        return text + u'.';
+    return text;
+}
+
+QString errorReportText(const std::exception &error)
+{
+    const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
+    QString message = databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+    if (dynamic_cast<const ProviderError *>(&error)) {
+        qsizetype end = message.size();
+        while (end > 0 && (message.at(end - 1) <= u' ' || message.at(end - 1) == u'.'))
+            --end;
+        message.truncate(end);
+    }
+    return withFinalPeriod(message);
+}
+
+QString errorKindName(const std::exception &error)
+{
+    if (const auto *databaseError = dynamic_cast<const DatabaseError *>(&error))
+        return QString::fromLatin1(databaseError->kindName());
+    return QString::fromLatin1(typeid(error).name());
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+// How the system speaks to the person at the desk: its message boxes. The application installs
+// boxes on screen; tests install a prompter that records the texts and answers for the person.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    // The plain message box: the text, the application title, one OK button.
+    virtual void showMessage(const QString &text) = 0;
+    // An error report with the stop icon and one OK button.
+    virtual void showError(const QString &caption, const QString &text) = 0;
+    // A Yes/No question with Yes as the default answer; true for Yes.
+    virtual bool askYesNo(const QString &text, const QString &caption) = 0;
+};
+
+// The prompter in force: the innermost ScopedPrompter, else one that writes to standard error.
+Prompter &prompter();
+
+// Puts a prompter in force for its own lifetime.
+class ScopedPrompter final
+{
+public:
+    explicit ScopedPrompter(Prompter &prompter);
+    ~ScopedPrompter();
+    ScopedPrompter(const ScopedPrompter &) = delete;
+    ScopedPrompter &operator=(const ScopedPrompter &) = delete;
+
+private:
+    Prompter *m_previous;
+};
+
+// The application title: the executable's file name without its directory, cut at the first
+// ".", its first letter in upper case and every later letter in lower case.
+QString applicationTitleFromPath(const QString &executablePath);
+QString applicationTitle();
+
+// Shows a text in the plain message box.
+void ShowMessage(const QString &text);
+
+// The application-wide error report: the error's text in a box captioned with the application
+// title. While a report is open, a further report of the same text is not stacked on top of it.
+void HandleException(const std::exception &error);
+// The same for whatever exception is being handled inside a catch block.
+void HandleCurrentException();

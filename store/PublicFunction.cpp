@@ -1,0 +1,18 @@
+#include "PublicFunction.h"
+
+#include "DataSet.h"
+#include "Prompter.h"
+
+bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
+{
+    try {
+        query->close();
+        query->sql().clear();
+        query->sql().append(sqlText);
+        query->open();
+        return true;
+    } catch (...) {
+        ShowMessage(failureText);
+        return false;
+    }
+}

@@ -1,0 +1,320 @@
+#include "DBGridEh.h"
+
+#include "DataSet.h"
+#include "Prompter.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int rowHeight = 18;
+constexpr int indicatorWidth = 12;
+
+} // namespace
+
+// The indicator column: a blank cell per row, with a mark on the current one.
+class IndicatorHeader final : public QHeaderView
+{
+public:
+    explicit IndicatorHeader(QWidget *parent)
+        : QHeaderView(Qt::Vertical, parent)
+    {
+        setSectionsClickable(false);
+        setSectionResizeMode(QHeaderView::Fixed);
+        setMinimumSectionSize(rowHeight);
+        setDefaultSectionSize(rowHeight);
+        setMinimumWidth(indicatorWidth);
+        setMaximumWidth(indicatorWidth);
+    }
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        // The base leaves an empty clip region behind it; keep our own state around it.
+        painter->save();
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        painter->restore();
+        if (!selectionModel() || selectionModel()->currentIndex().row() != logicalIndex)
+            return;
+        const QPointF centre = QRectF(rect).center();
+        const QPointF mark[] = {centre + QPointF(-2.5, -4.5), centre + QPointF(2.5, 0),
+                                centre + QPointF(-2.5, 4.5)};
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(palette().windowText());
+        painter->drawPolygon(mark, 3);
+        painter->restore();
+    }
+};
+
+// The footer row, drawn cell by cell under the columns wherever the title row has put them.
+class GridFooter final : public QWidget
+{
+public:
+    GridFooter(DBGridEh *grid, QTableView *view)
+        : QWidget(grid)
+        , m_grid(grid)
+        , m_view(view)
+    {
+        setFixedHeight(rowHeight + 1);
+        setAutoFillBackground(true);
+        setBackgroundRole(QPalette::Window);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QColor line = palette().color(QPalette::Mid);
+        const QHeaderView *header = m_view->horizontalHeader();
+        const int left =
+            m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0;
+        painter.setPen(line);
+        painter.drawLine(0, 0, width(), 0);
+        painter.drawLine(left - 1, 0, left - 1, height());
+        painter.setClipRect(left, 0, width() - left, height());
+        for (int column = 0; column < header->count(); ++column) {
+            if (header->isSectionHidden(column))
+                continue;
+            const QRect cell(left + header->sectionViewportPosition(column), 1,
+                             header->sectionSize(column), height() - 1);
+            painter.setPen(line);
+            painter.drawLine(cell.right(), cell.top(), cell.right(), cell.bottom());
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(cell.adjusted(2, 0, -2, 0), Qt::AlignCenter,
+                             m_grid->footerText(column));
+        }
+    }
+
+private:
+    DBGridEh *m_grid;
+    QTableView *m_view;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+DataSource::DataSource(QObject *parent)
+    : QAbstractTableModel(parent)
+{ }
+
+void DataSource::setDataSet(Query *query)
+{
+    if (m_query)
+        disconnect(m_query, nullptr, this, nullptr);
+    m_query = query;
+    if (m_query)
+        connect(m_query, &Query::dataChanged, this, &DataSource::reload);
+    reload();
+}
+
+void DataSource::setColumns(const QList<GridColumn> &columns)
+{
+    beginResetModel();
+    m_columns = columns;
+    endResetModel();
+    reload();
+}
+
+void DataSource::reload()
+{
+    beginResetModel();
+    m_fieldIndexes.clear();
+    const bool active = m_query && m_query->isActive();
+    for (const GridColumn &column : m_columns)
+        m_fieldIndexes.append(active ? m_query->fieldIndex(column.fieldName) : -1);
+    m_rowCount = active ? m_query->recordCount() : 0;
+    endResetModel();
+}
+
+int DataSource::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rowCount;
+}
+
+int DataSource::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant DataSource::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || !m_query)
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    const QVariant value = m_query->value(index.row(), m_fieldIndexes.value(index.column(), -1));
+    if (value.typeId() == QMetaType::Double)
+        return QString::number(value.toDouble(), 'g', 15);
+    return value.toString();
+}
+
+QVariant DataSource::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical)
+        return role == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role == Qt::DisplayRole && section >= 0 && section < m_columns.size())
+        return m_columns.at(section).title;
+    return QVariant();
+}
+
+Qt::ItemFlags DataSource::flags(const QModelIndex &index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DBGridEh::DBGridEh(QWidget *parent)
+    : QFrame(parent)
+    , m_view(new QTableView(this))
+    , m_indicator(new IndicatorHeader(m_view))
+    , m_footer(new GridFooter(this, m_view))
+    , m_scrollBar(new QScrollBar(Qt::Horizontal, this))
+{
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_view->setFrameStyle(QFrame::NoFrame);
+    m_view->setVerticalHeader(m_indicator);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setSortingEnabled(false);
+    m_view->setShowGrid(true);
+    m_view->setWordWrap(false);
+    m_view->setCornerButtonEnabled(false);
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    QHeaderView *titles = m_view->horizontalHeader();
+    titles->setSectionsClickable(false);
+    titles->setSectionsMovable(true);
+    titles->setHighlightSections(false);
+    titles->setStretchLastSection(false);
+    titles->setSectionResizeMode(QHeaderView::Interactive);
+    titles->setDefaultAlignment(Qt::AlignCenter);
+    titles->setFixedHeight(rowHeight + 2);
+
+    // The view's own horizontal bar stays hidden; this one sits under the footer instead.
+    m_scrollBar->hide();
+    QScrollBar *inner = m_view->horizontalScrollBar();
+    connect(inner, &QScrollBar::rangeChanged, this, &DBGridEh::syncScrollBar);
+    connect(inner, &QScrollBar::valueChanged, m_scrollBar, &QScrollBar::setValue);
+    connect(inner, &QScrollBar::valueChanged, m_footer, qOverload<>(&QWidget::update));
+    connect(m_scrollBar, &QScrollBar::valueChanged, inner, &QScrollBar::setValue);
+
+    connect(titles, &QHeaderView::sectionResized, m_footer, qOverload<>(&QWidget::update));
+    connect(titles, &QHeaderView::sectionMoved, m_footer, qOverload<>(&QWidget::update));
+    connect(titles, &QHeaderView::geometriesChanged, m_footer, qOverload<>(&QWidget::update));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_view);
+    layout->addWidget(m_footer);
+    layout->addWidget(m_scrollBar);
+
+    m_view->viewport()->installEventFilter(this);
+}
+
+QWidget *DBGridEh::footer() const
+{
+    return m_footer;
+}
+
+void DBGridEh::setDataSource(DataSource *source)
+{
+    m_source = source;
+    m_view->setModel(source);
+    const QList<GridColumn> &columns = source->columns();
+    for (int i = 0; i < columns.size(); ++i)
+        m_view->setColumnWidth(i, columns.at(i).width);
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { currentRowChanged(current.row()); });
+    connect(source, &QAbstractItemModel::modelReset, this, &DBGridEh::followCursor);
+    connect(source, &QAbstractItemModel::modelReset, m_footer, qOverload<>(&QWidget::update));
+    if (source->dataSet())
+        connect(source->dataSet(), &Query::cursorMoved, this, &DBGridEh::followCursor);
+    followCursor();
+}
+
+QString DBGridEh::footerText(int column) const
+{
+    if (!m_source || column < 0 || column >= m_source->columns().size())
+        return QString();
+    const GridColumn &definition = m_source->columns().at(column);
+    switch (definition.footer) {
+    case GridColumn::Footer::Text:
+        return definition.footerText;
+    case GridColumn::Footer::RecordCount: {
+        const Query *query = m_source->dataSet();
+        return QString::number(query && query->isActive() ? query->recordCount() : 0);
+    }
+    case GridColumn::Footer::None:
+        break;
+    }
+    return QString();
+}
+
+int DBGridEh::currentRow() const
+{
+    return m_view->currentIndex().row();
+}
+
+// Moves the highlight to the query's cursor.
+void DBGridEh::followCursor()
+{
+    const Query *query = m_source ? m_source->dataSet() : nullptr;
+    m_following = true;
+    if (query && query->isActive() && m_source->rowCount() > 0) {
+        const int column = qMax(m_view->currentIndex().column(), 0);
+        m_view->selectionModel()->setCurrentIndex(m_source->index(query->recNo(), column),
+                                                  QItemSelectionModel::ClearAndSelect
+                                                      | QItemSelectionModel::Rows);
+        m_view->scrollTo(m_view->currentIndex());
+    } else {
+        m_view->selectionModel()->clear();
+    }
+    m_following = false;
+    m_indicator->viewport()->update();
+}
+
+// Moves the query's cursor to the row the person chose.
+void DBGridEh::currentRowChanged(int row)
+{
+    m_indicator->viewport()->update();
+    Query *query = m_source ? m_source->dataSet() : nullptr;
+    if (m_following || row < 0 || !query || !query->isActive())
+        return;
+    try {
+        query->moveBy(row - query->recNo());
+    } catch (...) {
+        HandleCurrentException();
+    }
+    if (query->isActive() && query->recNo() != row)
+        followCursor();
+}
+
+void DBGridEh::syncScrollBar()
+{
+    const QScrollBar *inner = m_view->horizontalScrollBar();
+    m_scrollBar->setRange(inner->minimum(), inner->maximum());
+    m_scrollBar->setPageStep(inner->pageStep());
+    m_scrollBar->setSingleStep(inner->singleStep());
+    m_scrollBar->setVisible(inner->maximum() > inner->minimum());
+}
+
+bool DBGridEh::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonDblClick)
+        Q_EMIT doubleClicked();
+    return QFrame::eventFilter(watched, event);
+}

@@ -1,0 +1,110 @@
+#include "Images.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace {
+
+constexpr int side = 32;
+
+void drawSheet(QPainter &p)
+{
+    p.setPen(QPen(QColor(0x5a, 0x6b, 0x7d), 1.2));
+    p.setBrush(QColor(0xf7, 0xf9, 0xfc));
+    QPainterPath sheet;
+    sheet.moveTo(6.5, 3.5);
+    sheet.lineTo(19.5, 3.5);
+    sheet.lineTo(25.5, 9.5);
+    sheet.lineTo(25.5, 28.5);
+    sheet.lineTo(6.5, 28.5);
+    sheet.closeSubpath();
+    p.drawPath(sheet);
+    p.setPen(QPen(QColor(0xb4, 0xc0, 0xcc), 1.5));
+    for (int y = 12; y <= 24; y += 4)
+        p.drawLine(QPointF(10, y), QPointF(21, y));
+}
+
+void drawBadge(QPainter &p, const QColor &colour)
+{
+    p.setPen(QPen(colour.darker(130), 1));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(15.5, 15.5, 15, 15));
+    p.setPen(QPen(Qt::white, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+}
+
+void drawCross(QPainter &p, const QRectF &box, qreal width, const QColor &colour)
+{
+    p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(box.topLeft(), box.bottomRight());
+    p.drawLine(box.topRight(), box.bottomLeft());
+}
+
+} // namespace
+
+QIcon pictureIcon(Picture picture)
+{
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor green(0x2e, 0x9d, 0x4f);
+    const QColor red(0xd2, 0x3c, 0x32);
+
+    switch (picture) {
+    case Picture::Add:
+        drawSheet(p);
+        drawBadge(p, green);
+        p.drawLine(QPointF(23, 18.5), QPointF(23, 27.5));
+        p.drawLine(QPointF(18.5, 23), QPointF(27.5, 23));
+        break;
+    case Picture::Change: {
+        drawSheet(p);
+        p.setPen(QPen(QColor(0x8a, 0x5a, 0x1c), 1));
+        p.setBrush(QColor(0xf2, 0xb1, 0x34));
+        QPainterPath pencil;
+        pencil.moveTo(27, 10);
+        pencil.lineTo(30, 13);
+        pencil.lineTo(17, 26);
+        pencil.lineTo(13, 27);
+        pencil.lineTo(14, 23);
+        pencil.closeSubpath();
+        p.drawPath(pencil);
+        break;
+    }
+    case Picture::Delete:
+        drawSheet(p);
+        drawBadge(p, red);
+        drawCross(p, QRectF(19.5, 19.5, 7, 7), 2.4, Qt::white);
+        break;
+    case Picture::Start: {
+        p.setPen(QPen(green.darker(140), 1.2));
+        p.setBrush(green);
+        const QPointF triangle[] = {{8, 4}, {28, 16}, {8, 28}};
+        p.drawPolygon(triangle, 3);
+        break;
+    }
+    case Picture::Stop:
+        p.setPen(QPen(red.darker(140), 1.2));
+        p.setBrush(red);
+        p.drawRoundedRect(QRectF(6.5, 6.5, 19, 19), 3, 3);
+        break;
+    case Picture::Confirm:
+        p.setPen(QPen(green, 4.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QList<QPointF> {{6, 17}, {13, 24}, {27, 8}});
+        break;
+    case Picture::Cancel:
+        drawCross(p, QRectF(8, 8, 16, 16), 4.5, red);
+        break;
+    }
+    p.end();
+    return QIcon(pixmap);
+}
+
+QList<QIcon> imageList(std::initializer_list<Picture> pictures)
+{
+    QList<QIcon> icons;
+    for (Picture picture : pictures)
+        icons.append(pictureIcon(picture));
+    return icons;
+}

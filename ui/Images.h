@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+
+// The 32 × 32 pictures of the commands, drawn by the program itself.
+enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel };
+
+QIcon pictureIcon(Picture picture);
+
+// An image list: the pictures in the order the actions' image indices count them.
+QList<QIcon> imageList(std::initializer_list<Picture> pictures);

@@ -1,0 +1,166 @@
+#include "MainForm.h"
+
+#include "DBGridEh.h"
+#include "DataError.h"
+#include "DataSet.h"
+#include "Handlers.h"
+#include "Images.h"
+#include "Prompter.h"
+#include "PublicFunction.h"
+#include "ShareDM.h"
+#include "WindowFont.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolButton>
+
+TFormMain *FormMain = nullptr;
+
+namespace {
+
+const QString listSql = QStringLiteral("Select * From QZProgram");
+const QString keyedSql = QStringLiteral("Select * From QZProgram Where ProgramIndex = ");
+const QString openFailed = QStringLiteral("数据库打开失败");
+
+} // namespace
+
+TFormMain::TFormMain(QWidget *parent)
+    : QWidget(parent)
+    , ADOQuery1(new Query(QStringLiteral("ADOQuery1"), this))
+    , DataSource1(new DataSource(this))
+    , ImageList1(imageList(
+          {Picture::Add, Picture::Change, Picture::Delete, Picture::Start, Picture::Stop}))
+    , Timer1(new QTimer(this))
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(747, 454);
+    setFont(windowFont());
+
+    ActionNew = makeAction(QStringLiteral("新增记录"), 0, &TFormMain::ActionNewExecute);
+    ActionEdit = makeAction(QStringLiteral("修改记录"), 1, &TFormMain::ActionEditExecute);
+    ActionDelete = makeAction(QStringLiteral("删除记录"), 2, &TFormMain::ActionDeleteExecute);
+    ActionBegin = makeAction(QStringLiteral("开始运行"), 3, &TFormMain::ActionBeginExecute);
+    ActionStop = makeAction(QStringLiteral("停止运行"), 4, &TFormMain::ActionStopExecute);
+
+    SpeedButton1 = makeSpeedButton(ActionNew, 24);
+    SpeedButton2 = makeSpeedButton(ActionEdit, 144);
+    SpeedButton3 = makeSpeedButton(ActionDelete, 264);
+    SpeedButton4 = makeSpeedButton(ActionBegin, 608);
+    SpeedButton5 = makeSpeedButton(ActionStop, 608);
+
+    DataSource1->setObjectName(QStringLiteral("DataSource1"));
+    DataSource1->setColumns({
+        {QStringLiteral("ProgramIndex"), QStringLiteral("程序编号"), 80, GridColumn::Footer::Text,
+         QStringLiteral("合计")},
+        {QStringLiteral("ProgramName"), QStringLiteral("程序名称"), 150,
+         GridColumn::Footer::RecordCount, QString()},
+        {QStringLiteral("ProgramParameter"), QStringLiteral("运行参数"), 280,
+         GridColumn::Footer::None, QString()},
+        {QStringLiteral("ProgramTime"), QStringLiteral("运行时间"), 70, GridColumn::Footer::None,
+         QString()},
+        {QStringLiteral("ProgramCount"), QStringLiteral("运行次数"), 70, GridColumn::Footer::None,
+         QString()},
+    });
+    DataSource1->setDataSet(ADOQuery1);
+    DBGridEh1 = new DBGridEh(this);
+    DBGridEh1->setObjectName(QStringLiteral("DBGridEh1"));
+    DBGridEh1->setGeometry(24, 88, 697, 337);
+    DBGridEh1->setDataSource(DataSource1);
+    connect(DBGridEh1, &DBGridEh::doubleClicked, this,
+            [this] { runHandler([this] { ActionEditExecute(); }); });
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    // Ticks are not compensated for lateness; a precise timer at least does not drift by design.
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1Timer(); }); });
+    Timer1->start();
+
+    FormCreate();
+}
+
+TFormMain::~TFormMain() = default;
+
+QAction *TFormMain::makeAction(const QString &caption, int imageIndex, void (TFormMain::*handler)())
+{
+    auto *action = new QAction(ImageList1.value(imageIndex), caption, this);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+    return action;
+}
+
+QToolButton *TFormMain::makeSpeedButton(QAction *action, int left)
+{
+    auto *button = new QToolButton(this);
+    button->setDefaultAction(action);
+    button->setGeometry(left, 24, 113, 49);
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setAutoRaise(false);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+void TFormMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        runHandler([this] { FormShow(); });
+}
+
+void TFormMain::FormCreate() { }
+
+void TFormMain::FormShow()
+{
+    SpeedButton5->hide();
+    RefreshProgramList();
+}
+
+bool TFormMain::RefreshProgramList()
+{
+    return OpenQuery(ADOQuery1, listSql, openFailed);
+}
+
+void TFormMain::ActionNewExecute() { }
+
+void TFormMain::ActionEditExecute() { }
+
+void TFormMain::ActionDeleteExecute()
+{
+    if (!ADOQuery1->isActive() || ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).isNull()) {
+        ShowMessage(QStringLiteral("请先选中要删除的记录"));
+        return;
+    }
+    const QString key = ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asString();
+    // The key goes into the SQL text as it stands, so it must be a plain number and nothing else.
+    static const QRegularExpression plainNumber(QStringLiteral("^-?[0-9]+$"));
+    if (!plainNumber.match(key).hasMatch())
+        throw DatabaseError(QStringLiteral("'%1' is not a valid key of a schedule entry").arg(key));
+    Query *scratch = ShareDataModule->ADOQueryTemp;
+    OpenQuery(scratch, keyedSql + key, openFailed);
+    if (!prompter().askYesNo(QStringLiteral("确实要删除该记录吗？"), QStringLiteral("删除警告")))
+        return;
+    scratch->first();
+    scratch->deleteRecord();
+    RefreshProgramList();
+}
+
+void TFormMain::ActionBeginExecute() { }
+
+void TFormMain::ActionStopExecute() { }
+
+void TFormMain::Timer1Timer() { }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QWidget>
+
+class DBGridEh;
+class DataSource;
+class Query;
+class QAction;
+class QTimer;
+class QToolButton;
+
+// The main window: the schedule grid with its record commands.
+class TFormMain final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TFormMain)
+
+public:
+    explicit TFormMain(QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    QToolButton *SpeedButton1;
+    QToolButton *SpeedButton2;
+    QToolButton *SpeedButton3;
+    QToolButton *SpeedButton4;
+    QToolButton *SpeedButton5;
+    DBGridEh *DBGridEh1;
+
+    Query *ADOQuery1;
+    DataSource *DataSource1;
+    QList<QIcon> ImageList1;
+    QAction *ActionNew;
+    QAction *ActionEdit;
+    QAction *ActionDelete;
+    QAction *ActionBegin;
+    QAction *ActionStop;
+    QTimer *Timer1;
+
+    // Reloads the list; the cursor and the grid's current row are then on the first entry.
+    bool RefreshProgramList();
+
+    void FormCreate();
+    void FormShow();
+    void ActionNewExecute();
+    void ActionEditExecute();
+    void ActionDeleteExecute();
+    void ActionBeginExecute();
+    void ActionStopExecute();
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QAction *makeAction(const QString &caption, int imageIndex, void (TFormMain::*handler)());
+    QToolButton *makeSpeedButton(QAction *action, int left);
+};
+
+extern TFormMain *FormMain;
