@@ -73,8 +73,7 @@ protected:
         QPainter painter(this);
         const QColor line = palette().color(QPalette::Mid);
         const QHeaderView *header = m_view->horizontalHeader();
-        const int left =
-            m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0;
+        const int left = m_view->viewport()->x();
         painter.setPen(line);
         painter.drawLine(0, 0, width(), 0);
         painter.drawLine(left - 1, 0, left - 1, height());
@@ -82,8 +81,7 @@ protected:
         for (int column = 0; column < header->count(); ++column) {
             if (header->isSectionHidden(column))
                 continue;
-            const QRect cell(left + header->sectionViewportPosition(column), 1,
-                             header->sectionSize(column), height() - 1);
+            const QRect cell = m_grid->footerCellRect(column);
             painter.setPen(line);
             painter.drawLine(cell.right(), cell.top(), cell.right(), cell.bottom());
             painter.setPen(palette().color(QPalette::WindowText));
@@ -262,6 +260,14 @@ QString DBGridEh::footerText(int column) const
         break;
     }
     return QString();
+}
+
+QRect DBGridEh::footerCellRect(int column) const
+{
+    // The footer spans the grid as the view does, so the viewport's offset is the indicator's.
+    const QHeaderView *header = m_view->horizontalHeader();
+    return QRect(m_view->viewport()->x() + header->sectionViewportPosition(column), 1,
+                 header->sectionSize(column), m_footer->height() - 1);
 }
 
 int DBGridEh::currentRow() const

@@ -71,6 +71,8 @@ public:
 
     // The footer's text under a column (logical index), as shown.
     QString footerText(int column) const;
+    // Where the footer draws a column's cell, in the footer's coordinates.
+    QRect footerCellRect(int column) const;
     // The row the grid shows as current, or -1.
     int currentRow() const;
 

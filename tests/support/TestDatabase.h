@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+// A schedule database in a temporary folder, made from the project's own table definition and
+// read and written behind the back of the layer under test.
+class TestDatabase final
+{
+public:
+    TestDatabase();
+
+    QString path() const { return m_path; }
+    QString connectionString() const;
+
+    void exec(const QString &sql) const;
+    // Adds an entry; a null QVariant stores NULL. Returns its key.
+    qint64 addEntry(const QVariant &name, const QVariant &parameter, const QVariant &time,
+                    const QVariant &count) const;
+    // Every row in the table's own order, each column as text ("NULL" for NULL).
+    QList<QStringList> rows() const;
+    int rowCount() const { return int(rows().size()); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+};

@@ -1,0 +1,580 @@
+#include "DataError.h"
+#include "DataSet.h"
+#include "PublicFunction.h"
+#include "RecordingPrompter.h"
+#include "ShareDM.h"
+#include "TestDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+const QString listSql = QStringLiteral("Select * From QZProgram");
+
+// Runs an operation and gives the text of the data-access error it raised ("" when none).
+template<typename Operation> QString errorOf(Operation &&operation)
+{
+    try {
+        operation();
+    } catch (const DatabaseError &error) {
+        return error.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestDataSet : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void endOfData_data();
+    void endOfData();
+    void recordCount_data();
+    void recordCount();
+    void integerText_data();
+    void integerText();
+    void readingValues();
+    void failures_data();
+    void failures();
+    void rowsAreWrittenAtOnce();
+    void valuesAreBoundNotSpliced();
+    void unpostedRowIsDiscardedOnClose();
+    void rowDeletedElsewhereIsReported();
+    void connectionFailures_data();
+    void connectionFailures();
+    void queryOpensClosedConnection();
+    void databaseIsNotInheritedByChildren();
+    void writerWaitsForAnotherProcessLock();
+    void openQuery();
+    void openQueryFailure_data();
+    void openQueryFailure();
+
+private:
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<Connection> m_connection;
+    std::unique_ptr<Query> m_query;
+    RecordingPrompter m_prompter;
+    std::unique_ptr<ScopedPrompter> m_prompterInForce;
+};
+
+void TestDataSet::init()
+{
+    m_database = std::make_unique<TestDatabase>();
+    m_connection = std::make_unique<Connection>(m_database->connectionString());
+    m_query = std::make_unique<Query>(QStringLiteral("ADOQueryTemp"));
+    m_query->setConnection(m_connection.get());
+    m_prompter = RecordingPrompter();
+    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+}
+
+void TestDataSet::cleanup()
+{
+    m_prompterInForce.reset();
+    m_query.reset();
+    m_connection.reset();
+    m_database.reset();
+}
+
+void TestDataSet::endOfData_data()
+{
+    QTest::addColumn<int>("rows");
+    // n = next, p = prior, f = first, r = reopen, or a signed distance to move by.
+    QTest::addColumn<QString>("moves");
+    QTest::addColumn<bool>("eof");
+    QTest::addColumn<int>("recNo");
+
+    QTest::newRow("empty result opens at end") << 0 << "" << true << 0;
+    QTest::newRow("rows open on the first") << 3 << "" << false << 0;
+    QTest::newRow("next onto the last row") << 3 << "n n" << false << 2;
+    QTest::newRow("next from the last row sets it") << 3 << "n n n" << true << 2;
+    QTest::newRow("next while set does nothing") << 3 << "n n n n n" << true << 2;
+    QTest::newRow("first clears it") << 3 << "n n n f" << false << 0;
+    QTest::newRow("prior clears it") << 3 << "n n n p" << false << 1;
+    QTest::newRow("a move back clears it") << 3 << "n n n -2" << false << 0;
+    QTest::newRow("a move by zero keeps it") << 3 << "n n n 0" << true << 2;
+    QTest::newRow("a move by zero keeps it clear") << 3 << "n 0" << false << 1;
+    QTest::newRow("a long move forward stops on the last") << 3 << "+7" << true << 2;
+    QTest::newRow("a move forward onto the last") << 3 << "+2" << false << 2;
+    QTest::newRow("a move back past the first") << 3 << "n -5" << false << 0;
+    QTest::newRow("reopen with rows clears it") << 3 << "n n n r" << false << 0;
+    QTest::newRow("single row: next sets it") << 1 << "n" << true << 0;
+    QTest::newRow("empty: no move clears it") << 0 << "n f p -1 +1" << true << 0;
+}
+
+void TestDataSet::endOfData()
+{
+    QFETCH(int, rows);
+    QFETCH(QString, moves);
+    for (int i = 0; i < rows; ++i)
+        m_database->addEntry(QStringLiteral("p%1").arg(i), QString(), 1, 1);
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    for (const QString &move : moves.split(u' ', Qt::SkipEmptyParts)) {
+        if (move == u"n")
+            m_query->next();
+        else if (move == u"p")
+            m_query->prior();
+        else if (move == u"f")
+            m_query->first();
+        else if (move == u"r")
+            m_query->close(), m_query->open();
+        else
+            m_query->moveBy(move.toInt());
+    }
+    QTEST(m_query->eof(), "eof");
+    QTEST(m_query->recNo(), "recNo");
+}
+
+void TestDataSet::recordCount_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("empty table") << 0 << "" << 0;
+    QTest::newRow("one row") << 1 << "" << 1;
+    QTest::newRow("many rows") << 250 << "" << 250;
+    QTest::newRow("an existing key") << 5 << " Where ProgramIndex = 3" << 1;
+    QTest::newRow("a key that no longer exists") << 5 << " Where ProgramIndex = 99" << 0;
+}
+
+void TestDataSet::recordCount()
+{
+    QFETCH(int, rows);
+    QFETCH(QString, where);
+    for (int i = 0; i < rows; ++i)
+        m_database->addEntry(QStringLiteral("p%1").arg(i), QString(), 1, 1);
+    QVERIFY(OpenQuery(m_query.get(), listSql + where, QStringLiteral("数据库打开失败")));
+    QTEST(m_query->recordCount(), "count");
+    QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestDataSet::integerText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("stored"); // "" when the text is refused
+
+    QTest::newRow("decimal") << "42"
+                             << "42";
+    QTest::newRow("leading spaces") << "   42"
+                                    << "42";
+    QTest::newRow("minus") << "-7"
+                           << "-7";
+    QTest::newRow("plus") << "+7"
+                          << "7";
+    QTest::newRow("leading zeros") << "007"
+                                   << "7";
+    QTest::newRow("largest") << "2147483647"
+                             << "2147483647";
+    QTest::newRow("smallest") << "-2147483648"
+                              << "-2147483648";
+    QTest::newRow("dollar hex") << "$1F"
+                                << "31";
+    QTest::newRow("x hex") << "x1f"
+                           << "31";
+    QTest::newRow("X hex") << "X1F"
+                           << "31";
+    QTest::newRow("0x hex") << "0x10"
+                            << "16";
+    QTest::newRow("0X hex") << "0X10"
+                            << "16";
+    QTest::newRow("eight F wraps to -1") << "$FFFFFFFF"
+                                         << "-1";
+    QTest::newRow("hex top bit wraps") << "0x80000000"
+                                       << "-2147483648";
+    QTest::newRow("negative hex") << "-$10"
+                                  << "-16";
+    QTest::newRow("hex with leading zeros") << "$000000001"
+                                            << "1";
+    QTest::newRow("empty text stores NULL") << ""
+                                            << "NULL";
+
+    QTest::newRow("letters") << "abc"
+                             << "";
+    QTest::newRow("above the range") << "2147483648"
+                                     << "";
+    QTest::newRow("below the range") << "-2147483649"
+                                     << "";
+    QTest::newRow("hex beyond 32 bits") << "$100000000"
+                                        << "";
+    QTest::newRow("one blank") << " "
+                               << "";
+    QTest::newRow("blanks only") << "    "
+                                 << "";
+    QTest::newRow("sign alone") << "-"
+                                << "";
+    QTest::newRow("plus alone") << "+"
+                                << "";
+    QTest::newRow("trailing blank") << "12 "
+                                    << "";
+    QTest::newRow("inner blank") << "1 2"
+                                 << "";
+    QTest::newRow("blank after sign") << "- 5"
+                                      << "";
+    QTest::newRow("two signs") << "+-1"
+                               << "";
+    QTest::newRow("fraction") << "1.5"
+                              << "";
+    QTest::newRow("exponent") << "1e3"
+                              << "";
+    QTest::newRow("dollar alone") << "$"
+                                  << "";
+    QTest::newRow("0x alone") << "0x"
+                              << "";
+    QTest::newRow("hex digit in decimal") << "12a"
+                                          << "";
+    QTest::newRow("bad hex digit") << "$1G"
+                                   << "";
+    QTest::newRow("leading tab") << "\t1"
+                                 << "";
+    QTest::newRow("full-width digits") << "１２"
+                                       << "";
+    QTest::newRow("quote in text") << "1'; DROP TABLE QZProgram; --"
+                                   << "";
+}
+
+void TestDataSet::integerText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, stored);
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    m_query->insert();
+    m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("prog"));
+    const QString error = errorOf([&] {
+        m_query->fieldByName(QStringLiteral("ProgramTime")).setAsString(text);
+        m_query->post();
+    });
+    if (stored.isEmpty()) {
+        QCOMPARE(
+            error,
+            QStringLiteral("'%1' is not a valid integer value for field 'ProgramTime'").arg(text));
+        QCOMPARE(m_query->state(), Query::State::Insert);
+        m_query->close();
+        QCOMPARE(m_database->rowCount(), 0);
+    } else {
+        QCOMPARE(error, QString());
+        QCOMPARE(m_database->rows(),
+                 (QList<QStringList> {{QStringLiteral("1"), QStringLiteral("prog"),
+                                       QStringLiteral("NULL"), stored, QStringLiteral("NULL")}}));
+        const qint32 expected = stored == u"NULL" ? 0 : stored.toInt();
+        QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramTime")).asInteger(), expected);
+    }
+}
+
+void TestDataSet::readingValues()
+{
+    m_database->addEntry(QStringLiteral("a"), QVariant(), QVariant(), 3);
+    m_database->exec(QStringLiteral("INSERT INTO QZProgram (ProgramName, ProgramTime) "
+                                    "VALUES ('b', 'abc')"));
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    Field time = m_query->fieldByName(QStringLiteral("ProgramTime"));
+    QVERIFY(time.isNull());
+    QCOMPARE(time.asString(), QString());
+    QCOMPARE(time.asInteger(), 0);
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramParameter")).asString(), QString());
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramCount")).asString(), QStringLiteral("3"));
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramIndex")).asInteger(), 1);
+    // The other process stored a text the program could never have stored itself.
+    m_query->next();
+    QCOMPARE(errorOf([&] { m_query->fieldByName(QStringLiteral("ProgramTime")).asInteger(); }),
+             QStringLiteral("'abc' is not a valid integer value for field 'ProgramTime'"));
+}
+
+void TestDataSet::failures_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("error");
+
+    const QString closed =
+        QStringLiteral("ADOQueryTemp: Cannot perform this operation on a closed dataset");
+    const QString empty =
+        QStringLiteral("ADOQueryTemp: Cannot perform this operation on an empty dataset");
+    for (const char *operation :
+         {"first", "next", "recordCount", "fieldByName", "insert", "edit", "post", "delete"})
+        QTest::addRow("closed: %s", operation) << false << 1 << operation << closed;
+    QTest::newRow("empty: delete") << true << 0 << "delete" << empty;
+    QTest::newRow("empty: edit") << true << 0 << "edit" << empty;
+    QTest::newRow("unknown field")
+        << true << 1 << "fieldByName"
+        << QStringLiteral("ADOQueryTemp: Field 'ProgramColour' not found");
+    QTest::newRow("set a field while browsing")
+        << true << 1 << "setAsString"
+        << QStringLiteral("ADOQueryTemp: Dataset not in edit or insert mode (setting field "
+                          "'ProgramName')");
+}
+
+void TestDataSet::failures()
+{
+    QFETCH(bool, open);
+    QFETCH(int, rows);
+    QFETCH(QString, operation);
+    for (int i = 0; i < rows; ++i)
+        m_database->addEntry(QStringLiteral("p"), QString(), 1, 1);
+    m_query->sql() = QStringList {listSql};
+    if (open)
+        m_query->open();
+    const QString error = errorOf([&] {
+        if (operation == u"first")
+            m_query->first();
+        else if (operation == u"next")
+            m_query->next();
+        else if (operation == u"recordCount")
+            m_query->recordCount();
+        else if (operation == u"fieldByName")
+            m_query->fieldByName(open ? QStringLiteral("ProgramColour")
+                                      : QStringLiteral("ProgramName"));
+        else if (operation == u"insert")
+            m_query->insert();
+        else if (operation == u"edit")
+            m_query->edit();
+        else if (operation == u"post")
+            m_query->post();
+        else if (operation == u"delete")
+            m_query->deleteRecord();
+        else if (operation == u"setAsString")
+            m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("x"));
+    });
+    QTEST(error, "error");
+    QCOMPARE(m_database->rowCount(), rows);
+}
+
+void TestDataSet::rowsAreWrittenAtOnce()
+{
+    m_database->addEntry(QStringLiteral("first"), QString(), 1, 1);
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+
+    m_query->insert();
+    m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("新程序"));
+    m_query->fieldByName(QStringLiteral("ProgramCount")).setAsString(QStringLiteral("3"));
+    m_query->post();
+    QCOMPARE(m_query->recordCount(), 2);
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramIndex")).asInteger(), 2);
+    QCOMPARE(m_database->rows().at(1),
+             (QStringList {QStringLiteral("2"), QStringLiteral("新程序"), QStringLiteral("NULL"),
+                           QStringLiteral("NULL"), QStringLiteral("3")}));
+
+    m_query->first();
+    m_query->edit();
+    m_query->fieldByName(QStringLiteral("ProgramParameter")).setAsString(QStringLiteral("-v"));
+    m_query->post();
+    QCOMPARE(m_database->rows().at(0).at(2), QStringLiteral("-v"));
+
+    m_query->deleteRecord();
+    QCOMPARE(m_database->rows(), (QList<QStringList> {m_database->rows().at(0)}));
+    QCOMPARE(m_database->rows().at(0).at(0), QStringLiteral("2"));
+    QCOMPARE(m_query->recordCount(), 1);
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramName")).asString(),
+             QStringLiteral("新程序"));
+}
+
+void TestDataSet::valuesAreBoundNotSpliced()
+{
+    const QString hostile = QStringLiteral("x'); DROP TABLE QZProgram; --");
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    m_query->insert();
+    m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(hostile);
+    m_query->fieldByName(QStringLiteral("ProgramParameter")).setAsString(QStringLiteral("\"a b\""));
+    m_query->post();
+    QCOMPARE(m_database->rows().at(0).at(1), hostile);
+    QCOMPARE(m_database->rows().at(0).at(2), QStringLiteral("\"a b\""));
+}
+
+void TestDataSet::unpostedRowIsDiscardedOnClose()
+{
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    m_query->insert();
+    m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("half made"));
+    m_query->close();
+    m_query->open();
+    QCOMPARE(m_query->recordCount(), 0);
+    QCOMPARE(m_database->rowCount(), 0);
+}
+
+void TestDataSet::rowDeletedElsewhereIsReported()
+{
+    m_database->addEntry(QStringLiteral("gone"), QString(), 1, 1);
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    m_database->exec(QStringLiteral("DELETE FROM QZProgram"));
+    m_query->edit();
+    m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("back"));
+    QVERIFY(errorOf([&] { m_query->post(); }).startsWith(QStringLiteral("ADOQueryTemp: ")));
+    m_query->cancel();
+    QVERIFY(errorOf([&] { m_query->deleteRecord(); }).startsWith(QStringLiteral("ADOQueryTemp: ")));
+    QCOMPARE(m_database->rowCount(), 0);
+}
+
+void TestDataSet::connectionFailures_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("messagePart");
+
+    QTest::newRow("missing file") << "missing"
+                                  << "Could not find file";
+    QTest::newRow("not a database") << "garbage"
+                                    << "is not an SQLite database";
+    QTest::newRow("a folder") << "folder"
+                              << "Cannot open file";
+    QTest::newRow("unknown provider") << "provider"
+                                      << "Provider 'Microsoft.Jet.OLEDB.4.0'";
+    QTest::newRow("no data source") << "nosource"
+                                    << "names no Data Source";
+}
+
+void TestDataSet::connectionFailures()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, messagePart);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ProgramRun.mdb"));
+    QString connectionString = TShareDataModule::connectionStringFor(path);
+    if (kind == u"garbage") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("Standard Jet DB\0\0\0 not ours at all", 35).repeated(200));
+    } else if (kind == u"folder") {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ProgramRun.mdb")));
+    } else if (kind == u"provider") {
+        connectionString.replace(QStringLiteral("SQLite3"),
+                                 QStringLiteral("Microsoft.Jet.OLEDB.4.0"));
+    } else if (kind == u"nosource") {
+        connectionString = QStringLiteral("Provider=SQLite3;Persist Security Info=False");
+    }
+    Connection connection(connectionString);
+    QString text;
+    try {
+        connection.open();
+    } catch (const ProviderError &error) {
+        text = errorReportText(error);
+    }
+    QVERIFY2(text.contains(messagePart), qPrintable(text));
+    QVERIFY(!connection.isConnected());
+    if (kind == u"missing")
+        QVERIFY2(!QFileInfo::exists(path), "opening must never create the database");
+}
+
+void TestDataSet::queryOpensClosedConnection()
+{
+    m_database->addEntry(QStringLiteral("a"), QString(), 1, 1);
+    QVERIFY(!m_connection->isConnected());
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    QVERIFY(m_connection->isConnected());
+    QCOMPARE(m_query->recordCount(), 1);
+}
+
+void TestDataSet::databaseIsNotInheritedByChildren()
+{
+    m_connection->open();
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    const QString target = QFileInfo(m_database->path()).canonicalFilePath();
+    int found = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &entry : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)) {
+        if (QFileInfo(fds.filePath(entry)).symLinkTarget() != target)
+            continue;
+        ++found;
+        const int flags = fcntl(entry.toInt(), F_GETFD);
+        QVERIFY2(flags & FD_CLOEXEC, "the database descriptor must be close-on-exec");
+    }
+    QVERIFY(found > 0);
+}
+
+void TestDataSet::writerWaitsForAnotherProcessLock()
+{
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    // Another writer holds the file's write lock for a moment, as a second copy would.
+    std::atomic<bool> locked = false;
+    std::thread other([&] {
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(m_database->path().toUtf8().constData(), &db, SQLITE_OPEN_READWRITE,
+                        nullptr);
+        sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')",
+                     nullptr, nullptr, nullptr);
+        locked = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    while (!locked)
+        std::this_thread::yield();
+    const QString error = errorOf([&] {
+        m_query->insert();
+        m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("mine"));
+        m_query->post();
+    });
+    other.join();
+    QCOMPARE(error, QString());
+    QCOMPARE(m_database->rowCount(), 2);
+}
+
+void TestDataSet::openQuery()
+{
+    m_database->addEntry(QStringLiteral("a"), QString(), 1, 1);
+    m_database->addEntry(QStringLiteral("b"), QString(), 1, 1);
+    QVERIFY(OpenQuery(m_query.get(), listSql + QStringLiteral(" Where ProgramIndex = 2"),
+                      QStringLiteral("记录读入失败")));
+    QCOMPARE(m_query->sql(), QStringList {listSql + QStringLiteral(" Where ProgramIndex = 2")});
+    QCOMPARE(m_query->recordCount(), 1);
+    // Reopening on other SQL replaces the rows and puts the cursor on the first new one.
+    QVERIFY(OpenQuery(m_query.get(), listSql, QStringLiteral("数据库打开失败")));
+    QCOMPARE(m_query->sql(), QStringList {listSql});
+    QCOMPARE(m_query->recordCount(), 2);
+    QCOMPARE(m_query->recNo(), 0);
+    QVERIFY(!m_query->eof());
+    QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramName")).asString(), QStringLiteral("a"));
+    QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestDataSet::openQueryFailure_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("databaseMissing");
+
+    QTest::newRow("bad SQL") << "Select * From NoSuchTable" << false;
+    QTest::newRow("database missing") << listSql << true;
+    QTest::newRow("no SQL text") << "" << false;
+}
+
+void TestDataSet::openQueryFailure()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, databaseMissing);
+    m_database->addEntry(QStringLiteral("a"), QString(), 1, 1);
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    if (databaseMissing) {
+        m_connection->close();
+        QVERIFY(QFile::remove(m_database->path()));
+    }
+    QVERIFY(!OpenQuery(m_query.get(), sql, QStringLiteral("数据库打开失败")));
+    QCOMPARE(m_prompter.messages, QStringList {QStringLiteral("数据库打开失败")});
+    QVERIFY(m_prompter.errors.isEmpty());
+    QVERIFY(!m_query->isActive());
+}
+
+QTEST_GUILESS_MAIN(TestDataSet)
+#include "tst_dataset.moc"

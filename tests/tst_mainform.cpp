@@ -1,0 +1,451 @@
+#include "DBGridEh.h"
+#include "DataSet.h"
+#include "MainForm.h"
+#include "PlainMessageBox.h"
+#include "ProgramForm.h"
+#include "PublicFunction.h"
+#include "RecordingPrompter.h"
+#include "ShareDM.h"
+#include "Startup.h"
+#include "TestDatabase.h"
+#include "WidgetPrompter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+const QString askDelete = QStringLiteral("确实要删除该记录吗？");
+const QString selectFirst = QStringLiteral("请先选中要删除的记录");
+
+} // namespace
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void windowAndControls();
+    void gridColumns();
+    void footerCount_data();
+    void footerCount();
+    void footerFollowsColumns();
+    void cursorAndHighlightAreOne();
+    void deleteWithYes();
+    void deleteWithNo();
+    void deleteFailures_data();
+    void deleteFailures();
+    void twoCopiesWriteInTurn();
+    void plainMessageBoxEndToEnd();
+    void deleteQuestionIsModalToTheApplication();
+
+private:
+    void start(int entries);
+    void clickRow(int row);
+    QStringList names() const;
+
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<AutoRunObjects> m_objects;
+    RecordingPrompter m_prompter;
+    std::unique_ptr<ScopedPrompter> m_prompterInForce;
+};
+
+void TestMainForm::init()
+{
+    m_database = std::make_unique<TestDatabase>();
+    m_prompter = RecordingPrompter();
+    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+}
+
+void TestMainForm::cleanup()
+{
+    m_objects.reset();
+    m_prompterInForce.reset();
+    m_database.reset();
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+}
+
+void TestMainForm::start(int entries)
+{
+    for (int i = 1; i <= entries; ++i)
+        m_database->addEntry(QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i), i, 1);
+    m_objects = std::make_unique<AutoRunObjects>();
+    m_objects->create(m_database->connectionString());
+    FormMain->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FormMain));
+}
+
+void TestMainForm::clickRow(int row)
+{
+    QTableView *view = FormMain->DBGridEh1->view();
+    const QRect cell = view->visualRect(view->model()->index(row, 1));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+QStringList TestMainForm::names() const
+{
+    QStringList result;
+    for (const QStringList &row : m_database->rows())
+        result.append(row.at(1));
+    return result;
+}
+
+void TestMainForm::windowAndControls()
+{
+    start(0);
+    QCOMPARE(FormMain->windowTitle(), QStringLiteral("Vantrel程序自动运行器"));
+    QCOMPARE(FormMain->size(), QSize(747, 454));
+    QCOMPARE(FormMain->minimumSize(), FormMain->maximumSize());
+    QVERIFY(!(FormMain->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(FormMain->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(FormMain->font().pixelSize(), 12);
+    QCOMPARE(FormMain->font().families().first(), QStringLiteral("宋体"));
+
+    const struct
+    {
+        QToolButton *button;
+        QAction *action;
+        QRect geometry;
+        QString caption;
+    } buttons[] = {
+        {FormMain->SpeedButton1,
+         FormMain->ActionNew,
+         {24, 24, 113, 49},
+         QStringLiteral("新增记录")},
+        {FormMain->SpeedButton2,
+         FormMain->ActionEdit,
+         {144, 24, 113, 49},
+         QStringLiteral("修改记录")},
+        {FormMain->SpeedButton3,
+         FormMain->ActionDelete,
+         {264, 24, 113, 49},
+         QStringLiteral("删除记录")},
+        {FormMain->SpeedButton4,
+         FormMain->ActionBegin,
+         {608, 24, 113, 49},
+         QStringLiteral("开始运行")},
+        {FormMain->SpeedButton5,
+         FormMain->ActionStop,
+         {608, 24, 113, 49},
+         QStringLiteral("停止运行")},
+    };
+    for (const auto &expected : buttons) {
+        QCOMPARE(expected.button->defaultAction(), expected.action);
+        QCOMPARE(expected.button->geometry(), expected.geometry);
+        QCOMPARE(expected.action->text(), expected.caption);
+        QCOMPARE(expected.button->iconSize(), QSize(32, 32));
+        QCOMPARE(expected.button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        QCOMPARE(expected.button->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(expected.button->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(expected.action->shortcut().isEmpty());
+        QVERIFY(!expected.action->icon().isNull());
+    }
+    QVERIFY(FormMain->SpeedButton4->isVisible());
+    QVERIFY(!FormMain->SpeedButton5->isVisible());
+    QCOMPARE(FormMain->DBGridEh1->geometry(), QRect(24, 88, 697, 337));
+    QCOMPARE(FormMain->ImageList1.size(), 5);
+}
+
+void TestMainForm::gridColumns()
+{
+    start(1);
+    QTableView *view = FormMain->DBGridEh1->view();
+    const QStringList titles {QStringLiteral("程序编号"), QStringLiteral("程序名称"),
+                              QStringLiteral("运行参数"), QStringLiteral("运行时间"),
+                              QStringLiteral("运行次数")};
+    const QList<int> widths {80, 150, 280, 70, 70};
+    QCOMPARE(view->model()->columnCount(), 5);
+    for (int column = 0; column < 5; ++column) {
+        QCOMPARE(view->model()->headerData(column, Qt::Horizontal).toString(), titles.at(column));
+        QCOMPARE(view->columnWidth(column), widths.at(column));
+        QCOMPARE(view->model()->index(0, column).data(Qt::TextAlignmentRole).toInt(),
+                 int(Qt::AlignCenter));
+        QVERIFY(!(view->model()->index(0, column).flags() & Qt::ItemIsEditable));
+    }
+    const QStringList cells {QStringLiteral("1"), QStringLiteral("prog1"), QStringLiteral("-n 1"),
+                             QStringLiteral("1"), QStringLiteral("1")};
+    for (int column = 0; column < 5; ++column)
+        QCOMPARE(view->model()->index(0, column).data().toString(), cells.at(column));
+    QVERIFY(!view->isSortingEnabled());
+    QVERIFY(!view->horizontalHeader()->sectionsClickable());
+    QVERIFY(view->horizontalHeader()->sectionsMovable());
+    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    // A click on a title sorts nothing.
+    const QHeaderView *header = view->horizontalHeader();
+    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 20, 5));
+    QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("prog1"));
+}
+
+void TestMainForm::footerCount_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<bool>("closeList");
+    QTest::addColumn<QString>("count");
+
+    QTest::newRow("empty table") << 0 << false << "0";
+    QTest::newRow("one entry") << 1 << false << "1";
+    QTest::newRow("several entries") << 7 << false << "7";
+    QTest::newRow("list closed by a failed reload") << 3 << true << "0";
+}
+
+void TestMainForm::footerCount()
+{
+    QFETCH(int, entries);
+    QFETCH(bool, closeList);
+    start(entries);
+    if (closeList) {
+        m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+        QVERIFY(!FormMain->RefreshProgramList());
+        QCOMPARE(m_prompter.messages, QStringList {QStringLiteral("数据库打开失败")});
+    }
+    QTEST(FormMain->DBGridEh1->footerText(1), "count");
+    QCOMPARE(FormMain->DBGridEh1->footerText(0), QStringLiteral("合计"));
+    for (int column = 2; column < 5; ++column)
+        QCOMPARE(FormMain->DBGridEh1->footerText(column), QString());
+    QCOMPARE(FormMain->DBGridEh1->view()->model()->rowCount(), closeList ? 0 : entries);
+}
+
+void TestMainForm::footerFollowsColumns()
+{
+    start(2);
+    DBGridEh *grid = FormMain->DBGridEh1;
+    QHeaderView *header = grid->view()->horizontalHeader();
+    auto titleLeft = [&](int column) {
+        return header->mapTo(grid, QPoint(header->sectionViewportPosition(column), 0)).x();
+    };
+    auto footerLeft = [&](int column) {
+        return grid->footer()->mapTo(grid, grid->footerCellRect(column).topLeft()).x();
+    };
+    for (int column = 0; column < 5; ++column)
+        QCOMPARE(footerLeft(column), titleLeft(column));
+
+    header->resizeSection(0, 140);
+    header->moveSection(header->visualIndex(1), 4);
+    for (int column = 0; column < 5; ++column) {
+        QCOMPARE(footerLeft(column), titleLeft(column));
+        QCOMPARE(grid->footerCellRect(column).width(), header->sectionSize(column));
+    }
+    // The count stays under the name column wherever it was moved.
+    QVERIFY(grid->footerCellRect(1).left() > grid->footerCellRect(4).left());
+}
+
+void TestMainForm::cursorAndHighlightAreOne()
+{
+    start(4);
+    Query *list = FormMain->ADOQuery1;
+    DBGridEh *grid = FormMain->DBGridEh1;
+    QCOMPARE(grid->currentRow(), 0);
+
+    clickRow(2);
+    QCOMPARE(list->recNo(), 2);
+    QCOMPARE(list->fieldByName(QStringLiteral("ProgramName")).asString(), QStringLiteral("prog3"));
+
+    list->next();
+    QCOMPARE(grid->currentRow(), 3);
+    list->next(); // past the last row: end of data, the highlight stays on the last row
+    QVERIFY(list->eof());
+    QCOMPARE(grid->currentRow(), 3);
+
+    clickRow(3); // the current row again leaves end of data set
+    QVERIFY(list->eof());
+    clickRow(1); // a move backwards clears it
+    QVERIFY(!list->eof());
+    QCOMPARE(list->recNo(), 1);
+
+    QTest::keyClick(grid->view(), Qt::Key_Down);
+    QCOMPARE(list->recNo(), 2);
+    list->first();
+    QCOMPARE(grid->currentRow(), 0);
+    QVERIFY(FormMain->RefreshProgramList());
+    QCOMPARE(grid->currentRow(), 0);
+    QCOMPARE(list->recNo(), 0);
+}
+
+void TestMainForm::deleteWithYes()
+{
+    start(3);
+    clickRow(1);
+    m_prompter.answers = {true};
+    FormMain->ActionDelete->trigger();
+    QCOMPARE(m_prompter.questions.size(), 1);
+    QCOMPARE(m_prompter.questions.first().caption, QStringLiteral("删除警告"));
+    QCOMPARE(m_prompter.questions.first().text, askDelete);
+    QCOMPARE(names(), (QStringList {QStringLiteral("prog1"), QStringLiteral("prog3")}));
+    QCOMPARE(FormMain->DBGridEh1->footerText(1), QStringLiteral("2"));
+    QCOMPARE(FormMain->ADOQuery1->recNo(), 0);
+    QCOMPARE(FormMain->DBGridEh1->currentRow(), 0);
+    QVERIFY(m_prompter.errors.isEmpty());
+    QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestMainForm::deleteWithNo()
+{
+    start(3);
+    clickRow(2);
+    m_prompter.answers = {false};
+    FormMain->ActionDelete->trigger();
+    QCOMPARE(m_prompter.questions.size(), 1);
+    QCOMPARE(m_database->rowCount(), 3);
+    // Not reloaded: the cursor stays where it was, and the scratch query stays on the row.
+    QCOMPARE(FormMain->ADOQuery1->recNo(), 2);
+    QVERIFY(ShareDataModule->ADOQueryTemp->isActive());
+    QCOMPARE(ShareDataModule->ADOQueryTemp->sql(),
+             QStringList {QStringLiteral("Select * From QZProgram Where ProgramIndex = 3")});
+}
+
+void TestMainForm::deleteFailures_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<int>("rowsLeft");
+
+    QTest::newRow("empty list") << 0 << "" << QStringList {selectFirst} << 0 << QStringList() << 0;
+    QTest::newRow("list closed") << 2 << "list closed"
+                                 << QStringList {QStringLiteral("数据库打开失败"), selectFirst} << 0
+                                 << QStringList() << 2;
+    QTest::newRow("entry deleted by another process")
+        << 2 << "row vanished" << QStringList() << 1
+        << QStringList {QStringLiteral(
+               "ADOQueryTemp: Cannot perform this operation on an empty dataset.")}
+        << 1;
+    QTest::newRow("scratch query cannot open")
+        << 2 << "table renamed" << QStringList {QStringLiteral("数据库打开失败")} << 1
+        << QStringList {QStringLiteral(
+               "ADOQueryTemp: Cannot perform this operation on a closed dataset.")}
+        << 2;
+}
+
+void TestMainForm::deleteFailures()
+{
+    QFETCH(int, entries);
+    QFETCH(QString, situation);
+    QFETCH(int, rowsLeft);
+    start(entries);
+    if (situation == u"list closed") {
+        QFile::rename(m_database->path(), m_database->path() + QStringLiteral(".aside"));
+        ShareDataModule->ADOConnection1->close();
+        QVERIFY(!FormMain->RefreshProgramList());
+        QFile::rename(m_database->path() + QStringLiteral(".aside"), m_database->path());
+    } else if (situation == u"row vanished") {
+        m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1"));
+    } else if (situation == u"table renamed") {
+        m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+    }
+    m_prompter.defaultAnswer = true;
+    FormMain->ActionDelete->trigger();
+    QTEST(m_prompter.messages, "messages");
+    QTEST(int(m_prompter.questions.size()), "questions");
+    QTEST(m_prompter.errorTexts(), "errors");
+    if (situation == u"table renamed")
+        m_database->exec(QStringLiteral("ALTER TABLE Elsewhere RENAME TO QZProgram"));
+    QCOMPARE(m_database->rowCount(), rowsLeft);
+    // A failed delete does not reload: the list still shows what it showed.
+    if (situation == u"row vanished")
+        QCOMPARE(FormMain->DBGridEh1->footerText(1), QStringLiteral("2"));
+}
+
+void TestMainForm::twoCopiesWriteInTurn()
+{
+    start(3);
+    // A second copy of the program on the same file.
+    TShareDataModule second(m_database->connectionString());
+    Query secondList(QStringLiteral("ADOQuery1"));
+    secondList.setConnection(second.ADOConnection1);
+    QVERIFY(OpenQuery(&secondList, QStringLiteral("Select * From QZProgram"),
+                      QStringLiteral("数据库打开失败")));
+
+    m_prompter.defaultAnswer = true;
+    FormMain->ActionDelete->trigger();
+
+    QVERIFY(OpenQuery(second.ADOQueryTemp, QStringLiteral("Select * From QZProgram"),
+                      QStringLiteral("数据库打开失败")));
+    second.ADOQueryTemp->insert();
+    second.ADOQueryTemp->fieldByName(QStringLiteral("ProgramName"))
+        .setAsString(QStringLiteral("from the other copy"));
+    second.ADOQueryTemp->post();
+
+    QVERIFY(FormMain->RefreshProgramList());
+    FormMain->ADOQuery1->next();
+    FormMain->ActionDelete->trigger();
+
+    secondList.close();
+    secondList.open();
+    QCOMPARE(secondList.recordCount(), 2);
+    QCOMPARE(names(),
+             (QStringList {QStringLiteral("prog2"), QStringLiteral("from the other copy")}));
+    QVERIFY(m_prompter.errors.isEmpty());
+    QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestMainForm::plainMessageBoxEndToEnd()
+{
+    WidgetPrompter boxes;
+    ScopedPrompter onScreen(boxes);
+    QString caption;
+    QString text;
+    QString button;
+    Qt::WindowModality modality = Qt::NonModal;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<PlainMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        caption = box->windowTitle();
+        text = box->text();
+        button = box->okButton()->text();
+        modality = box->windowModality();
+        QVERIFY(box->okButton()->isDefault());
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    ShowMessage(QStringLiteral("记录新增成功"));
+    QCOMPARE(caption, QStringLiteral("Tst_mainform"));
+    QCOMPARE(text, QStringLiteral("记录新增成功"));
+    QCOMPARE(button, QStringLiteral("OK"));
+    QCOMPARE(modality, Qt::ApplicationModal);
+
+    // Enter presses OK as well.
+    QTimer::singleShot(0,
+                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    ShowMessage(QStringLiteral("a second message"));
+}
+
+void TestMainForm::deleteQuestionIsModalToTheApplication()
+{
+    start(2);
+    WidgetPrompter boxes;
+    ScopedPrompter onScreen(boxes);
+    Qt::WindowModality modality = Qt::NonModal;
+    QString defaultButton;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        modality = box->windowModality();
+        defaultButton = box->defaultButton() == box->button(QMessageBox::Yes) ? u"Yes"_qs : u"?"_qs;
+        QCOMPARE(box->windowTitle(), QStringLiteral("删除警告"));
+        QCOMPARE(box->text(), askDelete);
+        QCOMPARE(box->icon(), QMessageBox::NoIcon);
+        box->button(QMessageBox::No)->click();
+    });
+    FormMain->ActionDelete->trigger();
+    QCOMPARE(modality, Qt::ApplicationModal);
+    QCOMPARE(defaultButton, QStringLiteral("Yes"));
+    QCOMPARE(m_database->rowCount(), 2);
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"

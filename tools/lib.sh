@@ -1,0 +1,43 @@
+# Shared by start.sh and test.sh: install what is missing, then build.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+
+# Installs the Debian packages of the list that are not installed yet (as root, or with sudo).
+install_missing() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local run_as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "These packages are missing and this is not root: ${missing[*]}" >&2
+      echo "Run this command as root, or install them first." >&2
+      exit 1
+    fi
+    run_as_root=(sudo)
+  fi
+  "${run_as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${run_as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-translations-l10n libsqlite3-dev
+                sqlite3 fonts-wqy-microhei)
+
+build() {
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+}
+
+# The database the program was built to open.
+database_path() {
+  sed -n 's/^VANTREL_DATABASE_PATH:FILEPATH=//p' "$BUILD_DIR/CMakeCache.txt"
+}
