@@ -5,6 +5,7 @@
 #include "DataSet.h"
 #include "Handlers.h"
 #include "Images.h"
+#include "ProgramForm.h"
 #include "Prompter.h"
 #include "PublicFunction.h"
 #include "ShareDM.h"

@@ -14,3 +14,8 @@ TFormProgram::TFormProgram(QWidget *parent)
 }
 
 TFormProgram::~TFormProgram() = default;
+
+int TFormProgram::ShowModal()
+{
+    return exec();
+}
