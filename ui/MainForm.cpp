@@ -26,6 +26,10 @@ namespace {
 const QString listSql = QStringLiteral("Select * From QZProgram");
 const QString keyedSql = QStringLiteral("Select * From QZProgram Where ProgramIndex = ");
 const QString openFailed = QStringLiteral("数据库打开失败");
+const QString running = QStringLiteral("运行");
+const QString stopped = QStringLiteral("停止");
+const QString processOpen = QStringLiteral("打开");
+const QString processClosed = QStringLiteral("关闭");
 
 } // namespace
 
@@ -123,7 +127,14 @@ void TFormMain::showEvent(QShowEvent *event)
         runHandler([this] { FormShow(); });
 }
 
-void TFormMain::FormCreate() { }
+void TFormMain::FormCreate()
+{
+    RunState = stopped;
+    LaunchInfo = {};
+    ElapsedTicks = 0;
+    RunsDone = 0;
+    ProcessState = processClosed;
+}
 
 void TFormMain::FormShow()
 {
@@ -160,8 +171,78 @@ void TFormMain::ActionDeleteExecute()
     RefreshProgramList();
 }
 
-void TFormMain::ActionBeginExecute() { }
+void TFormMain::setLauncher(Launcher *launcher)
+{
+    m_launcher = launcher ? launcher : &m_shellLauncher;
+}
 
-void TFormMain::ActionStopExecute() { }
+void TFormMain::ActionBeginExecute()
+{
+    SpeedButton4->hide();
+    SpeedButton5->show();
+    RunState = running;
+}
 
-void TFormMain::Timer1Timer() { }
+void TFormMain::ActionStopExecute()
+{
+    SpeedButton4->show();
+    SpeedButton5->hide();
+    RunState = stopped;
+    ElapsedTicks = 0;
+    RunsDone = 0;
+    CloseLaunchedProcess();
+}
+
+void TFormMain::CloseLaunchedProcess()
+{
+    if (ProcessState == processOpen)
+        m_launcher->terminate(LaunchInfo.process);
+    ProcessState = processClosed;
+}
+
+void TFormMain::launchCurrentEntry()
+{
+    LaunchInfo.verb = QString();
+    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asString();
+    LaunchInfo.parameters = ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asString();
+    LaunchInfo.directory = QString();
+    LaunchInfo.show = 5;
+    m_launcher->launch(LaunchInfo);
+}
+
+// One tick of a run. The current entry's columns are read afresh on every tick, so an entry
+// changed, reloaded or selected during a run governs it from the next tick on.
+void TFormMain::Timer1Timer()
+{
+    if (RunState != running)
+        return;
+    if (!ADOQuery1->isActive()) {
+        ActionStopExecute();
+        return;
+    }
+    if (ADOQuery1->recordCount() < 1 || ADOQuery1->eof()) {
+        ActionStopExecute();
+        return;
+    }
+    const qint32 count = ADOQuery1->fieldByName(QStringLiteral("ProgramCount")).asInteger();
+    if (RunsDone < count) {
+        if (ProcessState == processClosed) {
+            ProcessState = processOpen;
+            launchCurrentEntry();
+        }
+        const qint32 time = ADOQuery1->fieldByName(QStringLiteral("ProgramTime")).asInteger();
+        if (ElapsedTicks < time) {
+            ++ElapsedTicks;
+        } else {
+            CloseLaunchedProcess();
+            ElapsedTicks = 0;
+            ++RunsDone;
+        }
+    } else {
+        CloseLaunchedProcess();
+        RunsDone = 0;
+        ElapsedTicks = 0;
+        if (!ADOQuery1->eof())
+            ADOQuery1->next();
+    }
+}

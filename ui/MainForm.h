@@ -1,8 +1,13 @@
 #pragma once
 
+#include "Launcher.h"
+
 #include <QIcon>
 #include <QList>
+#include <QString>
 #include <QWidget>
+
+#include <memory>
 
 class DBGridEh;
 class DataSource;
@@ -38,6 +43,14 @@ public:
     QAction *ActionStop;
     QTimer *Timer1;
 
+    // The run engine: "运行" or "停止", the latest launch, ticks of the current run, finished runs
+    // of the current entry, and "打开" while a launched program is taken to be running.
+    QString RunState;
+    ::LaunchInfo LaunchInfo;
+    qint32 ElapsedTicks = 0;
+    qint32 RunsDone = 0;
+    QString ProcessState;
+
     // Reloads the list; the cursor and the grid's current row are then on the first entry.
     bool RefreshProgramList();
 
@@ -48,7 +61,11 @@ public:
     void ActionDeleteExecute();
     void ActionBeginExecute();
     void ActionStopExecute();
+    void CloseLaunchedProcess();
     void Timer1Timer();
+
+    // Starts and ends the entries' programs; nullptr puts the real launcher back.
+    void setLauncher(Launcher *launcher);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -56,6 +73,10 @@ protected:
 private:
     QAction *makeAction(const QString &caption, int imageIndex, void (TFormMain::*handler)());
     QToolButton *makeSpeedButton(QAction *action, int left);
+    void launchCurrentEntry();
+
+    ShellLauncher m_shellLauncher;
+    Launcher *m_launcher = &m_shellLauncher;
 };
 
 extern TFormMain *FormMain;
