@@ -1,21 +1,317 @@
 #include "ProgramForm.h"
 
+#include "DataSet.h"
+#include "Handlers.h"
+#include "Images.h"
+#include "MainForm.h"
+#include "Prompter.h"
+#include "PublicFunction.h"
+#include "ShareDM.h"
 #include "WindowFont.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QShowEvent>
+#include <QToolButton>
 
 TFormProgram *FormProgram = nullptr;
 
+namespace {
+
+const QString addMode = QStringLiteral("新增");
+const QString listSql = QStringLiteral("Select * From QZProgram");
+const QString keyedSql = QStringLiteral("Select * From QZProgram Where ProgramIndex = ");
+const QString openFailed = QStringLiteral("数据库打开失败");
+const QString readFailed = QStringLiteral("记录读入失败");
+const QString notFound = QStringLiteral("找不到要修改的记录");
+
+// The visible name stays "*.* Files (*.*)", but the dialog applies the patterns of the last
+// bracketed group only: "*", because "*.*" would hide every file without a dot, which is how
+// most programs here are named.
+const QString fileFilter = QStringLiteral("*.* Files (*.*) (*)");
+
+// Qt's own file dialog, so that it looks and filters the same on every desktop.
+class OpenFileDialog final : public QFileDialog
+{
+public:
+    explicit OpenFileDialog(QWidget *parent)
+        : QFileDialog(parent)
+    {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setOption(QFileDialog::HideNameFilterDetails);
+        setAcceptMode(QFileDialog::AcceptOpen);
+        // One file, and a typed name that does not exist yet is taken as it is.
+        setFileMode(QFileDialog::AnyFile);
+        setNameFilter(fileFilter);
+        selectFile(QStringLiteral("*.*"));
+    }
+
+    void accept() override
+    {
+        // A typed pattern (the offered "*.*" above all) names no file: taking it would put a
+        // path ending in "*.*" into the entry.
+        const QString chosen = selectedFiles().value(0);
+        const QString name = QFileInfo(chosen).fileName();
+        if ((name.contains(u'*') || name.contains(u'?')) && !QFileInfo::exists(chosen))
+            return;
+        QFileDialog::accept();
+    }
+};
+
+class OpenFileChooser final : public FileChooser
+{
+public:
+    std::optional<QString> chooseFile(QWidget *parent) override
+    {
+        OpenFileDialog dialog(parent);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first();
+    }
+};
+
+} // namespace
+
 TFormProgram::TFormProgram(QWidget *parent)
     : QDialog(parent)
+    , ImageList1(imageList({Picture::Confirm, Picture::Cancel}))
+    , m_openDialog(std::make_unique<OpenFileChooser>())
+    , m_fileChooser(m_openDialog.get())
 {
     setObjectName(QStringLiteral("FormProgram"));
     setWindowTitle(QStringLiteral("FormProgram"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(518, 261);
+    setSizeGripEnabled(false);
     setFont(windowFont());
+
+    Label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("程序名称："), 32, 48);
+    Edit1 = makeEdit(QStringLiteral("Edit1"), 112, 48, 337);
+    SpeedButton3 = makeSpeedButton(QStringLiteral("SpeedButton3"), {464, 48, 25, 21});
+    Label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("运行参数："), 32, 88);
+    Edit4 = makeEdit(QStringLiteral("Edit4"), 112, 88, 337);
+    SpeedButton4 = makeSpeedButton(QStringLiteral("SpeedButton4"), {464, 88, 25, 21});
+    Label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("运行时间："), 32, 128);
+    Edit2 = makeEdit(QStringLiteral("Edit2"), 112, 128, 105);
+    Label3 = makeLabel(QStringLiteral("Label3"), QStringLiteral("运行次数："), 264, 128);
+    Edit3 = makeEdit(QStringLiteral("Edit3"), 344, 128, 105);
+    SpeedButton3->setText(QStringLiteral("..."));
+    SpeedButton4->setText(QStringLiteral("..."));
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Edit4);
+
+    ActionYes = makeAction(QStringLiteral("确定"), 0, &TFormProgram::ActionYesExecute);
+    ActionCancel = makeAction(QStringLiteral("取消"), 1, &TFormProgram::ActionCancelExecute);
+    SpeedButton1 = makeSpeedButton(QStringLiteral("SpeedButton1"), {160, 176, 97, 41});
+    SpeedButton2 = makeSpeedButton(QStringLiteral("SpeedButton2"), {304, 176, 97, 41});
+    for (QToolButton *button : {SpeedButton1, SpeedButton2}) {
+        button->setIconSize(QSize(32, 32));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    }
+    SpeedButton1->setDefaultAction(ActionYes);
+    SpeedButton2->setDefaultAction(ActionCancel);
+
+    connect(SpeedButton3, &QToolButton::clicked, this,
+            [this] { runHandler([this] { SpeedButton3Click(); }); });
+    connect(SpeedButton4, &QToolButton::clicked, this,
+            [this] { runHandler([this] { SpeedButton4Click(); }); });
+
+    FormCreate();
 }
 
 TFormProgram::~TFormProgram() = default;
 
+QLabel *TFormProgram::makeLabel(const QString &name, const QString &caption, int left, int top)
+{
+    auto *label = new QLabel(caption, this);
+    label->setObjectName(name);
+    label->setGeometry(left, top, 73, 21);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QLineEdit *TFormProgram::makeEdit(const QString &name, int left, int top, int width)
+{
+    auto *edit = new QLineEdit(name, this);
+    edit->setObjectName(name);
+    edit->setGeometry(left, top, width, 20);
+    return edit;
+}
+
+QToolButton *TFormProgram::makeSpeedButton(const QString &name, const QRect &geometry)
+{
+    auto *button = new QToolButton(this);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoRaise(false);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+QAction *TFormProgram::makeAction(const QString &caption, int imageIndex,
+                                  void (TFormProgram::*handler)())
+{
+    auto *action = new QAction(ImageList1.value(imageIndex), caption, this);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+    return action;
+}
+
 int TFormProgram::ShowModal()
 {
     return exec();
+}
+
+void TFormProgram::setModalResult(int result)
+{
+    if (result == mrNone)
+        return;
+    if (m_inShowHandler) {
+        // exec() shows the dialog before it starts its event loop; closing now would leave that
+        // loop waiting for a close that has already happened.
+        QMetaObject::invokeMethod(
+            this,
+            [this, result] {
+                if (isVisible())
+                    done(result);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    done(result);
+}
+
+void TFormProgram::setFileChooser(FileChooser *chooser)
+{
+    m_fileChooser = chooser ? chooser : m_openDialog.get();
+}
+
+void TFormProgram::reject()
+{
+    // Only a close request from the window system gets here, since the keys are not handled.
+    done(mrCancel);
+}
+
+void TFormProgram::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    centreOnMainWindow();
+    const QScopedValueRollback<bool> inShowHandler(m_inShowHandler, true);
+    runHandler([this] { FormShow(); });
+}
+
+void TFormProgram::keyPressEvent(QKeyEvent *event)
+{
+    // Skips the dialog's own keys: neither Enter nor Esc may end an entry by accident.
+    QWidget::keyPressEvent(event);
+}
+
+void TFormProgram::centreOnMainWindow()
+{
+    QRect centreOf;
+    if (FormMain && FormMain->isVisible())
+        centreOf = FormMain->frameGeometry();
+    else if (const QScreen *screen = QGuiApplication::primaryScreen())
+        centreOf = screen->availableGeometry();
+    if (centreOf.isNull())
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(centreOf.center());
+    move(frame.topLeft());
+}
+
+bool TFormProgram::isAddMode() const
+{
+    return EditMode == addMode;
+}
+
+void TFormProgram::writeEntry(Query *query) const
+{
+    query->fieldByName(QStringLiteral("ProgramName")).setAsString(Edit1->text());
+    query->fieldByName(QStringLiteral("ProgramParameter")).setAsString(Edit4->text());
+    query->fieldByName(QStringLiteral("ProgramTime")).setAsString(Edit2->text());
+    query->fieldByName(QStringLiteral("ProgramCount")).setAsString(Edit3->text());
+}
+
+void TFormProgram::chooseFileInto(QLineEdit *edit)
+{
+    if (const std::optional<QString> path = m_fileChooser->chooseFile(this))
+        edit->setText(*path);
+}
+
+void TFormProgram::FormCreate() { }
+
+void TFormProgram::FormShow()
+{
+    if (isAddMode()) {
+        Edit1->clear();
+        Edit4->clear();
+        Edit2->setText(QStringLiteral("10"));
+        Edit3->setText(QStringLiteral("1"));
+    } else {
+        Query *query = ShareDataModule->ADOQueryTemp;
+        OpenQuery(query, keyedSql + QString::number(EditIndex), readFailed);
+        if (query->recordCount() <= 0) {
+            ShowMessage(notFound);
+            setModalResult(mrCancel);
+        } else {
+            Edit1->setText(query->fieldByName(QStringLiteral("ProgramName")).asString());
+            Edit4->setText(query->fieldByName(QStringLiteral("ProgramParameter")).asString());
+            Edit2->setText(query->fieldByName(QStringLiteral("ProgramTime")).asString());
+            Edit3->setText(query->fieldByName(QStringLiteral("ProgramCount")).asString());
+        }
+    }
+    Edit1->setFocus();
+}
+
+void TFormProgram::ActionYesExecute()
+{
+    Query *query = ShareDataModule->ADOQueryTemp;
+    if (isAddMode()) {
+        OpenQuery(query, listSql, openFailed);
+        query->insert();
+        writeEntry(query);
+        query->post();
+        ShowMessage(QStringLiteral("记录新增成功"));
+        setModalResult(mrOk);
+        return;
+    }
+    OpenQuery(query, keyedSql + QString::number(EditIndex), openFailed);
+    if (query->recordCount() <= 0) {
+        ShowMessage(notFound);
+        return;
+    }
+    query->first();
+    query->edit();
+    writeEntry(query);
+    query->post();
+    ShowMessage(QStringLiteral("记录修改成功"));
+    setModalResult(mrOk);
+}
+
+void TFormProgram::ActionCancelExecute()
+{
+    setModalResult(mrCancel);
+}
+
+void TFormProgram::SpeedButton3Click()
+{
+    chooseFileInto(Edit1);
+}
+
+void TFormProgram::SpeedButton4Click()
+{
+    chooseFileInto(Edit4);
 }

@@ -5,12 +5,14 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class QAction;
 class QLabel;
 class QLineEdit;
 class QToolButton;
+class Query;
 
 // The modal results of the entry dialog.
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2 };
@@ -37,8 +39,56 @@ public:
     QString EditMode;
     qint32 EditIndex = 0;
 
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *Label3;
+    QLabel *Label4;
+    QLineEdit *Edit1;
+    QLineEdit *Edit2;
+    QLineEdit *Edit3;
+    QLineEdit *Edit4;
+    QToolButton *SpeedButton1;
+    QToolButton *SpeedButton2;
+    QToolButton *SpeedButton3;
+    QToolButton *SpeedButton4;
+    QList<QIcon> ImageList1;
+    QAction *ActionYes;
+    QAction *ActionCancel;
+
     // Shows the dialog modally and returns its modal result.
     int ShowModal();
+    // A non-zero result closes the dialog; ShowModal then returns it.
+    void setModalResult(int result);
+    // The chooser behind the two "..." buttons; nullptr restores the platform's file dialog.
+    void setFileChooser(FileChooser *chooser);
+
+    void FormCreate();
+    void FormShow();
+    void ActionYesExecute();
+    void ActionCancelExecute();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+
+public Q_SLOTS:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QLabel *makeLabel(const QString &name, const QString &caption, int left, int top);
+    QLineEdit *makeEdit(const QString &name, int left, int top, int width);
+    QToolButton *makeSpeedButton(const QString &name, const QRect &geometry);
+    QAction *makeAction(const QString &caption, int imageIndex, void (TFormProgram::*handler)());
+    bool isAddMode() const;
+    void writeEntry(Query *query) const;
+    void chooseFileInto(QLineEdit *edit);
+    void centreOnMainWindow();
+
+    std::unique_ptr<FileChooser> m_openDialog;
+    FileChooser *m_fileChooser;
+    bool m_inShowHandler = false;
 };
 
 extern TFormProgram *FormProgram;

@@ -1,0 +1,732 @@
+#include "DBGridEh.h"
+#include "DataSet.h"
+#include "MainForm.h"
+#include "ProgramForm.h"
+#include "RecordingPrompter.h"
+#include "ShareDM.h"
+#include "Startup.h"
+#include "TestDatabase.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString addMode = QStringLiteral("新增");
+const QString changeMode = QStringLiteral("修改");
+const QString added = QStringLiteral("记录新增成功");
+const QString changed = QStringLiteral("记录修改成功");
+const QString notFound = QStringLiteral("找不到要修改的记录");
+const QString closedDataset =
+    QStringLiteral("ADOQueryTemp: Cannot perform this operation on a closed dataset.");
+
+// Answers the file chooser in place of a person.
+class FakeFileChooser final : public FileChooser
+{
+public:
+    QList<std::optional<QString>> answers;
+    QList<QWidget *> parents;
+
+    std::optional<QString> chooseFile(QWidget *parent) override
+    {
+        parents.append(parent);
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+};
+
+} // namespace
+
+class TestProgramForm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void controls_data();
+    void controls();
+    void window();
+    void tabOrder();
+    void keysLeaveItOpen_data();
+    void keysLeaveItOpen();
+    void shownTexts_data();
+    void shownTexts();
+    void save_data();
+    void save();
+    void refusedInteger_data();
+    void refusedInteger();
+    void failures_data();
+    void failures();
+    void missingEntryClosesModalShowByItself();
+    void chooseFile_data();
+    void chooseFile();
+    void platformFileDialog();
+    void addFromMainWindow();
+    void changeByDoubleClick();
+    void changeMissingFromMainWindow();
+    void changeWithoutSelection_data();
+    void changeWithoutSelection();
+
+private:
+    void start(int entries);
+    void openDialog(const QString &mode, qint32 index = 1);
+    // Runs the steps once the coming modal loop is up; whatever they leave open is then closed,
+    // so that a failing step cannot leave the test waiting for ever.
+    void whenModal(const std::function<void()> &steps);
+    // Closes a modal dialog that has not closed itself within the deadline.
+    void armDeadline();
+    QStringList entryTexts() const;
+    void typeEntry(const QStringList &texts);
+    void doubleClickGrid(int row);
+
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<AutoRunObjects> m_objects;
+    RecordingPrompter m_prompter;
+    std::unique_ptr<ScopedPrompter> m_prompterInForce;
+    FakeFileChooser m_chooser;
+    std::unique_ptr<QObject> m_context;
+    bool m_forcedClose = false;
+};
+
+void TestProgramForm::init()
+{
+    m_database = std::make_unique<TestDatabase>();
+    m_prompter = RecordingPrompter();
+    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    m_chooser = FakeFileChooser();
+    m_context = std::make_unique<QObject>();
+    m_forcedClose = false;
+}
+
+void TestProgramForm::cleanup()
+{
+    m_context.reset();
+    if (FormProgram)
+        FormProgram->done(mrCancel);
+    m_objects.reset();
+    m_prompterInForce.reset();
+    m_database.reset();
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->isVisible(), widget->metaObject()->className());
+}
+
+void TestProgramForm::start(int entries)
+{
+    for (int i = 1; i <= entries; ++i)
+        m_database->addEntry(QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i),
+                             i * 10, i);
+    m_objects = std::make_unique<AutoRunObjects>();
+    m_objects->create(m_database->connectionString());
+    FormProgram->setFileChooser(&m_chooser);
+    FormMain->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FormMain));
+}
+
+void TestProgramForm::openDialog(const QString &mode, qint32 index)
+{
+    FormProgram->EditMode = mode;
+    FormProgram->EditIndex = index;
+    FormProgram->show();
+}
+
+void TestProgramForm::whenModal(const std::function<void()> &steps)
+{
+    QTimer::singleShot(0, m_context.get(), [this, steps] {
+        steps();
+        if (QWidget *left = QApplication::activeModalWidget()) {
+            m_forcedClose = true;
+            left->close();
+            if (auto *dialog = qobject_cast<QDialog *>(left))
+                dialog->done(mrCancel);
+        }
+    });
+}
+
+void TestProgramForm::armDeadline()
+{
+    QTimer::singleShot(5000, m_context.get(), [this] {
+        m_forcedClose = true;
+        // A dialog that hid itself before its loop started must be shown again for a close to
+        // end that loop.
+        FormProgram->show();
+        FormProgram->done(mrCancel);
+    });
+}
+
+QStringList TestProgramForm::entryTexts() const
+{
+    return {FormProgram->Edit1->text(), FormProgram->Edit4->text(), FormProgram->Edit2->text(),
+            FormProgram->Edit3->text()};
+}
+
+void TestProgramForm::typeEntry(const QStringList &texts)
+{
+    FormProgram->Edit1->setText(texts.at(0));
+    FormProgram->Edit4->setText(texts.at(1));
+    FormProgram->Edit2->setText(texts.at(2));
+    FormProgram->Edit3->setText(texts.at(3));
+}
+
+void TestProgramForm::doubleClickGrid(int row)
+{
+    QTableView *view = FormMain->DBGridEh1->view();
+    QPoint spot(20, 20);
+    if (row < view->model()->rowCount()) {
+        spot = view->visualRect(view->model()->index(row, 1)).center();
+        // A person's double-click starts with a click that makes the row current.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, spot);
+    }
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, spot);
+}
+
+void TestProgramForm::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("Label1") << "Label1" << QRect(32, 48, 73, 21) << "程序名称：";
+    QTest::newRow("Edit1") << "Edit1" << QRect(112, 48, 337, 20) << "Edit1";
+    QTest::newRow("SpeedButton3") << "SpeedButton3" << QRect(464, 48, 25, 21) << "...";
+    QTest::newRow("Label4") << "Label4" << QRect(32, 88, 73, 21) << "运行参数：";
+    QTest::newRow("Edit4") << "Edit4" << QRect(112, 88, 337, 20) << "Edit4";
+    QTest::newRow("SpeedButton4") << "SpeedButton4" << QRect(464, 88, 25, 21) << "...";
+    QTest::newRow("Label2") << "Label2" << QRect(32, 128, 73, 21) << "运行时间：";
+    QTest::newRow("Edit2") << "Edit2" << QRect(112, 128, 105, 20) << "Edit2";
+    QTest::newRow("Label3") << "Label3" << QRect(264, 128, 73, 21) << "运行次数：";
+    QTest::newRow("Edit3") << "Edit3" << QRect(344, 128, 105, 20) << "Edit3";
+    QTest::newRow("SpeedButton1") << "SpeedButton1" << QRect(160, 176, 97, 41) << "确定";
+    QTest::newRow("SpeedButton2") << "SpeedButton2" << QRect(304, 176, 97, 41) << "取消";
+}
+
+void TestProgramForm::controls()
+{
+    QFETCH(QString, name);
+    start(0);
+    auto *widget = FormProgram->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QTEST(widget->geometry(), "geometry");
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        QTEST(label->text(), "text");
+        QCOMPARE(label->alignment(), Qt::AlignCenter);
+    } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+        QTEST(edit->text(), "text");
+    } else {
+        auto *button = qobject_cast<QToolButton *>(widget);
+        QVERIFY(button);
+        QTEST(button->text(), "text");
+        QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(!button->autoRaise());
+        if (QAction *action = button->defaultAction()) {
+            QVERIFY(!action->icon().isNull());
+            QVERIFY(action->shortcut().isEmpty());
+            QCOMPARE(button->iconSize(), QSize(32, 32));
+            QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        }
+    }
+}
+
+void TestProgramForm::window()
+{
+    start(0);
+    QCOMPARE(FormProgram->windowTitle(), QStringLiteral("FormProgram"));
+    QCOMPARE(FormProgram->size(), QSize(518, 261));
+    QCOMPARE(FormProgram->minimumSize(), FormProgram->maximumSize());
+    const Qt::WindowFlags flags = FormProgram->windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QVERIFY(flags & Qt::CustomizeWindowHint);
+    for (Qt::WindowType button :
+         {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
+          Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
+        QVERIFY(!(flags & button));
+    QCOMPARE(FormProgram->font().pixelSize(), 12);
+    QCOMPARE(FormProgram->ImageList1.size(), 2);
+    QCOMPARE(FormProgram->SpeedButton1->defaultAction(), FormProgram->ActionYes);
+    QCOMPARE(FormProgram->SpeedButton2->defaultAction(), FormProgram->ActionCancel);
+    // No push button, so nothing for Enter to press.
+    QVERIFY(FormProgram->findChildren<QPushButton *>().isEmpty());
+
+    FormMain->move(30, 20);
+    openDialog(addMode);
+    QVERIFY(QTest::qWaitForWindowExposed(FormProgram));
+    QCOMPARE(FormProgram->frameGeometry().center(), FormMain->frameGeometry().center());
+}
+
+void TestProgramForm::tabOrder()
+{
+    start(0);
+    openDialog(addMode);
+    QApplication::setActiveWindow(FormProgram);
+    QVERIFY(QTest::qWaitForWindowActive(FormProgram));
+    QCOMPARE(QApplication::focusWidget(), FormProgram->Edit1);
+    for (QLineEdit *next :
+         {FormProgram->Edit2, FormProgram->Edit3, FormProgram->Edit4, FormProgram->Edit1}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    QTest::keyClick(FormProgram->Edit1, Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), FormProgram->Edit4);
+}
+
+void TestProgramForm::keysLeaveItOpen_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
+
+    QTest::newRow("Enter in the name") << "Edit1" << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter in the run count") << "Edit3" << int(Qt::Key_Enter);
+    QTest::newRow("Esc in the parameters") << "Edit4" << int(Qt::Key_Escape);
+    QTest::newRow("Esc on the dialog") << "FormProgram" << int(Qt::Key_Escape);
+}
+
+void TestProgramForm::keysLeaveItOpen()
+{
+    QFETCH(QString, target);
+    QFETCH(int, key);
+    start(1);
+    openDialog(addMode);
+    auto *widget = target == FormProgram->objectName() ? FormProgram
+                                                       : FormProgram->findChild<QWidget *>(target);
+    QTest::keyClick(widget, Qt::Key(key));
+    QVERIFY(FormProgram->isVisible());
+    QCOMPARE(FormProgram->result(), int(mrNone));
+    QCOMPARE(m_database->rowCount(), 1);
+    QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestProgramForm::shownTexts_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QVariantList>("stored");
+    QTest::addColumn<QStringList>("texts");
+
+    const QVariantList entry {QStringLiteral("/usr/bin/backup"), QStringLiteral("--all"), 30, 2};
+    QTest::newRow("add mode starts afresh")
+        << addMode << entry << QStringList {u""_s, u""_s, u"10"_s, u"1"_s};
+    QTest::newRow("stored values as text")
+        << changeMode << entry << QStringList {u"/usr/bin/backup"_s, u"--all"_s, u"30"_s, u"2"_s};
+    QTest::newRow("NULLs as empty texts")
+        << changeMode << QVariantList {QStringLiteral("tool"), QVariant(), QVariant(), QVariant()}
+        << QStringList {u"tool"_s, u""_s, u""_s, u""_s};
+    QTest::newRow("any other mode text means change")
+        << QString() << entry << QStringList {u"/usr/bin/backup"_s, u"--all"_s, u"30"_s, u"2"_s};
+}
+
+void TestProgramForm::shownTexts()
+{
+    QFETCH(QString, mode);
+    QFETCH(QVariantList, stored);
+    const qint64 key = m_database->addEntry(stored.at(0), stored.at(1), stored.at(2), stored.at(3));
+    start(0);
+    openDialog(mode, qint32(key));
+    QTEST(entryTexts(), "texts");
+    QCOMPARE(FormProgram->focusWidget(), FormProgram->Edit1);
+    QVERIFY(FormProgram->isVisible());
+    QVERIFY(m_prompter.messages.isEmpty());
+    QVERIFY(m_prompter.errors.isEmpty());
+}
+
+void TestProgramForm::save_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("add typed values")
+        << addMode << QStringList {u"/opt/a b/run"_s, u"-v 'x y'"_s, u"45"_s, u"3"_s}
+        << QStringList {u"/opt/a b/run"_s, u"-v 'x y'"_s, u"45"_s, u"3"_s} << added;
+    QTest::newRow("add with every field empty")
+        << addMode << QStringList {u""_s, u""_s, u""_s, u""_s}
+        << QStringList {u""_s, u""_s, u"NULL"_s, u"NULL"_s} << added;
+    QTest::newRow("change typed values")
+        << changeMode << QStringList {u"/bin/true"_s, u""_s, u"5"_s, u"-1"_s}
+        << QStringList {u"/bin/true"_s, u""_s, u"5"_s, u"-1"_s} << changed;
+    QTest::newRow("change to empty run time and count")
+        << changeMode << QStringList {u"prog1"_s, u"-n 1"_s, u""_s, u""_s}
+        << QStringList {u"prog1"_s, u"-n 1"_s, u"NULL"_s, u"NULL"_s} << changed;
+}
+
+void TestProgramForm::save()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, stored);
+    QFETCH(QString, message);
+    start(2);
+    const QList<QStringList> before = m_database->rows();
+    openDialog(mode, 1);
+    typeEntry(typed);
+    QTest::mouseClick(FormProgram->SpeedButton1, Qt::LeftButton);
+
+    QCOMPARE(m_prompter.messages, QStringList {message});
+    QVERIFY(m_prompter.errors.isEmpty());
+    QVERIFY(!FormProgram->isVisible());
+    QCOMPARE(FormProgram->result(), int(mrOk));
+    const QList<QStringList> rows = m_database->rows();
+    if (mode == addMode) {
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.mid(0, 2), before);
+        QCOMPARE(rows.at(2).mid(1), stored);
+    } else {
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0), QStringList {u"1"_s} + stored);
+        QCOMPARE(rows.at(1), before.at(1));
+    }
+}
+
+void TestProgramForm::refusedInteger_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("corrected");
+
+    QTest::newRow("add, run time 'abc'")
+        << addMode << "Edit2"
+        << "abc"
+        << "'abc' is not a valid integer value for field 'ProgramTime'"
+        << "15";
+    QTest::newRow("add, run count '1.5'")
+        << addMode << "Edit3"
+        << "1.5"
+        << "'1.5' is not a valid integer value for field 'ProgramCount'"
+        << "4";
+    QTest::newRow("change, run time with a trailing blank")
+        << changeMode << "Edit2"
+        << "7 "
+        << "'7 ' is not a valid integer value for field 'ProgramTime'"
+        << "7";
+}
+
+void TestProgramForm::refusedInteger()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, edit);
+    QFETCH(QString, refused);
+    QFETCH(QString, error);
+    QFETCH(QString, corrected);
+    start(1);
+    const QList<QStringList> before = m_database->rows();
+    openDialog(mode, 1);
+    typeEntry(
+        {QStringLiteral("tool"), QStringLiteral("-p"), QStringLiteral("20"), QStringLiteral("3")});
+    FormProgram->findChild<QLineEdit *>(edit)->setText(refused);
+    const QStringList typed = entryTexts();
+
+    FormProgram->ActionYes->trigger();
+    QCOMPARE(m_prompter.errorTexts(), QStringList {error});
+    QVERIFY(m_prompter.messages.isEmpty());
+    QCOMPARE(m_database->rows(), before);
+    QVERIFY(FormProgram->isVisible());
+    QCOMPARE(entryTexts(), typed);
+
+    FormProgram->findChild<QLineEdit *>(edit)->setText(corrected);
+    FormProgram->ActionYes->trigger();
+    QCOMPARE(m_prompter.messages, QStringList {mode == addMode ? added : changed});
+    QCOMPARE(m_prompter.errors.size(), 1);
+    QVERIFY(!FormProgram->isVisible());
+    const QList<QStringList> rows = m_database->rows();
+    QCOMPARE(rows.size(), mode == addMode ? 2 : 1);
+    QCOMPARE(rows.last().mid(1), entryTexts());
+}
+
+void TestProgramForm::failures_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("beforeShow");
+    QTest::addColumn<QString>("breakage");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("texts");
+
+    const QStringList initialTexts {u"Edit1"_s, u"Edit4"_s, u"Edit2"_s, u"Edit3"_s};
+    const QStringList entryOne {u"prog1"_s, u"-n 1"_s, u"10"_s, u"1"_s};
+    QTest::newRow("keyed load fails on show")
+        << changeMode << true << "table renamed" << QStringList {u"记录读入失败"_s}
+        << QStringList {closedDataset} << initialTexts;
+    QTest::newRow("save query fails in add mode")
+        << addMode << false << "table renamed" << QStringList {u"数据库打开失败"_s}
+        << QStringList {closedDataset} << QStringList {u""_s, u""_s, u"10"_s, u"1"_s};
+    QTest::newRow("save query fails in change mode")
+        << changeMode << false << "table renamed" << QStringList {u"数据库打开失败"_s}
+        << QStringList {closedDataset} << entryOne;
+    QTest::newRow("entry deleted by another process before OK")
+        << changeMode << false << "entry deleted" << QStringList {notFound} << QStringList()
+        << entryOne;
+}
+
+void TestProgramForm::failures()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, beforeShow);
+    QFETCH(QString, breakage);
+    start(2);
+    auto breakDatabase = [&] {
+        m_database->exec(breakage == u"entry deleted"
+                             ? QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1")
+                             : QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+    };
+    if (beforeShow)
+        breakDatabase();
+    openDialog(mode, 1);
+    if (!beforeShow) {
+        breakDatabase();
+        FormProgram->ActionYes->trigger();
+    }
+
+    QTEST(m_prompter.messages, "messages");
+    QTEST(m_prompter.errorTexts(), "errors");
+    QVERIFY(FormProgram->isVisible());
+    QTEST(entryTexts(), "texts");
+    FormProgram->ActionCancel->trigger();
+    QVERIFY(!FormProgram->isVisible());
+    QCOMPARE(FormProgram->result(), int(mrCancel));
+    if (breakage == u"table renamed")
+        m_database->exec(QStringLiteral("ALTER TABLE Elsewhere RENAME TO QZProgram"));
+    QCOMPARE(m_database->rowCount(), breakage == u"entry deleted" ? 1 : 2);
+    QCOMPARE(m_database->rows().last().at(1), QStringLiteral("prog2"));
+}
+
+void TestProgramForm::missingEntryClosesModalShowByItself()
+{
+    start(1);
+    FormProgram->EditMode = changeMode;
+    FormProgram->EditIndex = 99;
+    for (int show = 0; show < 2; ++show) {
+        armDeadline();
+        QCOMPARE(FormProgram->ShowModal(), int(mrCancel));
+    }
+    QVERIFY(!m_forcedClose);
+    QCOMPARE(m_prompter.messages, (QStringList {notFound, notFound}));
+
+    // The next show waits for its answer again.
+    FormProgram->EditMode = addMode;
+    bool stayedOpen = false;
+    whenModal([&] {
+        stayedOpen = FormProgram->isVisible();
+        FormProgram->ActionCancel->trigger();
+    });
+    QCOMPARE(FormProgram->ShowModal(), int(mrCancel));
+    QVERIFY(stayedOpen);
+    QVERIFY(!m_forcedClose);
+}
+
+void TestProgramForm::chooseFile_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parameters");
+
+    const QString path = QStringLiteral("/opt/my tools/run.sh");
+    QTest::newRow("name button takes the path") << "SpeedButton3" << true << path << "-n 1";
+    QTest::newRow("parameter button replaces the parameters")
+        << "SpeedButton4" << true << "prog1" << path;
+    QTest::newRow("name button cancelled") << "SpeedButton3" << false << "prog1"
+                                           << "-n 1";
+    QTest::newRow("parameter button cancelled") << "SpeedButton4" << false << "prog1"
+                                                << "-n 1";
+}
+
+void TestProgramForm::chooseFile()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, confirmed);
+    start(1);
+    openDialog(changeMode, 1);
+    m_chooser.answers = {confirmed ? std::optional(QStringLiteral("/opt/my tools/run.sh"))
+                                   : std::nullopt};
+    QTest::mouseClick(FormProgram->findChild<QToolButton *>(button), Qt::LeftButton);
+    QCOMPARE(m_chooser.parents, QList<QWidget *> {FormProgram});
+    QTEST(FormProgram->Edit1->text(), "name");
+    QTEST(FormProgram->Edit4->text(), "parameters");
+    QCOMPARE(FormProgram->Edit2->text(), QStringLiteral("10"));
+}
+
+void TestProgramForm::platformFileDialog()
+{
+    QTemporaryDir folder;
+    for (const QString &name : {QStringLiteral("noext"), QStringLiteral("a.txt")}) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    start(0);
+    FormProgram->setFileChooser(nullptr);
+    openDialog(addMode);
+
+    QString filterShown;
+    QString nameOffered;
+    bool patternTakenAsFile = true;
+    auto answer = [&](const std::function<void(QFileDialog *, QLineEdit *)> &steps) {
+        whenModal([&, steps] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setDirectory(folder.path());
+            steps(dialog, dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")));
+        });
+    };
+    answer([&](QFileDialog *dialog, QLineEdit *nameEdit) {
+        filterShown =
+            dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText();
+        nameOffered = nameEdit->text();
+        QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+        auto listed = [list] {
+            QStringList names;
+            for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+                names.append(list->model()->index(row, 0, list->rootIndex()).data().toString());
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE(listed(), (QStringList {u"a.txt"_s, u"noext"_s}));
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+        patternTakenAsFile = !dialog->isVisible();
+        nameEdit->setText(QStringLiteral("noext"));
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    });
+    QTest::mouseClick(FormProgram->SpeedButton3, Qt::LeftButton);
+    QCOMPARE(filterShown, QStringLiteral("*.* Files (*.*)"));
+    QCOMPARE(nameOffered, QStringLiteral("*.*"));
+    QVERIFY(!patternTakenAsFile);
+    QCOMPARE(FormProgram->Edit1->text(), folder.filePath(QStringLiteral("noext")));
+
+    // A name that does not exist yet is taken as typed; cancel changes nothing.
+    answer([](QFileDialog *, QLineEdit *nameEdit) {
+        nameEdit->setText(QStringLiteral("not there yet"));
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    });
+    QTest::mouseClick(FormProgram->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(FormProgram->Edit4->text(), folder.filePath(QStringLiteral("not there yet")));
+    answer([](QFileDialog *dialog, QLineEdit *) { dialog->reject(); });
+    QTest::mouseClick(FormProgram->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(FormProgram->Edit4->text(), folder.filePath(QStringLiteral("not there yet")));
+    QVERIFY(!m_forcedClose);
+}
+
+void TestProgramForm::addFromMainWindow()
+{
+    start(2);
+    FormMain->ADOQuery1->next();
+    QWidget *modal = nullptr;
+    QStringList offered;
+    bool keysIgnored = false;
+    whenModal([&] {
+        modal = QApplication::activeModalWidget();
+        offered = entryTexts();
+        QTest::keyClick(FormProgram->Edit1, Qt::Key_Escape);
+        QTest::keyClick(FormProgram->Edit2, Qt::Key_Return);
+        keysIgnored = FormProgram->isVisible() && m_database->rowCount() == 2;
+        QTest::keyClicks(FormProgram->Edit1, QStringLiteral("/usr/bin/xclock"));
+        FormProgram->Edit2->setText(QStringLiteral("5"));
+        QTest::mouseClick(FormProgram->SpeedButton1, Qt::LeftButton);
+    });
+    QTest::mouseClick(FormMain->SpeedButton1, Qt::LeftButton);
+
+    QCOMPARE(modal, FormProgram);
+    QCOMPARE(offered, (QStringList {u""_s, u""_s, u"10"_s, u"1"_s}));
+    QVERIFY(keysIgnored);
+    QVERIFY(!m_forcedClose);
+    QCOMPARE(m_prompter.messages, QStringList {added});
+    QCOMPARE(m_database->rows().last().mid(1),
+             (QStringList {u"/usr/bin/xclock"_s, u""_s, u"5"_s, u"1"_s}));
+    QCOMPARE(FormMain->ADOQuery1->recordCount(), 3);
+    QCOMPARE(FormMain->ADOQuery1->recNo(), 0);
+    QCOMPARE(FormMain->DBGridEh1->currentRow(), 0);
+}
+
+void TestProgramForm::changeByDoubleClick()
+{
+    start(3);
+    QStringList shown;
+    whenModal([&] {
+        shown = entryTexts();
+        FormProgram->Edit3->setText(QStringLiteral("9"));
+        FormProgram->ActionYes->trigger();
+    });
+    doubleClickGrid(1);
+
+    QCOMPARE(shown, (QStringList {u"prog2"_s, u"-n 2"_s, u"20"_s, u"2"_s}));
+    QVERIFY(!m_forcedClose);
+    QCOMPARE(m_prompter.messages, QStringList {changed});
+    QCOMPARE(m_database->rows().at(1),
+             (QStringList {u"2"_s, u"prog2"_s, u"-n 2"_s, u"20"_s, u"9"_s}));
+    QCOMPARE(FormMain->ADOQuery1->recNo(), 0);
+    QCOMPARE(FormMain->ADOQuery1->fieldByName(QStringLiteral("ProgramCount")).asString(), u"1"_s);
+}
+
+void TestProgramForm::changeMissingFromMainWindow()
+{
+    start(2);
+    FormMain->ADOQuery1->next();
+    m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 2"));
+    armDeadline();
+    FormMain->ActionEdit->trigger();
+
+    QVERIFY(!m_forcedClose);
+    QCOMPARE(m_prompter.messages, QStringList {notFound});
+    QVERIFY(!FormProgram->isVisible());
+    QCOMPARE(FormProgram->result(), int(mrCancel));
+    // Not reloaded: the list still shows the vanished entry as current.
+    QCOMPARE(FormMain->ADOQuery1->recordCount(), 2);
+    QCOMPARE(FormMain->ADOQuery1->recNo(), 1);
+}
+
+void TestProgramForm::changeWithoutSelection_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<bool>("listClosed");
+    QTest::addColumn<bool>("doubleClick");
+
+    QTest::newRow("empty list, button") << 0 << false << false;
+    QTest::newRow("empty list, double-click") << 0 << false << true;
+    QTest::newRow("list closed, button") << 2 << true << false;
+    QTest::newRow("list closed, double-click") << 2 << true << true;
+}
+
+void TestProgramForm::changeWithoutSelection()
+{
+    QFETCH(int, entries);
+    QFETCH(bool, listClosed);
+    QFETCH(bool, doubleClick);
+    start(entries);
+    if (listClosed) {
+        m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+        QVERIFY(!FormMain->RefreshProgramList());
+        m_database->exec(QStringLiteral("ALTER TABLE Elsewhere RENAME TO QZProgram"));
+        m_prompter.messages.clear();
+    }
+    bool opened = false;
+    whenModal([&] { opened = FormProgram->isVisible(); });
+    if (doubleClick)
+        doubleClickGrid(0);
+    else
+        FormMain->ActionEdit->trigger();
+    QCoreApplication::processEvents();
+
+    QCOMPARE(m_prompter.messages, QStringList {u"请先选中要修改的记录"_s});
+    QVERIFY(!opened);
+    QVERIFY(!FormProgram->isVisible());
+}
+
+QTEST_MAIN(TestProgramForm)
+#include "tst_programform.moc"
