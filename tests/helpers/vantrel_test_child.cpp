@@ -1,0 +1,84 @@
+// Stand-in program for the launcher tests: reports how it was started, then waits to be ended.
+//
+// VANTREL_CHILD_REPORT names the report file, written whole by a rename so a reader never sees
+// half of it. VANTREL_CHILD_MODE is "exit" (end after reporting), "grandchild" (also start a
+// sleeping child of its own) or unset (just sleep).
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+std::string hex(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char c : bytes) {
+        text += digits[c >> 4];
+        text += digits[c & 0xf];
+    }
+    return text;
+}
+
+std::string statusField(std::string_view name)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(name) && line.size() > name.size() && line[name.size()] == ':')
+            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *reportPath = std::getenv("VANTREL_CHILD_REPORT");
+    const char *modeText = std::getenv("VANTREL_CHILD_MODE");
+    const std::string_view mode = modeText ? modeText : "";
+
+    std::string report;
+    // Descriptors come first, before this program opens any of its own.
+    if (DIR *fds = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(fds)) {
+            if (entry->d_name[0] != '.' && std::stoi(entry->d_name) != ::dirfd(fds))
+                report += std::string("fd ") + entry->d_name + '\n';
+        }
+        ::closedir(fds);
+    }
+    for (int i = 0; i < argc; ++i)
+        report += "arg " + hex(argv[i]) + '\n';
+    char cwd[4096] = {};
+    if (::getcwd(cwd, sizeof cwd))
+        report += "cwd " + hex(cwd) + '\n';
+    report += "pid " + std::to_string(::getpid()) + '\n';
+    report += "pgid " + std::to_string(::getpgrp()) + '\n';
+    report += "sid " + std::to_string(::getsid(0)) + '\n';
+    report += "sigblk " + statusField("SigBlk") + '\n';
+    report += "sigign " + statusField("SigIgn") + '\n';
+
+    if (mode == "grandchild") {
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            ::sleep(20);
+            ::_exit(0);
+        }
+        report += "grandchild " + std::to_string(grandchild) + '\n';
+    }
+
+    if (reportPath) {
+        const std::string temporary = std::string(reportPath) + ".tmp";
+        std::ofstream(temporary) << report;
+        std::rename(temporary.c_str(), reportPath);
+    }
+    if (mode == "exit")
+        return 0;
+    // Bounded, so a test that fails before ending it leaves nothing behind for long.
+    ::sleep(20);
+    return 0;
+}
