@@ -320,7 +320,11 @@ void DBGridEh::syncScrollBar()
 
 bool DBGridEh::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        // Handled here: the view would otherwise make the clicked row current again after
+        // the command has reloaded the list.
         Q_EMIT doubleClicked();
+        return true;
+    }
     return QFrame::eventFilter(watched, event);
 }

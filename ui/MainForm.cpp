@@ -147,9 +147,24 @@ bool TFormMain::RefreshProgramList()
     return OpenQuery(ADOQuery1, listSql, openFailed);
 }
 
-void TFormMain::ActionNewExecute() { }
+void TFormMain::ActionNewExecute()
+{
+    FormProgram->EditMode = QStringLiteral("新增");
+    if (FormProgram->ShowModal() == mrOk)
+        RefreshProgramList();
+}
 
-void TFormMain::ActionEditExecute() { }
+void TFormMain::ActionEditExecute()
+{
+    if (ADOQuery1->isActive() && !ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).isNull()) {
+        FormProgram->EditMode = QStringLiteral("修改");
+        FormProgram->EditIndex = ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asInteger();
+        if (FormProgram->ShowModal() == mrOk)
+            RefreshProgramList();
+    } else {
+        ShowMessage(QStringLiteral("请先选中要修改的记录"));
+    }
+}
 
 void TFormMain::ActionDeleteExecute()
 {
