@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/wait.h>
+
 namespace {
 
 // The engine's state after a tick, as the worked example lists it.
@@ -69,6 +71,7 @@ private Q_SLOTS:
     void missingColumnIsReportedEachTick();
     void timerSettings();
     void ticksGoOnWhileABoxIsOpen();
+    void realProgramOnRealTicks();
 
 private:
     void start(const QList<std::tuple<QString, QVariant, QVariant>> &entries);
@@ -429,6 +432,39 @@ void TestEngine::ticksGoOnWhileABoxIsOpen()
     });
     ShowMessage(QStringLiteral("a box is open"));
     QCOMPARE(launchesWhileOpen, 1);
+}
+
+// The whole chain with nothing faked: the timer's real seconds, a real program started and ended.
+void TestEngine::realProgramOnRealTicks()
+{
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("report"));
+    qputenv("VANTREL_CHILD_REPORT", report.toUtf8());
+    const auto restore = qScopeGuard([] { qunsetenv("VANTREL_CHILD_REPORT"); });
+    m_database->addEntry(QStringLiteral(VANTREL_TEST_CHILD), QStringLiteral("'one two' 3"), 1, 1);
+    m_objects = std::make_unique<AutoRunObjects>();
+    m_objects->create(m_database->connectionString());
+    FormMain->show();
+    FormMain->ActionBegin->trigger();
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(report), 5000);
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    static const QRegularExpression pidLine(QStringLiteral("^pid (\\d+)$"),
+                                            QRegularExpression::MultilineOption);
+    const pid_t pid = pidLine.match(text).captured(1).toInt();
+    QVERIFY(pid > 1);
+    // Only the standard descriptors: the database stayed with us.
+    QCOMPARE(text.count(QStringLiteral("fd ")), 3);
+    QVERIFY(
+        text.contains(QStringLiteral("arg ") + QString::fromLatin1(QByteArray("one two").toHex())));
+
+    // Ended after its one second, and reaped: the id no longer names a child of ours.
+    QTRY_VERIFY_WITH_TIMEOUT(FormMain->ProcessState == QStringLiteral("关闭"), 3000);
+    QCOMPARE(::waitpid(pid, nullptr, WNOHANG), -1);
+    QTRY_COMPARE_WITH_TIMEOUT(FormMain->RunState, QStringLiteral("停止"), 5000);
+    QVERIFY(m_prompter.errors.isEmpty());
 }
 
 QTEST_MAIN(TestEngine)

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Starts the real program on a virtual display, as a person would start it, and checks what
+# comes up: the main window on a good database, and an error report when the database file is
+# missing (the report comes first; the window follows once it is answered).
+# Usage: window.sh <program> <database the program was built for> <schema.sql>
+set -u
+program=$1 database=$2 schema=$3
+
+if ! command -v xvfb-run >/dev/null || ! command -v xwininfo >/dev/null; then
+  echo "xvfb-run or xwininfo is not installed; skipping"
+  exit 77
+fi
+
+# Runs the program on its own display for a few seconds and prints the names of the windows
+# it shows.
+window_names() {
+  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+    "$0" 2>"$1.stderr" &
+    pid=$!
+    for _ in $(seq 50); do
+      sleep 0.2
+      names=$(xwininfo -root -tree 2>/dev/null | grep -o "0x[0-9a-f]* \"[^\"]*\"" |
+        while read -r id name; do
+          xwininfo -id "$id" 2>/dev/null | grep -q IsViewable && echo "$name"
+        done | sort -u)
+      case "$names" in *Vantrel程序自动运行器* | *Vantrel-autorun-e2e*) break ;; esac
+    done
+    echo "$names"
+    kill "$pid"
+    wait "$pid" 2>/dev/null
+    true' "$program" "$database"
+}
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+rm -f "$database"
+sqlite3 "$database" < "$schema" || fail "cannot prepare $database"
+sqlite3 "$database" "INSERT INTO QZProgram (ProgramName, ProgramParameter, ProgramTime, ProgramCount) VALUES ('sleep', '5', 2, 1)"
+names=$(window_names)
+echo "$names"
+grep -q '"Vantrel程序自动运行器"' <<<"$names" || fail "the main window did not come up"
+if grep -q '"Vantrel-autorun-e2e"' <<<"$names"; then
+  fail "a message box came up on a good database"
+fi
+
+# Without its database the program reports why before anything else comes up.
+rm -f "$database"
+names=$(window_names)
+echo "$names"
+grep -q '"Vantrel-autorun-e2e"' <<<"$names" || fail "no error report for the missing database"
+[ ! -e "$database" ] || fail "the program created the missing database"
+echo "PASS"
