@@ -8,6 +8,7 @@
 #include "ProgramForm.h"
 #include "Prompter.h"
 #include "PublicFunction.h"
+#include "ScheduleSql.h"
 #include "ShareDM.h"
 #include "WindowFont.h"
 
@@ -23,9 +24,6 @@ TFormMain *FormMain = nullptr;
 
 namespace {
 
-const QString listSql = QStringLiteral("Select * From QZProgram");
-const QString keyedSql = QStringLiteral("Select * From QZProgram Where ProgramIndex = ");
-const QString openFailed = QStringLiteral("数据库打开失败");
 const QString running = QStringLiteral("运行");
 const QString stopped = QStringLiteral("停止");
 const QString processOpen = QStringLiteral("打开");
@@ -144,7 +142,7 @@ void TFormMain::FormShow()
 
 bool TFormMain::RefreshProgramList()
 {
-    return OpenQuery(ADOQuery1, listSql, openFailed);
+    return OpenQuery(ADOQuery1, ScheduleSql::list, ScheduleSql::openFailed);
 }
 
 void TFormMain::ActionNewExecute()
@@ -178,7 +176,7 @@ void TFormMain::ActionDeleteExecute()
     if (!plainNumber.match(key).hasMatch())
         throw DatabaseError(QStringLiteral("'%1' is not a valid key of a schedule entry").arg(key));
     Query *scratch = ShareDataModule->ADOQueryTemp;
-    OpenQuery(scratch, keyedSql + key, openFailed);
+    OpenQuery(scratch, ScheduleSql::byKey + key, ScheduleSql::openFailed);
     if (!prompter().askYesNo(QStringLiteral("确实要删除该记录吗？"), QStringLiteral("删除警告")))
         return;
     scratch->first();

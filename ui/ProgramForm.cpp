@@ -6,6 +6,7 @@
 #include "MainForm.h"
 #include "Prompter.h"
 #include "PublicFunction.h"
+#include "ScheduleSql.h"
 #include "ShareDM.h"
 #include "WindowFont.h"
 
@@ -26,10 +27,6 @@ TFormProgram *FormProgram = nullptr;
 namespace {
 
 const QString addMode = QStringLiteral("新增");
-const QString listSql = QStringLiteral("Select * From QZProgram");
-const QString keyedSql = QStringLiteral("Select * From QZProgram Where ProgramIndex = ");
-const QString openFailed = QStringLiteral("数据库打开失败");
-const QString readFailed = QStringLiteral("记录读入失败");
 const QString notFound = QStringLiteral("找不到要修改的记录");
 
 // The visible name stays "*.* Files (*.*)", but the dialog applies the patterns of the last
@@ -262,7 +259,7 @@ void TFormProgram::FormShow()
         Edit3->setText(QStringLiteral("1"));
     } else {
         Query *query = ShareDataModule->ADOQueryTemp;
-        OpenQuery(query, keyedSql + QString::number(EditIndex), readFailed);
+        OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::readFailed);
         if (query->recordCount() <= 0) {
             ShowMessage(notFound);
             setModalResult(mrCancel);
@@ -280,7 +277,7 @@ void TFormProgram::ActionYesExecute()
 {
     Query *query = ShareDataModule->ADOQueryTemp;
     if (isAddMode()) {
-        OpenQuery(query, listSql, openFailed);
+        OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed);
         query->insert();
         writeEntry(query);
         query->post();
@@ -288,7 +285,7 @@ void TFormProgram::ActionYesExecute()
         setModalResult(mrOk);
         return;
     }
-    OpenQuery(query, keyedSql + QString::number(EditIndex), openFailed);
+    OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed);
     if (query->recordCount() <= 0) {
         ShowMessage(notFound);
         return;
