@@ -1,6 +1,7 @@
 #include "DBGridEh.h"
 #include "DataSet.h"
 #include "FakeLauncher.h"
+#include "GuiSteps.h"
 #include "Handlers.h"
 #include "MainForm.h"
 #include "RecordingPrompter.h"
@@ -98,8 +99,7 @@ void TestEngine::cleanup()
     m_objects.reset();
     m_prompterInForce.reset();
     m_database.reset();
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QCOMPARE(visibleTopLevelWindow(), QString());
 }
 
 // Fills the table with (name, time, count) entries and shows the main window on it, with the
@@ -256,14 +256,11 @@ void TestEngine::startAtEndOfData()
     QCOMPARE(m_launcher->launches.size(), 2);
 
     // Selecting the last row again does not help; an earlier one does.
-    QTableView *view = FormMain->DBGridEh1->view();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(1, 1)).center());
+    clickGridRow(FormMain->DBGridEh1, 1);
     FormMain->ActionBegin->trigger();
     tick();
     QCOMPARE(FormMain->RunState, QStringLiteral("停止"));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(0, 1)).center());
+    clickGridRow(FormMain->DBGridEh1, 0);
     FormMain->ActionBegin->trigger();
     tick();
     QCOMPARE(FormMain->RunState, QStringLiteral("运行"));
@@ -343,9 +340,7 @@ void TestEngine::anotherRowSelectedMidRun()
     FormMain->ActionBegin->trigger();
     tick(4);
     QCOMPARE(state().elapsed, 4);
-    QTableView *view = FormMain->DBGridEh1->view();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(2, 1)).center());
+    clickGridRow(FormMain->DBGridEh1, 2);
     // C's time of 3 now governs the open launch of A, whose 4 ticks carry on.
     tick();
     QCOMPARE(

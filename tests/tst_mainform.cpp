@@ -1,5 +1,6 @@
 #include "DBGridEh.h"
 #include "DataSet.h"
+#include "GuiSteps.h"
 #include "MainForm.h"
 #include "PlainMessageBox.h"
 #include "ProgramForm.h"
@@ -72,8 +73,7 @@ void TestMainForm::cleanup()
     m_objects.reset();
     m_prompterInForce.reset();
     m_database.reset();
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QCOMPARE(visibleTopLevelWindow(), QString());
 }
 
 void TestMainForm::start(int entries)
@@ -88,9 +88,7 @@ void TestMainForm::start(int entries)
 
 void TestMainForm::clickRow(int row)
 {
-    QTableView *view = FormMain->DBGridEh1->view();
-    const QRect cell = view->visualRect(view->model()->index(row, 1));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    clickGridRow(FormMain->DBGridEh1, row);
 }
 
 QStringList TestMainForm::names() const

@@ -1,5 +1,6 @@
 #include "DBGridEh.h"
 #include "DataSet.h"
+#include "GuiSteps.h"
 #include "MainForm.h"
 #include "ProgramForm.h"
 #include "RecordingPrompter.h"
@@ -122,8 +123,7 @@ void TestProgramForm::cleanup()
     m_objects.reset();
     m_prompterInForce.reset();
     m_database.reset();
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY2(!widget->isVisible(), widget->metaObject()->className());
+    QCOMPARE(visibleTopLevelWindow(), QString());
 }
 
 void TestProgramForm::start(int entries)

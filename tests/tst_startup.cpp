@@ -2,6 +2,7 @@
 #include "DBGridEh.h"
 #include "DataError.h"
 #include "DataSet.h"
+#include "GuiSteps.h"
 #include "MainForm.h"
 #include "ProgramForm.h"
 #include "RecordingPrompter.h"
@@ -53,8 +54,7 @@ void TestStartup::cleanup()
 {
     m_prompterInForce.reset();
     QVERIFY(!FormMain && !ShareDataModule && !FormProgram);
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QCOMPARE(visibleTopLevelWindow(), QString());
 }
 
 void TestStartup::titleRule_data()
