@@ -60,6 +60,24 @@ QString engineMessage(sqlite3 *db)
     return QString::fromUtf8(sqlite3_errmsg(db));
 }
 
+// SQLite's affinity rules for a declared column type: INTEGER and NUMERIC affinity are the ones
+// that hold whole numbers, so those columns take the store's integer conversion.
+bool hasIntegerAffinity(const char *declared)
+{
+    if (!declared)
+        return false;
+    const QByteArray type = QByteArray(declared).toUpper();
+    if (type.contains("INT"))
+        return true;
+    for (const char *other : {"CHAR", "CLOB", "TEXT", "BLOB", "REAL", "FLOA", "DOUB"}) {
+        if (type.contains(other))
+            return false;
+    }
+    return !type.trimmed().isEmpty();
+}
+
+} // namespace
+
 // A prepared statement that is finalised however the code leaves its scope.
 class Statement final
 {
@@ -112,15 +130,19 @@ public:
     // Steps once; true while there is a row.
     bool step()
     {
-        const int rc = sqlite3_step(m_stmt);
-        if (rc == SQLITE_ROW)
+        m_result = sqlite3_step(m_stmt);
+        if (m_result == SQLITE_ROW)
             return true;
-        if (rc == SQLITE_DONE)
+        if (m_result == SQLITE_DONE)
             return false;
         throw ProviderError(engineMessage(m_db));
     }
+    // The primary result code of the last step.
+    int result() const { return m_result & 0xff; }
 
-    QVariant column(int index) const
+    // Texts and blobs are kept as their stored bytes; an empty text in an integer column is
+    // NULL, as the store itself writes an empty text there.
+    QVariant column(int index, bool integerColumn) const
     {
         switch (sqlite3_column_type(m_stmt, index)) {
         case SQLITE_INTEGER:
@@ -128,12 +150,16 @@ public:
         case SQLITE_FLOAT:
             return sqlite3_column_double(m_stmt, index);
         case SQLITE_BLOB:
-            return QByteArray(static_cast<const char *>(sqlite3_column_blob(m_stmt, index)),
-                              sqlite3_column_bytes(m_stmt, index));
-        case SQLITE_TEXT:
-            return QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index)),
-                sqlite3_column_bytes(m_stmt, index));
+        case SQLITE_TEXT: {
+            // Text as UTF-8 bytes (the file's own bytes unless the file stores UTF-16).
+            const void *bytes = sqlite3_column_type(m_stmt, index) == SQLITE_TEXT
+                ? static_cast<const void *>(sqlite3_column_text(m_stmt, index))
+                : sqlite3_column_blob(m_stmt, index);
+            const int size = sqlite3_column_bytes(m_stmt, index);
+            if (size == 0 && integerColumn)
+                return QVariant();
+            return QByteArray(static_cast<const char *>(bytes), size);
+        }
         default:
             return QVariant();
         }
@@ -142,7 +168,10 @@ public:
 private:
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
+    int m_result = SQLITE_OK;
 };
+
+namespace {
 
 QString textOf(const QVariant &value)
 {
@@ -151,6 +180,13 @@ QString textOf(const QVariant &value)
     if (value.typeId() == QMetaType::QByteArray)
         return QString::fromUtf8(value.toByteArray());
     return value.toString();
+}
+
+QByteArray bytesOf(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray();
+    return textOf(value).toUtf8();
 }
 
 const QVariant nullValue;
@@ -223,6 +259,56 @@ void Connection::close()
     }
 }
 
+QString Connection::databasePath() const
+{
+    return connectionItem(QStringLiteral("Data Source"));
+}
+
+void Connection::dropIfReplaced()
+{
+    if (!m_db)
+        return;
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+        close();
+}
+
+sqlite3 *Connection::handleForWriting()
+{
+    dropIfReplaced();
+    open();
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        close();
+        open();
+    }
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        const QString reason = notWritableReason();
+        throw DatabaseError(reason.isEmpty()
+                                ? QStringLiteral("The schedule database '%1' is open read-only; "
+                                                 "the change was not saved")
+                                      .arg(databasePath())
+                                : reason);
+    }
+    return m_db;
+}
+
+QString Connection::notWritableReason() const
+{
+    const QFileInfo file(databasePath());
+    if (!file.isWritable()) {
+        return QStringLiteral("The schedule database '%1' is read-only for this user; the change "
+                              "was not saved")
+            .arg(file.filePath());
+    }
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isWritable()) {
+        return QStringLiteral("The folder '%1' cannot be written by this user, and the schedule "
+                              "database there needs it for its journal; the change was not saved")
+            .arg(folder.filePath());
+    }
+    return QString();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 const QString &Field::name() const
@@ -238,6 +324,11 @@ bool Field::isNull() const
 QString Field::asString() const
 {
     return textOf(m_query->currentValue(m_column));
+}
+
+QByteArray Field::asBytes() const
+{
+    return bytesOf(m_query->currentValue(m_column));
 }
 
 qint32 Field::asInteger() const
@@ -344,6 +435,7 @@ void Query::open()
         fail(QStringLiteral("Missing Connection or ConnectionString"));
     if (m_sql.join(QString()).trimmed().isEmpty())
         fail(QStringLiteral("The query has no SQL text"));
+    m_connection->dropIfReplaced();
     m_connection->open();
     sqlite3 *db = m_connection->handle();
 
@@ -359,8 +451,7 @@ void Query::open()
         column.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
         column.table = QString::fromUtf8(sqlite3_column_table_name(stmt, i));
         column.origin = QString::fromUtf8(sqlite3_column_origin_name(stmt, i));
-        const QString declared = QString::fromUtf8(sqlite3_column_decltype(stmt, i));
-        column.isInteger = declared.contains(QStringLiteral("INT"), Qt::CaseInsensitive);
+        column.isInteger = hasIntegerAffinity(sqlite3_column_decltype(stmt, i));
         if (!column.table.isEmpty()) {
             int primaryKey = 0;
             sqlite3_table_column_metadata(db, sqlite3_column_database_name(stmt, i),
@@ -376,7 +467,7 @@ void Query::open()
         QList<QVariant> row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)
-            row.append(statement.column(i));
+            row.append(statement.column(i, columns.at(i).isInteger));
         rows.append(std::move(row));
     }
 
@@ -559,6 +650,23 @@ QString Query::tableName() const
     return table;
 }
 
+// Runs a statement that changes the file. When the engine could not write because of the file's
+// or its folder's permissions, the error names which one, instead of the engine's own words.
+void Query::execWrite(Statement &statement) const
+{
+    try {
+        statement.step();
+    } catch (const ProviderError &) {
+        const int result = statement.result();
+        if (result == SQLITE_READONLY || result == SQLITE_CANTOPEN || result == SQLITE_PERM
+            || result == SQLITE_IOERR) {
+            if (const QString reason = m_connection->notWritableReason(); !reason.isEmpty())
+                throw DatabaseError(reason);
+        }
+        throw;
+    }
+}
+
 // Reads one row of the table again, by rowid when the key is not given, so that values the
 // database filled in (the key above all) are in the result.
 QList<QVariant> Query::readRow(const QVariant &key) const
@@ -578,7 +686,9 @@ QList<QVariant> Query::readRow(const QVariant &key) const
         return m_buffer;
     QList<QVariant> row;
     for (int i = 0; i < m_columns.size(); ++i)
-        row.append(m_columns.at(i).origin.isEmpty() ? m_buffer.at(i) : statement.column(i));
+        row.append(m_columns.at(i).origin.isEmpty()
+                       ? m_buffer.at(i)
+                       : statement.column(i, m_columns.at(i).isInteger));
     return row;
 }
 
@@ -595,9 +705,7 @@ void Query::insertRow()
             values.append(m_buffer.at(i));
         }
     }
-    if (!m_connection->isConnected())
-        m_connection->open();
-    sqlite3 *db = m_connection->handle();
+    sqlite3 *db = m_connection->handleForWriting();
     const QString sql = names.isEmpty()
         ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedIdentifier(table))
         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
@@ -605,7 +713,7 @@ void Query::insertRow()
     Statement statement(db, sql);
     for (int i = 0; i < values.size(); ++i)
         statement.bind(i + 1, values.at(i));
-    statement.step();
+    execWrite(statement);
 
     m_rows.append(readRow(QVariant()));
     m_state = State::Browse;
@@ -629,9 +737,7 @@ void Query::updateRow()
         }
     }
     if (!assignments.isEmpty()) {
-        if (!m_connection->isConnected())
-            m_connection->open();
-        sqlite3 *db = m_connection->handle();
+        sqlite3 *db = m_connection->handleForWriting();
         Statement statement(db,
                             QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                 .arg(quotedIdentifier(table), assignments.join(u','),
@@ -639,7 +745,7 @@ void Query::updateRow()
         for (int i = 0; i < values.size(); ++i)
             statement.bind(i + 1, values.at(i));
         statement.bind(int(values.size()) + 1, m_rows.at(m_cursor).at(key));
-        statement.step();
+        execWrite(statement);
         if (sqlite3_changes(db) == 0)
             fail(QStringLiteral("The record to change no longer exists; another user may have "
                                 "deleted it"));
@@ -663,15 +769,13 @@ void Query::deleteRecord()
     cancel();
     const QString table = tableName();
     const int key = keyColumn();
-    if (!m_connection->isConnected())
-        m_connection->open();
-    sqlite3 *db = m_connection->handle();
+    sqlite3 *db = m_connection->handleForWriting();
     Statement statement(
         db,
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
             .arg(quotedIdentifier(table), quotedIdentifier(m_columns.at(key).origin)));
     statement.bind(1, m_rows.at(m_cursor).at(key));
-    statement.step();
+    execWrite(statement);
     if (sqlite3_changes(db) == 0)
         fail(QStringLiteral("The record to delete no longer exists; another user may have "
                             "deleted it"));

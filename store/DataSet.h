@@ -7,6 +7,7 @@
 #include <QVariant>
 
 struct sqlite3;
+class Statement;
 
 // The connection to the schedule database, described by a connection string of
 // "Provider=…;Data Source=…;Persist Security Info=False". It opens an existing SQLite file
@@ -33,6 +34,19 @@ public:
     bool isConnected() const { return m_db != nullptr; }
     sqlite3 *handle() const { return m_db; }
 
+    // The file named in the connection string.
+    QString databasePath() const;
+    // Closes the connection when its path no longer names the file it has open (another tool
+    // replaced or removed the file), so that the next open reaches the file that is there now.
+    void dropIfReplaced();
+    // The connection, open read-write, for a statement that changes the file. A connection that
+    // the engine opened read-only (it does so silently when the file could not be written) is
+    // opened again, in case the permission has been fixed since.
+    sqlite3 *handleForWriting();
+    // Why a change cannot be written, naming the file or its folder, or "" when neither is
+    // barred to this user.
+    QString notWritableReason() const;
+
 private:
     QString m_connectionString;
     sqlite3 *m_db = nullptr;
@@ -51,8 +65,10 @@ public:
 
     const QString &name() const;
     bool isNull() const;
-    // NULL reads as the empty text.
+    // NULL reads as the empty text; bytes that are not UTF-8 read as replacement characters.
     QString asString() const;
+    // The stored text's own bytes, whatever their encoding; a number reads as its text.
+    QByteArray asBytes() const;
     // NULL reads as 0; a value that is not a 32-bit whole number is an error.
     qint32 asInteger() const;
     // Sets the column of the row being inserted or edited. An integer column takes the empty
@@ -142,6 +158,7 @@ private:
     QString tableName() const;
     void insertRow();
     void updateRow();
+    void execWrite(Statement &statement) const;
     QList<QVariant> readRow(const QVariant &key) const;
 
     QString m_name;

@@ -57,9 +57,8 @@ QString applicationTitleFromPath(const QString &executablePath)
     const qsizetype dot = title.indexOf(u'.');
     if (dot >= 0)
         title.truncate(dot);
-    if (title.isEmpty())
-        return title;
-    return title.left(1).toUpper() + title.mid(1).toLower();
+    // The first letter stays as it is; only the later ones are lowered.
+    return title.left(1) + title.mid(1).toLower();
 }
 
 QString applicationTitle()

@@ -1,5 +1,6 @@
 #include "DataError.h"
 #include "DataSet.h"
+#include "OrdinaryUser.h"
 #include "PublicFunction.h"
 #include "RecordingPrompter.h"
 #include "ShareDM.h"
@@ -14,7 +15,10 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -48,6 +52,8 @@ private Q_SLOTS:
     void integerText_data();
     void integerText();
     void readingValues();
+    void storedValues_data();
+    void storedValues();
     void failures_data();
     void failures();
     void rowsAreWrittenAtOnce();
@@ -59,6 +65,10 @@ private Q_SLOTS:
     void queryOpensClosedConnection();
     void databaseIsNotInheritedByChildren();
     void writerWaitsForAnotherProcessLock();
+    void unwritableDatabase_data();
+    void unwritableDatabase();
+    void replacedDatabase_data();
+    void replacedDatabase();
     void openQuery();
     void openQueryFailure_data();
     void openQueryFailure();
@@ -167,90 +177,130 @@ void TestDataSet::integerText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stored"); // "" when the text is refused
+    QTest::addColumn<QString>("declared"); // the run time column's declared type
 
     QTest::newRow("decimal") << "42"
-                             << "42";
+                             << "42" << "INTEGER";
     QTest::newRow("leading spaces") << "   42"
-                                    << "42";
+                                    << "42" << "INTEGER";
     QTest::newRow("minus") << "-7"
-                           << "-7";
+                           << "-7" << "INTEGER";
     QTest::newRow("plus") << "+7"
-                          << "7";
+                          << "7" << "INTEGER";
     QTest::newRow("leading zeros") << "007"
-                                   << "7";
+                                   << "7" << "INTEGER";
     QTest::newRow("largest") << "2147483647"
-                             << "2147483647";
+                             << "2147483647" << "INTEGER";
     QTest::newRow("smallest") << "-2147483648"
-                              << "-2147483648";
+                              << "-2147483648" << "INTEGER";
     QTest::newRow("dollar hex") << "$1F"
-                                << "31";
+                                << "31" << "INTEGER";
     QTest::newRow("x hex") << "x1f"
-                           << "31";
+                           << "31" << "INTEGER";
     QTest::newRow("X hex") << "X1F"
-                           << "31";
+                           << "31" << "INTEGER";
     QTest::newRow("0x hex") << "0x10"
-                            << "16";
+                            << "16" << "INTEGER";
     QTest::newRow("0X hex") << "0X10"
-                            << "16";
+                            << "16" << "INTEGER";
     QTest::newRow("eight F wraps to -1") << "$FFFFFFFF"
-                                         << "-1";
+                                         << "-1" << "INTEGER";
     QTest::newRow("hex top bit wraps") << "0x80000000"
-                                       << "-2147483648";
+                                       << "-2147483648" << "INTEGER";
     QTest::newRow("negative hex") << "-$10"
-                                  << "-16";
+                                  << "-16" << "INTEGER";
     QTest::newRow("hex with leading zeros") << "$000000001"
-                                            << "1";
+                                            << "1" << "INTEGER";
     QTest::newRow("empty text stores NULL") << ""
-                                            << "NULL";
+                                            << "NULL" << "INTEGER";
 
     QTest::newRow("letters") << "abc"
-                             << "";
+                             << "" << "INTEGER";
     QTest::newRow("above the range") << "2147483648"
-                                     << "";
+                                     << "" << "INTEGER";
     QTest::newRow("below the range") << "-2147483649"
-                                     << "";
+                                     << "" << "INTEGER";
     QTest::newRow("hex beyond 32 bits") << "$100000000"
-                                        << "";
+                                        << "" << "INTEGER";
     QTest::newRow("one blank") << " "
-                               << "";
+                               << "" << "INTEGER";
     QTest::newRow("blanks only") << "    "
-                                 << "";
+                                 << "" << "INTEGER";
     QTest::newRow("sign alone") << "-"
-                                << "";
+                                << "" << "INTEGER";
     QTest::newRow("plus alone") << "+"
-                                << "";
+                                << "" << "INTEGER";
     QTest::newRow("trailing blank") << "12 "
-                                    << "";
+                                    << "" << "INTEGER";
     QTest::newRow("inner blank") << "1 2"
-                                 << "";
+                                 << "" << "INTEGER";
     QTest::newRow("blank after sign") << "- 5"
-                                      << "";
+                                      << "" << "INTEGER";
     QTest::newRow("two signs") << "+-1"
-                               << "";
+                               << "" << "INTEGER";
     QTest::newRow("fraction") << "1.5"
-                              << "";
+                              << "" << "INTEGER";
     QTest::newRow("exponent") << "1e3"
-                              << "";
+                              << "" << "INTEGER";
     QTest::newRow("dollar alone") << "$"
-                                  << "";
+                                  << "" << "INTEGER";
     QTest::newRow("0x alone") << "0x"
-                              << "";
+                              << "" << "INTEGER";
     QTest::newRow("hex digit in decimal") << "12a"
-                                          << "";
+                                          << "" << "INTEGER";
     QTest::newRow("bad hex digit") << "$1G"
-                                   << "";
+                                   << "" << "INTEGER";
     QTest::newRow("leading tab") << "\t1"
-                                 << "";
+                                 << "" << "INTEGER";
     QTest::newRow("full-width digits") << "１２"
-                                       << "";
+                                       << "" << "INTEGER";
     QTest::newRow("quote in text") << "1'; DROP TABLE QZProgram; --"
-                                   << "";
+                                   << "" << "INTEGER";
+
+    // Columns made by other tools: SQLite's affinity decides, as it does for the values.
+    QTest::newRow("NUMERIC refuses letters") << "abc"
+                                             << ""
+                                             << "NUMERIC";
+    QTest::newRow("NUMBER takes hex") << "$10"
+                                      << "16"
+                                      << "NUMBER";
+    QTest::newRow("DECIMAL refuses a fraction") << "1.5"
+                                                << ""
+                                                << "DECIMAL(10,0)";
+    QTest::newRow("BOOLEAN refuses words") << "true"
+                                           << ""
+                                           << "BOOLEAN";
+    QTest::newRow("BIGINT keeps the 32-bit range") << "2147483648"
+                                                   << ""
+                                                   << "BIGINT";
+    QTest::newRow("DATETIME is numeric") << "abc"
+                                         << ""
+                                         << "DATETIME";
+    QTest::newRow("NUMERIC empty text stores NULL") << ""
+                                                    << "NULL"
+                                                    << "NUMERIC";
+    QTest::newRow("no declared type keeps text") << "abc"
+                                                 << "abc"
+                                                 << "";
+    QTest::newRow("VARCHAR keeps text as typed") << "007"
+                                                 << "007"
+                                                 << "VARCHAR(10)";
+    QTest::newRow("DOUBLE is not an integer column") << "1.5"
+                                                     << "1.5"
+                                                     << "DOUBLE";
 }
 
 void TestDataSet::integerText()
 {
     QFETCH(QString, text);
     QFETCH(QString, stored);
+    QFETCH(QString, declared);
+    if (declared != u"INTEGER")
+        m_database->exec(QStringLiteral("DROP TABLE QZProgram; CREATE TABLE QZProgram ("
+                                        "ProgramIndex INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                        "ProgramName TEXT, ProgramParameter TEXT, ProgramTime %1, "
+                                        "ProgramCount INTEGER)")
+                             .arg(declared));
     m_query->sql() = QStringList {listSql};
     m_query->open();
     m_query->insert();
@@ -271,8 +321,13 @@ void TestDataSet::integerText()
         QCOMPARE(m_database->rows(),
                  (QList<QStringList> {{QStringLiteral("1"), QStringLiteral("prog"),
                                        QStringLiteral("NULL"), stored, QStringLiteral("NULL")}}));
-        const qint32 expected = stored == u"NULL" ? 0 : stored.toInt();
-        QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramTime")).asInteger(), expected);
+        bool whole = true;
+        const qint32 expected = stored == u"NULL" ? 0 : stored.toInt(&whole);
+        const QString readError =
+            errorOf([&] { QCOMPARE(m_query->fieldByName(u"ProgramTime"_s).asInteger(), expected); });
+        QCOMPARE(readError,
+                 whole ? QString()
+                       : u"'%1' is not a valid integer value for field 'ProgramTime'"_s.arg(stored));
     }
 }
 
@@ -294,6 +349,65 @@ void TestDataSet::readingValues()
     m_query->next();
     QCOMPARE(errorOf([&] { m_query->fieldByName(QStringLiteral("ProgramTime")).asInteger(); }),
              QStringLiteral("'abc' is not a valid integer value for field 'ProgramTime'"));
+}
+
+void TestDataSet::storedValues_data()
+{
+    QTest::addColumn<QString>("declared");
+    QTest::addColumn<QString>("value"); // an SQL expression
+    QTest::addColumn<bool>("null");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("integer"); // the number, or the error's text
+
+    const QString gbk = u"CAST(X'B3CCD0F2' AS TEXT)"_s;
+    QTest::newRow("code page 936 bytes in a text column")
+        << "TEXT" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error";
+    QTest::newRow("code page 936 bytes in a column without type")
+        << "" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error";
+    QTest::newRow("empty text in an integer column reads as NULL")
+        << "INTEGER" << "''" << true << "" << QByteArray() << "0";
+    QTest::newRow("empty text in a numeric column reads as NULL")
+        << "NUMERIC" << "''" << true << "" << QByteArray() << "0";
+    QTest::newRow("empty text in a text column stays text")
+        << "TEXT" << "''" << false << "" << QByteArray() << "error";
+    QTest::newRow("integer in a column without type")
+        << "" << "42" << false << "42" << QByteArray("42") << "42";
+    QTest::newRow("blob in a text column")
+        << "TEXT" << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s
+        << QByteArray("a\0b", 3) << "error";
+    QTest::newRow("control characters kept")
+        << "TEXT" << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
+        << QByteArray("a\tb\n\x01") << "error";
+    QTest::newRow("a whole real in a column without type")
+        << "" << "30.0" << false << "30" << QByteArray("30") << "30";
+}
+
+void TestDataSet::storedValues()
+{
+    QFETCH(QString, declared);
+    QFETCH(QString, value);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, integer);
+    m_database->exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER "
+                     "PRIMARY KEY, ProgramName TEXT, ProgramParameter TEXT, Stored %1, "
+                     "ProgramTime INTEGER, ProgramCount INTEGER); "
+                     "INSERT INTO QZProgram (Stored) VALUES (%2)"_s.arg(declared, value));
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    const Field field = m_query->fieldByName(u"Stored"_s);
+    QTEST(field.isNull(), "null");
+    if (text.contains(QChar::ReplacementCharacter))
+        QVERIFY2(field.asString().contains(QChar::ReplacementCharacter), qPrintable(field.asString()));
+    else
+        QCOMPARE(field.asString(), text);
+    QCOMPARE(field.asBytes(), bytes);
+    const QString read = errorOf([&] { QCOMPARE(QString::number(field.asInteger()), integer); });
+    if (integer == u"error")
+        QCOMPARE(read, u"'%1' is not a valid integer value for field 'Stored'"_s.arg(field.asString()));
+    else
+        QCOMPARE(read, QString());
 }
 
 void TestDataSet::failures_data()
@@ -529,6 +643,119 @@ void TestDataSet::writerWaitsForAnotherProcessLock()
     other.join();
     QCOMPARE(error, QString());
     QCOMPARE(m_database->rowCount(), 2);
+}
+
+void TestDataSet::unwritableDatabase_data()
+{
+    QTest::addColumn<QString>("barred"); // what this user cannot write: "file" or "folder"
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("reason");
+
+    const QString file = u"The schedule database '@path@' is read-only for this user; the change "
+                         "was not saved"_s;
+    const QString folder = u"The folder '@folder@' cannot be written by this user, and the "
+                           "schedule database there needs it for its journal; the change was not "
+                           "saved"_s;
+    for (const char *operation : {"insert", "edit", "delete"}) {
+        QTest::addRow("read-only file: %s", operation) << "file" << operation << file;
+        QTest::addRow("read-only folder: %s", operation) << "folder" << operation << folder;
+    }
+}
+
+// A file the engine opened read-only, or a folder where it cannot write its journal, is named as
+// such; once the permission is fixed the same connection writes again.
+void TestDataSet::unwritableDatabase()
+{
+    QFETCH(QString, barred);
+    QFETCH(QString, operation);
+    QFETCH(QString, reason);
+    m_database->addEntry(u"first"_s, QString(), 1, 1);
+    const QString folder = QFileInfo(m_database->path()).absolutePath();
+    auto permit = [&](bool writable) {
+        const auto all = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const auto write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        const auto enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        const bool fileWritable = writable || barred != u"file";
+        const bool folderWritable = writable || barred != u"folder";
+        return QFile::setPermissions(m_database->path(), fileWritable ? all | write : all)
+            && QFile::setPermissions(folder, folderWritable ? all | write | enter : all | enter);
+    };
+    QVERIFY(permit(false));
+    const auto restore = qScopeGuard([&] { permit(true); });
+    auto change = [&] {
+        if (operation == u"insert") {
+            m_query->insert();
+            m_query->fieldByName(u"ProgramName"_s).setAsString(u"second"_s);
+            m_query->post();
+        } else if (operation == u"edit") {
+            m_query->edit();
+            m_query->fieldByName(u"ProgramName"_s).setAsString(u"changed"_s);
+            m_query->post();
+        } else {
+            m_query->deleteRecord();
+        }
+    };
+
+    QList<QStringList> before;
+    QString error;
+    {
+        ScopedOrdinaryUser user;
+        m_query->sql() = QStringList {listSql};
+        m_query->open();
+        error = errorOf(change);
+    }
+    before = m_database->rows();
+    QCOMPARE(error,
+             QString(reason).replace(u"@path@"_s, m_database->path()).replace(u"@folder@"_s, folder));
+    QCOMPARE(before.size(), 1);
+    QCOMPARE(before.at(0).at(1), u"first"_s);
+
+    QVERIFY(permit(true));
+    {
+        ScopedOrdinaryUser user;
+        error = operation == u"delete" ? errorOf(change) : errorOf([&] { m_query->post(); });
+    }
+    QCOMPARE(error, QString());
+    const QList<QStringList> after = m_database->rows();
+    if (operation == u"insert")
+        QCOMPARE(after.value(1).value(1), u"second"_s);
+    else if (operation == u"edit")
+        QCOMPARE(after.value(0).value(1), u"changed"_s);
+    else
+        QCOMPARE(after.size(), 0);
+}
+
+void TestDataSet::replacedDatabase_data()
+{
+    QTest::addColumn<bool>("reloadFirst");
+
+    QTest::newRow("the next list load reads the new file") << true;
+    QTest::newRow("the next write goes to the new file") << false;
+}
+
+// Another tool writes a new file and renames it over the open one.
+void TestDataSet::replacedDatabase()
+{
+    QFETCH(bool, reloadFirst);
+    m_database->addEntry(u"old"_s, QString(), 1, 1);
+    QVERIFY(OpenQuery(m_query.get(), listSql, u"数据库打开失败"_s));
+    TestDatabase replacement;
+    replacement.addEntry(u"new"_s, QString(), 2, 2);
+    QCOMPARE(std::rename(QFile::encodeName(replacement.path()).constData(),
+                         QFile::encodeName(m_database->path()).constData()),
+             0);
+
+    if (reloadFirst) {
+        QVERIFY(OpenQuery(m_query.get(), listSql, u"数据库打开失败"_s));
+        QCOMPARE(m_query->recordCount(), 1);
+        QCOMPARE(m_query->fieldByName(u"ProgramName"_s).asString(), u"new"_s);
+    }
+    m_query->insert();
+    m_query->fieldByName(u"ProgramName"_s).setAsString(u"added"_s);
+    QCOMPARE(errorOf([&] { m_query->post(); }), QString());
+    QCOMPARE(m_database->query(u"SELECT ProgramName FROM QZProgram"_s),
+             (QList<QStringList> {{u"new"_s}, {u"added"_s}}));
+    QVERIFY(m_prompter.messages.isEmpty());
 }
 
 void TestDataSet::openQuery()

@@ -411,7 +411,7 @@ void TestMainForm::plainMessageBoxEndToEnd()
         QTest::keyClick(box, Qt::Key_Escape);
     });
     ShowMessage(QStringLiteral("记录新增成功"));
-    QCOMPARE(caption, QStringLiteral("Tst_mainform"));
+    QCOMPARE(caption, QStringLiteral("tst_mainform"));
     QCOMPARE(text, QStringLiteral("记录新增成功"));
     QCOMPARE(button, QStringLiteral("OK"));
     QCOMPARE(modality, Qt::ApplicationModal);

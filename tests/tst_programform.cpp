@@ -70,6 +70,8 @@ private Q_SLOTS:
     void shownTexts();
     void save_data();
     void save();
+    void keepsWhatWasNotChanged_data();
+    void keepsWhatWasNotChanged();
     void refusedInteger_data();
     void refusedInteger();
     void failures_data();
@@ -325,6 +327,10 @@ void TestProgramForm::shownTexts_data()
     QTest::newRow("NULLs as empty texts")
         << changeMode << QVariantList {QStringLiteral("tool"), QVariant(), QVariant(), QVariant()}
         << QStringList {u"tool"_s, u""_s, u""_s, u""_s};
+    const QString longText(40000, u'参');
+    QTest::newRow("a text of 40,000 characters shows whole")
+        << changeMode << QVariantList {QStringLiteral("tool"), longText, 1, 1}
+        << QStringList {u"tool"_s, longText, u"1"_s, u"1"_s};
     QTest::newRow("any other mode text means change")
         << QString() << entry << QStringList {u"/usr/bin/backup"_s, u"--all"_s, u"30"_s, u"2"_s};
 }
@@ -390,6 +396,70 @@ void TestProgramForm::save()
         QCOMPARE(rows.at(0), QStringList {u"1"_s} + stored);
         QCOMPARE(rows.at(1), before.at(1));
     }
+}
+
+void TestProgramForm::keepsWhatWasNotChanged_data()
+{
+    QTest::addColumn<QString>("table"); // the table's column types, when not the usual ones
+    QTest::addColumn<QStringList>("values"); // SQL expressions for the four columns
+    QTest::addColumn<QString>("runTime"); // typed into the run time, or "" for no change
+
+    const QStringList codePage936 {u"CAST(X'B3CCD0F2' AS TEXT)"_s,
+                                   u"CAST(X'CEC4BCFE2E747874' AS TEXT)"_s, u"10"_s, u"1"_s};
+    const QStringList longText {u"'tool'"_s, u"replace(hex(zeroblob(50000)), '0', '参')"_s,
+                                u"10"_s, u"1"_s};
+    const QStringList controls {u"'a' || char(9) || 'b' || char(10) || 'c' || char(13, 1, 127)"_s,
+                                u"char(10) || '-v' || char(9)"_s, u"10"_s, u"1"_s};
+    const QStringList numbers {u"'tool'"_s, u"42"_s, u"'7'"_s, u"'abc'"_s};
+    const QString typeless = u"ProgramName, ProgramParameter, ProgramTime, ProgramCount"_s;
+    QTest::newRow("code page 936 bytes, run time changed") << "" << codePage936 << "30";
+    QTest::newRow("code page 936 bytes, nothing changed") << "" << codePage936 << "";
+    QTest::newRow("100,000 characters, run time changed") << "" << longText << "30";
+    QTest::newRow("100,000 characters, nothing changed") << "" << longText << "";
+    QTest::newRow("tabs, newlines and control characters") << "" << controls << "30";
+    QTest::newRow("numbers in columns without type, run time changed")
+        << typeless << numbers << "30";
+    QTest::newRow("numbers in columns without type, nothing changed") << typeless << numbers << "";
+    QTest::newRow("a count another tool stored as text")
+        << "" << QStringList {u"'tool'"_s, u"''"_s, u"5"_s, u"'abc'"_s} << "30";
+}
+
+// Change keeps every value the person did not change exactly as it was stored: same bytes, same
+// type. With nothing changed the file stays the same to the byte.
+void TestProgramForm::keepsWhatWasNotChanged()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, values);
+    QFETCH(QString, runTime);
+    if (!table.isEmpty())
+        m_database->exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER "
+                         "PRIMARY KEY AUTOINCREMENT, %1)"_s.arg(table));
+    m_database->exec(u"INSERT INTO QZProgram (ProgramName, ProgramParameter, ProgramTime, "
+                     "ProgramCount) VALUES (%1)"_s.arg(values.join(u',')));
+    const QList<QStringList> before = m_database->storedRows();
+    QFile file(m_database->path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray fileBefore = file.readAll();
+    file.close();
+    start(0);
+    openDialog(changeMode, 1);
+    if (!runTime.isEmpty())
+        FormProgram->Edit2->setText(runTime);
+    FormProgram->ActionYes->trigger();
+
+    QVERIFY(m_prompter.errors.isEmpty());
+    QCOMPARE(m_prompter.messages, QStringList {changed});
+    QVERIFY(!FormProgram->isVisible());
+    QList<QStringList> expected = before;
+    if (runTime.isEmpty()) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == fileBefore);
+    } else {
+        // A column without type keeps what the dialog writes as text.
+        expected[0][3] = (table.isEmpty() ? u"integer:"_s : u"text:"_s)
+            + QString::fromLatin1(runTime.toLatin1().toHex().toUpper());
+    }
+    QCOMPARE(m_database->storedRows(), expected);
 }
 
 void TestProgramForm::refusedInteger_data()

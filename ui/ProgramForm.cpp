@@ -22,6 +22,9 @@
 #include <QShowEvent>
 #include <QToolButton>
 
+#include <limits>
+#include <utility>
+
 TFormProgram *FormProgram = nullptr;
 
 namespace {
@@ -141,6 +144,8 @@ QLineEdit *TFormProgram::makeEdit(const QString &name, int left, int top, int wi
     auto *edit = new QLineEdit(name, this);
     edit->setObjectName(name);
     edit->setGeometry(left, top, width, 20);
+    // A stored text of any length must come back whole, not cut at the edit's default limit.
+    edit->setMaxLength(std::numeric_limits<int>::max());
     return edit;
 }
 
@@ -236,10 +241,22 @@ bool TFormProgram::isAddMode() const
 
 void TFormProgram::writeEntry(Query *query) const
 {
-    query->fieldByName(QStringLiteral("ProgramName")).setAsString(Edit1->text());
-    query->fieldByName(QStringLiteral("ProgramParameter")).setAsString(Edit4->text());
-    query->fieldByName(QStringLiteral("ProgramTime")).setAsString(Edit2->text());
-    query->fieldByName(QStringLiteral("ProgramCount")).setAsString(Edit3->text());
+    const std::pair<QString, const QLineEdit *> fields[] = {
+        {QStringLiteral("ProgramName"), Edit1},
+        {QStringLiteral("ProgramParameter"), Edit4},
+        {QStringLiteral("ProgramTime"), Edit2},
+        {QStringLiteral("ProgramCount"), Edit3},
+    };
+    for (const auto &[name, edit] : fields) {
+        // A text left as it was shown is not written back: the edit can only show what was
+        // stored, so writing it would turn bytes that are not UTF-8 into replacement characters,
+        // a number into a text, or refuse a value another tool stored, none of which the person
+        // asked for.
+        const auto shown = m_shownTexts.constFind(edit);
+        if (shown != m_shownTexts.cend() && *shown == edit->text())
+            continue;
+        query->fieldByName(name).setAsString(edit->text());
+    }
 }
 
 void TFormProgram::chooseFileInto(QLineEdit *edit)
@@ -252,6 +269,7 @@ void TFormProgram::FormCreate() { }
 
 void TFormProgram::FormShow()
 {
+    m_shownTexts.clear();
     if (isAddMode()) {
         Edit1->clear();
         Edit4->clear();
@@ -268,6 +286,8 @@ void TFormProgram::FormShow()
             Edit4->setText(query->fieldByName(QStringLiteral("ProgramParameter")).asString());
             Edit2->setText(query->fieldByName(QStringLiteral("ProgramTime")).asString());
             Edit3->setText(query->fieldByName(QStringLiteral("ProgramCount")).asString());
+            for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
+                m_shownTexts.insert(edit, edit->text());
         }
     }
     Edit1->setFocus();

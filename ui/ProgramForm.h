@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -89,6 +90,8 @@ private:
     std::unique_ptr<FileChooser> m_openDialog;
     FileChooser *m_fileChooser;
     bool m_inShowHandler = false;
+    // The texts the edits showed after the entry was read in change mode; empty otherwise.
+    QHash<const QLineEdit *, QString> m_shownTexts;
 };
 
 extern TFormProgram *FormProgram;

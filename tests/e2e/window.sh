@@ -23,7 +23,7 @@ window_names() {
         while read -r id name; do
           xwininfo -id "$id" 2>/dev/null | grep -q IsViewable && echo "$name"
         done | sort -u)
-      case "$names" in *Vantrel程序自动运行器* | *Vantrel-autorun-e2e*) break ;; esac
+      case "$names" in *Vantrel程序自动运行器* | *vantrel-autorun-e2e*) break ;; esac
     done
     echo "$names"
     kill "$pid"
@@ -42,7 +42,7 @@ sqlite3 "$database" "INSERT INTO QZProgram (ProgramName, ProgramParameter, Progr
 names=$(window_names)
 echo "$names"
 grep -q '"Vantrel程序自动运行器"' <<<"$names" || fail "the main window did not come up"
-if grep -q '"Vantrel-autorun-e2e"' <<<"$names"; then
+if grep -q '"vantrel-autorun-e2e"' <<<"$names"; then
   fail "a message box came up on a good database"
 fi
 
@@ -50,6 +50,6 @@ fi
 rm -f "$database"
 names=$(window_names)
 echo "$names"
-grep -q '"Vantrel-autorun-e2e"' <<<"$names" || fail "no error report for the missing database"
+grep -q '"vantrel-autorun-e2e"' <<<"$names" || fail "no error report for the missing database"
 [ ! -e "$database" ] || fail "the program created the missing database"
 echo "PASS"

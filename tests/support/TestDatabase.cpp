@@ -89,9 +89,25 @@ qint64 TestDatabase::addEntry(const QVariant &name, const QVariant &parameter, c
 
 QList<QStringList> TestDatabase::rows() const
 {
+    return query(QStringLiteral("SELECT * FROM QZProgram"));
+}
+
+QList<QStringList> TestDatabase::storedRows() const
+{
+    QStringList columns;
+    for (const char *name :
+         {"ProgramIndex", "ProgramName", "ProgramParameter", "ProgramTime", "ProgramCount"})
+        columns.append(QStringLiteral("typeof(%1) || ':' || hex(%1)").arg(QLatin1StringView(name)));
+    return query(QStringLiteral("SELECT ") + columns.join(u',') + QStringLiteral(" FROM QZProgram"));
+}
+
+QList<QStringList> TestDatabase::query(const QString &sql) const
+{
     RawConnection connection(m_path);
     sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(connection.db(), "SELECT * FROM QZProgram", -1, &stmt, nullptr);
+    if (sqlite3_prepare_v2(connection.db(), sql.toUtf8().constData(), -1, &stmt, nullptr)
+        != SQLITE_OK)
+        qFatal("test SQL failed: %s", sqlite3_errmsg(connection.db()));
     QList<QStringList> result;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
         QStringList row;

@@ -21,6 +21,10 @@ public:
                     const QVariant &count) const;
     // Every row in the table's own order, each column as text ("NULL" for NULL).
     QList<QStringList> rows() const;
+    // The rows of any query, each column as text ("NULL" for NULL).
+    QList<QStringList> query(const QString &sql) const;
+    // Every row with each column as its stored type and bytes ("text:B3CC", "integer:3430").
+    QList<QStringList> storedRows() const;
     int rowCount() const { return int(rows().size()); }
 
 private:
