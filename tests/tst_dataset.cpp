@@ -180,82 +180,120 @@ void TestDataSet::integerText_data()
     QTest::addColumn<QString>("declared"); // the run time column's declared type
 
     QTest::newRow("decimal") << "42"
-                             << "42" << "INTEGER";
+                             << "42"
+                             << "INTEGER";
     QTest::newRow("leading spaces") << "   42"
-                                    << "42" << "INTEGER";
+                                    << "42"
+                                    << "INTEGER";
     QTest::newRow("minus") << "-7"
-                           << "-7" << "INTEGER";
+                           << "-7"
+                           << "INTEGER";
     QTest::newRow("plus") << "+7"
-                          << "7" << "INTEGER";
+                          << "7"
+                          << "INTEGER";
     QTest::newRow("leading zeros") << "007"
-                                   << "7" << "INTEGER";
+                                   << "7"
+                                   << "INTEGER";
     QTest::newRow("largest") << "2147483647"
-                             << "2147483647" << "INTEGER";
+                             << "2147483647"
+                             << "INTEGER";
     QTest::newRow("smallest") << "-2147483648"
-                              << "-2147483648" << "INTEGER";
+                              << "-2147483648"
+                              << "INTEGER";
     QTest::newRow("dollar hex") << "$1F"
-                                << "31" << "INTEGER";
+                                << "31"
+                                << "INTEGER";
     QTest::newRow("x hex") << "x1f"
-                           << "31" << "INTEGER";
+                           << "31"
+                           << "INTEGER";
     QTest::newRow("X hex") << "X1F"
-                           << "31" << "INTEGER";
+                           << "31"
+                           << "INTEGER";
     QTest::newRow("0x hex") << "0x10"
-                            << "16" << "INTEGER";
+                            << "16"
+                            << "INTEGER";
     QTest::newRow("0X hex") << "0X10"
-                            << "16" << "INTEGER";
+                            << "16"
+                            << "INTEGER";
     QTest::newRow("eight F wraps to -1") << "$FFFFFFFF"
-                                         << "-1" << "INTEGER";
+                                         << "-1"
+                                         << "INTEGER";
     QTest::newRow("hex top bit wraps") << "0x80000000"
-                                       << "-2147483648" << "INTEGER";
+                                       << "-2147483648"
+                                       << "INTEGER";
     QTest::newRow("negative hex") << "-$10"
-                                  << "-16" << "INTEGER";
+                                  << "-16"
+                                  << "INTEGER";
     QTest::newRow("hex with leading zeros") << "$000000001"
-                                            << "1" << "INTEGER";
+                                            << "1"
+                                            << "INTEGER";
     QTest::newRow("empty text stores NULL") << ""
-                                            << "NULL" << "INTEGER";
+                                            << "NULL"
+                                            << "INTEGER";
 
     QTest::newRow("letters") << "abc"
-                             << "" << "INTEGER";
+                             << ""
+                             << "INTEGER";
     QTest::newRow("above the range") << "2147483648"
-                                     << "" << "INTEGER";
+                                     << ""
+                                     << "INTEGER";
     QTest::newRow("below the range") << "-2147483649"
-                                     << "" << "INTEGER";
+                                     << ""
+                                     << "INTEGER";
     QTest::newRow("hex beyond 32 bits") << "$100000000"
-                                        << "" << "INTEGER";
+                                        << ""
+                                        << "INTEGER";
     QTest::newRow("one blank") << " "
-                               << "" << "INTEGER";
+                               << ""
+                               << "INTEGER";
     QTest::newRow("blanks only") << "    "
-                                 << "" << "INTEGER";
+                                 << ""
+                                 << "INTEGER";
     QTest::newRow("sign alone") << "-"
-                                << "" << "INTEGER";
+                                << ""
+                                << "INTEGER";
     QTest::newRow("plus alone") << "+"
-                                << "" << "INTEGER";
+                                << ""
+                                << "INTEGER";
     QTest::newRow("trailing blank") << "12 "
-                                    << "" << "INTEGER";
+                                    << ""
+                                    << "INTEGER";
     QTest::newRow("inner blank") << "1 2"
-                                 << "" << "INTEGER";
+                                 << ""
+                                 << "INTEGER";
     QTest::newRow("blank after sign") << "- 5"
-                                      << "" << "INTEGER";
+                                      << ""
+                                      << "INTEGER";
     QTest::newRow("two signs") << "+-1"
-                               << "" << "INTEGER";
+                               << ""
+                               << "INTEGER";
     QTest::newRow("fraction") << "1.5"
-                              << "" << "INTEGER";
+                              << ""
+                              << "INTEGER";
     QTest::newRow("exponent") << "1e3"
-                              << "" << "INTEGER";
+                              << ""
+                              << "INTEGER";
     QTest::newRow("dollar alone") << "$"
-                                  << "" << "INTEGER";
+                                  << ""
+                                  << "INTEGER";
     QTest::newRow("0x alone") << "0x"
-                              << "" << "INTEGER";
+                              << ""
+                              << "INTEGER";
     QTest::newRow("hex digit in decimal") << "12a"
-                                          << "" << "INTEGER";
+                                          << ""
+                                          << "INTEGER";
     QTest::newRow("bad hex digit") << "$1G"
-                                   << "" << "INTEGER";
+                                   << ""
+                                   << "INTEGER";
     QTest::newRow("leading tab") << "\t1"
-                                 << "" << "INTEGER";
+                                 << ""
+                                 << "INTEGER";
     QTest::newRow("full-width digits") << "１２"
-                                       << "" << "INTEGER";
+                                       << ""
+                                       << "INTEGER";
     QTest::newRow("quote in text") << "1'; DROP TABLE QZProgram; --"
-                                   << "" << "INTEGER";
+                                   << ""
+                                   << "INTEGER";
 
     // Columns made by other tools: SQLite's affinity decides, as it does for the values.
     QTest::newRow("NUMERIC refuses letters") << "abc"
@@ -323,11 +361,12 @@ void TestDataSet::integerText()
                                        QStringLiteral("NULL"), stored, QStringLiteral("NULL")}}));
         bool whole = true;
         const qint32 expected = stored == u"NULL" ? 0 : stored.toInt(&whole);
-        const QString readError =
-            errorOf([&] { QCOMPARE(m_query->fieldByName(u"ProgramTime"_s).asInteger(), expected); });
+        const QString readError = errorOf(
+            [&] { QCOMPARE(m_query->fieldByName(u"ProgramTime"_s).asInteger(), expected); });
         QCOMPARE(readError,
-                 whole ? QString()
-                       : u"'%1' is not a valid integer value for field 'ProgramTime'"_s.arg(stored));
+                 whole
+                     ? QString()
+                     : u"'%1' is not a valid integer value for field 'ProgramTime'"_s.arg(stored));
     }
 }
 
@@ -366,21 +405,27 @@ void TestDataSet::storedValues_data()
     QTest::newRow("code page 936 bytes in a column without type")
         << "" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error";
     QTest::newRow("empty text in an integer column reads as NULL")
-        << "INTEGER" << "''" << true << "" << QByteArray() << "0";
+        << "INTEGER"
+        << "''" << true << "" << QByteArray() << "0";
     QTest::newRow("empty text in a numeric column reads as NULL")
-        << "NUMERIC" << "''" << true << "" << QByteArray() << "0";
+        << "NUMERIC"
+        << "''" << true << "" << QByteArray() << "0";
     QTest::newRow("empty text in a text column stays text")
-        << "TEXT" << "''" << false << "" << QByteArray() << "error";
+        << "TEXT"
+        << "''" << false << "" << QByteArray() << "error";
     QTest::newRow("integer in a column without type")
-        << "" << "42" << false << "42" << QByteArray("42") << "42";
+        << ""
+        << "42" << false << "42" << QByteArray("42") << "42";
     QTest::newRow("blob in a text column")
-        << "TEXT" << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s
-        << QByteArray("a\0b", 3) << "error";
+        << "TEXT"
+        << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s << QByteArray("a\0b", 3) << "error";
     QTest::newRow("control characters kept")
-        << "TEXT" << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
+        << "TEXT"
+        << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
         << QByteArray("a\tb\n\x01") << "error";
     QTest::newRow("a whole real in a column without type")
-        << "" << "30.0" << false << "30" << QByteArray("30") << "30";
+        << ""
+        << "30.0" << false << "30" << QByteArray("30") << "30";
 }
 
 void TestDataSet::storedValues()
@@ -399,13 +444,15 @@ void TestDataSet::storedValues()
     const Field field = m_query->fieldByName(u"Stored"_s);
     QTEST(field.isNull(), "null");
     if (text.contains(QChar::ReplacementCharacter))
-        QVERIFY2(field.asString().contains(QChar::ReplacementCharacter), qPrintable(field.asString()));
+        QVERIFY2(field.asString().contains(QChar::ReplacementCharacter),
+                 qPrintable(field.asString()));
     else
         QCOMPARE(field.asString(), text);
     QCOMPARE(field.asBytes(), bytes);
     const QString read = errorOf([&] { QCOMPARE(QString::number(field.asInteger()), integer); });
     if (integer == u"error")
-        QCOMPARE(read, u"'%1' is not a valid integer value for field 'Stored'"_s.arg(field.asString()));
+        QCOMPARE(read,
+                 u"'%1' is not a valid integer value for field 'Stored'"_s.arg(field.asString()));
     else
         QCOMPARE(read, QString());
 }
@@ -705,8 +752,9 @@ void TestDataSet::unwritableDatabase()
         error = errorOf(change);
     }
     before = m_database->rows();
-    QCOMPARE(error,
-             QString(reason).replace(u"@path@"_s, m_database->path()).replace(u"@folder@"_s, folder));
+    QCOMPARE(
+        error,
+        QString(reason).replace(u"@path@"_s, m_database->path()).replace(u"@folder@"_s, folder));
     QCOMPARE(before.size(), 1);
     QCOMPARE(before.at(0).at(1), u"first"_s);
 

@@ -406,8 +406,8 @@ void TestProgramForm::keepsWhatWasNotChanged_data()
 
     const QStringList codePage936 {u"CAST(X'B3CCD0F2' AS TEXT)"_s,
                                    u"CAST(X'CEC4BCFE2E747874' AS TEXT)"_s, u"10"_s, u"1"_s};
-    const QStringList longText {u"'tool'"_s, u"replace(hex(zeroblob(50000)), '0', '参')"_s,
-                                u"10"_s, u"1"_s};
+    const QStringList longText {u"'tool'"_s, u"replace(hex(zeroblob(50000)), '0', '参')"_s, u"10"_s,
+                                u"1"_s};
     const QStringList controls {u"'a' || char(9) || 'b' || char(10) || 'c' || char(13, 1, 127)"_s,
                                 u"char(10) || '-v' || char(9)"_s, u"10"_s, u"1"_s};
     const QStringList numbers {u"'tool'"_s, u"42"_s, u"'7'"_s, u"'abc'"_s};

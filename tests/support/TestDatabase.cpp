@@ -98,7 +98,8 @@ QList<QStringList> TestDatabase::storedRows() const
     for (const char *name :
          {"ProgramIndex", "ProgramName", "ProgramParameter", "ProgramTime", "ProgramCount"})
         columns.append(QStringLiteral("typeof(%1) || ':' || hex(%1)").arg(QLatin1StringView(name)));
-    return query(QStringLiteral("SELECT ") + columns.join(u',') + QStringLiteral(" FROM QZProgram"));
+    return query(QStringLiteral("SELECT ") + columns.join(u',')
+                 + QStringLiteral(" FROM QZProgram"));
 }
 
 QList<QStringList> TestDatabase::query(const QString &sql) const
