@@ -2,7 +2,8 @@
 
 #include "AutoRunApplication.h"
 #include "DataError.h"
-#include "DataSet.h"
+#include "Connection.h"
+#include "Query.h"
 #include "MainForm.h"
 #include "ProgramForm.h"
 #include "Prompter.h"

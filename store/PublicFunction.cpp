@@ -1,7 +1,7 @@
 #include "PublicFunction.h"
 
-#include "DataSet.h"
 #include "Prompter.h"
+#include "Query.h"
 
 bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
 {

@@ -1,7 +1,8 @@
 #include "ShareDM.h"
 
-#include "DataSet.h"
+#include "Connection.h"
 #include "Prompter.h"
+#include "Query.h"
 
 TShareDataModule *ShareDataModule = nullptr;
 

@@ -1,7 +1,8 @@
+#include "Connection.h"
 #include "DataError.h"
-#include "DataSet.h"
 #include "OrdinaryUser.h"
 #include "PublicFunction.h"
+#include "Query.h"
 #include "RecordingPrompter.h"
 #include "ShareDM.h"
 #include "TestDatabase.h"
@@ -153,24 +154,45 @@ void TestDataSet::recordCount_data()
 {
     QTest::addColumn<int>("rows");
     QTest::addColumn<QString>("where");
+    QTest::addColumn<int>("posted"); // rows posted through the query before it is counted
     QTest::addColumn<int>("count");
 
-    QTest::newRow("empty table") << 0 << "" << 0;
-    QTest::newRow("one row") << 1 << "" << 1;
-    QTest::newRow("many rows") << 250 << "" << 250;
-    QTest::newRow("an existing key") << 5 << " Where ProgramIndex = 3" << 1;
-    QTest::newRow("a key that no longer exists") << 5 << " Where ProgramIndex = 99" << 0;
+    QTest::newRow("empty table") << 0 << "" << 0 << 0;
+    QTest::newRow("one row") << 1 << "" << 0 << 1;
+    QTest::newRow("many rows") << 250 << "" << 0 << 250;
+    QTest::newRow("an existing key") << 5 << " Where ProgramIndex = 3" << 0 << 1;
+    QTest::newRow("a key that no longer exists") << 5 << " Where ProgramIndex = 99" << 0 << 0;
+    QTest::newRow("posted to an empty table") << 0 << "" << 1 << 1;
+    QTest::newRow("posted to one row") << 1 << "" << 1 << 2;
+    QTest::newRow("posted to many rows") << 250 << "" << 2 << 252;
+    QTest::newRow("posted outside the keyed rows") << 5 << " Where ProgramIndex = 3" << 1 << 2;
 }
 
 void TestDataSet::recordCount()
 {
     QFETCH(int, rows);
     QFETCH(QString, where);
+    QFETCH(int, posted);
     for (int i = 0; i < rows; ++i)
         m_database->addEntry(QStringLiteral("p%1").arg(i), QString(), 1, 1);
     QVERIFY(OpenQuery(m_query.get(), listSql + where, QStringLiteral("数据库打开失败")));
+    for (int i = 0; i < posted; ++i) {
+        m_query->insert();
+        m_query->fieldByName(u"ProgramName"_s).setAsString(u"new%1"_s.arg(i));
+        m_query->post();
+    }
     QTEST(m_query->recordCount(), "count");
     QVERIFY(m_prompter.messages.isEmpty());
+    if (posted > 0) {
+        // The cursor stays on the last row posted, wherever the result puts it.
+        QCOMPARE(m_query->recNo(), m_query->recordCount() - 1);
+        QCOMPARE(m_query->fieldByName(u"ProgramName"_s).asString(), u"new%1"_s.arg(posted - 1));
+        m_query->first();
+        QCOMPARE(m_query->fieldByName(u"ProgramName"_s).asString(),
+                 rows > 0 && where.isEmpty() ? u"p0"_s
+                     : where.isEmpty()       ? u"new0"_s
+                                             : u"p2"_s);
+    }
 }
 
 void TestDataSet::integerText_data()

@@ -1,5 +1,5 @@
 #include "DBGridEh.h"
-#include "DataSet.h"
+#include "Query.h"
 #include "FakeLauncher.h"
 #include "GuiSteps.h"
 #include "Handlers.h"

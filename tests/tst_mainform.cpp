@@ -1,5 +1,6 @@
 #include "DBGridEh.h"
-#include "DataSet.h"
+#include "Connection.h"
+#include "Query.h"
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "PlainMessageBox.h"

@@ -1,5 +1,5 @@
 #include "DBGridEh.h"
-#include "DataSet.h"
+#include "Query.h"
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "ProgramForm.h"

@@ -1,7 +1,7 @@
 #include "DBGridEh.h"
 
-#include "DataSet.h"
 #include "Prompter.h"
+#include "Query.h"
 
 #include <QEvent>
 #include <QHeaderView>
@@ -148,10 +148,7 @@ QVariant DataSource::data(const QModelIndex &index, int role) const
         return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole)
         return QVariant();
-    const QVariant value = m_query->value(index.row(), m_fieldIndexes.value(index.column(), -1));
-    if (value.typeId() == QMetaType::Double)
-        return QString::number(value.toDouble(), 'g', 15);
-    return value.toString();
+    return m_query->text(index.row(), m_fieldIndexes.value(index.column(), -1));
 }
 
 QVariant DataSource::headerData(int section, Qt::Orientation orientation, int role) const

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "DataSet.h"
+#include "Query.h"
 
 class QScrollBar;
 class QTableView;

@@ -2,7 +2,7 @@
 
 #include "DBGridEh.h"
 #include "DataError.h"
-#include "DataSet.h"
+#include "Query.h"
 #include "Handlers.h"
 #include "Images.h"
 #include "ProgramForm.h"

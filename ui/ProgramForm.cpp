@@ -1,6 +1,7 @@
 #include "ProgramForm.h"
 
-#include "DataSet.h"
+#include "Connection.h"
+#include "Query.h"
 #include "Handlers.h"
 #include "Images.h"
 #include "MainForm.h"

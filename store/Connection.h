@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+struct sqlite3;
+
+// The connection to the schedule database, described by a connection string of
+// "Provider=…;Data Source=…;Persist Security Info=False". It opens an existing SQLite file
+// read-write and never creates one.
+class Connection final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Connection)
+
+public:
+    static constexpr auto providerName = "SQLite3";
+    // How long a statement waits for another process's lock on the file before it fails.
+    static constexpr int busyTimeoutMs = 5000;
+
+    explicit Connection(const QString &connectionString, QObject *parent = nullptr);
+    ~Connection() override;
+
+    const QString &connectionString() const { return m_connectionString; }
+    // The value of one item of the connection string ("" when absent); keys ignore case.
+    QString connectionItem(const QString &key) const;
+
+    void open();
+    void close();
+    bool isConnected() const { return m_db != nullptr; }
+    sqlite3 *handle() const { return m_db; }
+
+    // The file named in the connection string.
+    QString databasePath() const;
+    // Closes the connection when its path no longer names the file it has open (another tool
+    // replaced or removed the file), so that the next open reaches the file that is there now.
+    void dropIfReplaced();
+    // The connection, open read-write, for a statement that changes the file. A connection that
+    // the engine opened read-only (it does so silently when the file could not be written) is
+    // opened again, in case the permission has been fixed since.
+    sqlite3 *handleForWriting();
+    // Why a change cannot be written, naming the file or its folder, or "" when neither is
+    // barred to this user.
+    QString notWritableReason() const;
+
+private:
+    QString m_connectionString;
+    sqlite3 *m_db = nullptr;
+};

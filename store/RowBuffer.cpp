@@ -1,0 +1,185 @@
+#include "RowBuffer.h"
+
+#include <cstring>
+
+namespace {
+
+// Big enough that a block costs one allocation per thousands of rows, small enough that the
+// unused end of the last block does not matter.
+constexpr qsizetype blockSize = 256 * 1024;
+
+// Each value starts with one of these; whole numbers follow as a variable-length zig-zag number,
+// reals as their 8 bytes, texts and blobs as a variable-length size and then the bytes.
+enum Tag : char { NullTag, IntegerTag, RealTag, TextTag, BlobTag };
+
+quint64 zigZag(qint64 value)
+{
+    return (quint64(value) << 1) ^ quint64(value >> 63);
+}
+
+qint64 unZigZag(quint64 value)
+{
+    return qint64(value >> 1) ^ -qint64(value & 1);
+}
+
+qsizetype varintSize(quint64 value)
+{
+    qsizetype size = 1;
+    while (value >= 0x80) {
+        value >>= 7;
+        ++size;
+    }
+    return size;
+}
+
+char *putVarint(char *out, quint64 value)
+{
+    while (value >= 0x80) {
+        *out++ = char(value | 0x80);
+        value >>= 7;
+    }
+    *out++ = char(value);
+    return out;
+}
+
+const char *getVarint(const char *in, quint64 &value)
+{
+    value = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto byte = quint8(*in++);
+        value |= quint64(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            return in;
+    }
+}
+
+qsizetype encodedSize(const ValueView &value)
+{
+    switch (value.type) {
+    case ValueView::Type::Null:
+        return 1;
+    case ValueView::Type::Integer:
+        return 1 + varintSize(zigZag(value.integer));
+    case ValueView::Type::Real:
+        return 1 + qsizetype(sizeof(double));
+    case ValueView::Type::Text:
+    case ValueView::Type::Blob:
+        break;
+    }
+    return 1 + varintSize(quint64(value.bytes.size())) + value.bytes.size();
+}
+
+// Decodes the value at `in` into `value` (when given) and returns where the next one starts.
+const char *decode(const char *in, ValueView *value)
+{
+    const char tag = *in++;
+    quint64 number = 0;
+    switch (tag) {
+    case NullTag:
+        if (value)
+            *value = {};
+        return in;
+    case IntegerTag:
+        in = getVarint(in, number);
+        if (value)
+            *value = {ValueView::Type::Integer, unZigZag(number), 0, {}};
+        return in;
+    case RealTag:
+        if (value) {
+            *value = {ValueView::Type::Real, 0, 0, {}};
+            std::memcpy(&value->real, in, sizeof(double));
+        }
+        return in + sizeof(double);
+    default:
+        in = getVarint(in, number);
+        if (value)
+            *value = {tag == TextTag ? ValueView::Type::Text : ValueView::Type::Blob, 0, 0,
+                      QByteArrayView(in, qsizetype(number))};
+        return in + number;
+    }
+}
+
+} // namespace
+
+void RowBuffer::append(std::span<const ValueView> values)
+{
+    m_rows.push_back(encode(values));
+}
+
+void RowBuffer::replace(qsizetype row, std::span<const ValueView> values)
+{
+    m_rows[size_t(row)] = encode(values);
+}
+
+void RowBuffer::remove(qsizetype row)
+{
+    m_rows.erase(m_rows.begin() + row);
+}
+
+void RowBuffer::clear()
+{
+    // Gives the memory back, not only the rows.
+    std::vector<const char *>().swap(m_rows);
+    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    m_free = nullptr;
+    m_freeSize = 0;
+}
+
+ValueView RowBuffer::value(qsizetype row, int column) const
+{
+    const char *in = m_rows[size_t(row)];
+    for (int i = 0; i < column; ++i)
+        in = decode(in, nullptr);
+    ValueView value;
+    decode(in, &value);
+    return value;
+}
+
+char *RowBuffer::encode(std::span<const ValueView> values)
+{
+    qsizetype size = 0;
+    for (const ValueView &value : values)
+        size += encodedSize(value);
+    char *const row = allocate(size);
+    char *out = row;
+    for (const ValueView &value : values) {
+        switch (value.type) {
+        case ValueView::Type::Null:
+            *out++ = NullTag;
+            break;
+        case ValueView::Type::Integer:
+            *out++ = IntegerTag;
+            out = putVarint(out, zigZag(value.integer));
+            break;
+        case ValueView::Type::Real:
+            *out++ = RealTag;
+            std::memcpy(out, &value.real, sizeof(double));
+            out += sizeof(double);
+            break;
+        case ValueView::Type::Text:
+        case ValueView::Type::Blob:
+            *out++ = value.type == ValueView::Type::Text ? TextTag : BlobTag;
+            out = putVarint(out, quint64(value.bytes.size()));
+            if (!value.bytes.isEmpty())
+                std::memcpy(out, value.bytes.data(), size_t(value.bytes.size()));
+            out += value.bytes.size();
+            break;
+        }
+    }
+    return row;
+}
+
+char *RowBuffer::allocate(qsizetype size)
+{
+    if (size > m_freeSize) {
+        // A row larger than a block gets a block of its own.
+        const qsizetype allocated = qMax(size, blockSize);
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size_t(allocated)));
+        m_free = m_blocks.back().get();
+        m_freeSize = allocated;
+    }
+    char *const start = m_free;
+    m_free += size;
+    m_freeSize -= size;
+    return start;
+}

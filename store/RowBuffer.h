@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Value.h"
+
+#include <QtGlobal>
+
+#include <memory>
+#include <span>
+#include <vector>
+
+// The rows of a query result, kept compactly: each row's values are encoded one after another in
+// large blocks of memory, whole numbers in as few bytes as they need and texts as their stored
+// bytes, so that a row costs about what it costs in the database file. Rows are only ever added
+// at the end; a changed row is encoded again there and its old bytes are left unused.
+class RowBuffer final
+{
+public:
+    RowBuffer() = default;
+    RowBuffer(RowBuffer &&) noexcept = default;
+    RowBuffer &operator=(RowBuffer &&) noexcept = default;
+    Q_DISABLE_COPY(RowBuffer)
+
+    qsizetype size() const { return qsizetype(m_rows.size()); }
+    bool isEmpty() const { return m_rows.empty(); }
+
+    void append(std::span<const ValueView> values);
+    void replace(qsizetype row, std::span<const ValueView> values);
+    void remove(qsizetype row);
+    void clear();
+
+    // A value of a row; the view lives as long as the buffer is neither cleared nor destroyed.
+    ValueView value(qsizetype row, int column) const;
+
+private:
+    char *encode(std::span<const ValueView> values);
+    char *allocate(qsizetype size);
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_free = nullptr;
+    qsizetype m_freeSize = 0;
+    std::vector<const char *> m_rows;
+};

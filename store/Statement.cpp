@@ -1,0 +1,91 @@
+#include "Statement.h"
+
+#include "DataError.h"
+
+#include <sqlite3.h>
+
+Statement::Statement(sqlite3 *db, const QString &sql)
+    : m_db(db)
+{
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK)
+        fail();
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+int Statement::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+void Statement::fail() const
+{
+    throw ProviderError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+void Statement::bind(int index, const ValueView &value)
+{
+    int rc = SQLITE_OK;
+    switch (value.type) {
+    case ValueView::Type::Null:
+        rc = sqlite3_bind_null(m_stmt, index);
+        break;
+    case ValueView::Type::Integer:
+        rc = sqlite3_bind_int64(m_stmt, index, value.integer);
+        break;
+    case ValueView::Type::Real:
+        rc = sqlite3_bind_double(m_stmt, index, value.real);
+        break;
+    case ValueView::Type::Text:
+        rc = sqlite3_bind_text64(m_stmt, index, value.bytes.data(), quint64(value.bytes.size()),
+                                 SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+    case ValueView::Type::Blob:
+        rc = sqlite3_bind_blob64(m_stmt, index, value.bytes.data(), quint64(value.bytes.size()),
+                                 SQLITE_TRANSIENT);
+        break;
+    }
+    if (rc != SQLITE_OK)
+        fail();
+}
+
+bool Statement::step()
+{
+    m_result = sqlite3_step(m_stmt);
+    if (m_result == SQLITE_ROW)
+        return true;
+    if (m_result == SQLITE_DONE)
+        return false;
+    fail();
+}
+
+ValueView Statement::column(int index, bool integerColumn) const
+{
+    switch (sqlite3_column_type(m_stmt, index)) {
+    case SQLITE_INTEGER:
+        return {ValueView::Type::Integer, sqlite3_column_int64(m_stmt, index), 0, {}};
+    case SQLITE_FLOAT:
+        return {ValueView::Type::Real, 0, sqlite3_column_double(m_stmt, index), {}};
+    case SQLITE_TEXT: {
+        // UTF-8 is the file's own encoding unless another tool made a UTF-16 file.
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
+        const int size = sqlite3_column_bytes(m_stmt, index);
+        if (size == 0 && integerColumn)
+            return {};
+        return {ValueView::Type::Text, 0, 0, QByteArrayView(text, size)};
+    }
+    case SQLITE_BLOB: {
+        const auto *blob = static_cast<const char *>(sqlite3_column_blob(m_stmt, index));
+        const int size = sqlite3_column_bytes(m_stmt, index);
+        if (size == 0 && integerColumn)
+            return {};
+        return {ValueView::Type::Blob, 0, 0, QByteArrayView(blob, size)};
+    }
+    default:
+        return {};
+    }
+}
