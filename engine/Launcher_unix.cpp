@@ -58,7 +58,6 @@ QString seconds(const QElapsedTimer &clock)
     return QString::number(double(clock.elapsed()) / 1000.0, 'f', 1) + u" s";
 }
 
-// How a collected child ended, from waitid().
 QString howItEnded(const siginfo_t &state)
 {
     if (state.si_code == CLD_EXITED)

@@ -625,7 +625,8 @@ void LauncherTest::ignoresHandlesItMustNotKill_data()
     QTest::newRow("child already ended and reaped") << qint64(0) << true;
 }
 
-// Every row would kill this test, or hit a process that is no longer ours, if it got signalled.
+// Every row would hit this test, or a process that is no longer ours, if it got signalled; the
+// sender records each signal, and passes on only those for the stand-in program while it runs.
 void LauncherTest::ignoresHandlesItMustNotKill()
 {
     QFETCH(qint64, id);
