@@ -215,11 +215,13 @@ void TFormMain::CloseLaunchedProcess()
 
 void TFormMain::launchCurrentEntry()
 {
-    LaunchInfo.verb = QString();
-    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asString();
-    LaunchInfo.parameters = ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asString();
-    LaunchInfo.directory = QString();
+    LaunchInfo.verb = QByteArray();
+    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asString().toUtf8();
+    LaunchInfo.parameters =
+        ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asString().toUtf8();
+    LaunchInfo.directory = QByteArray();
     LaunchInfo.show = 5;
+    LaunchInfo.entry = ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asString();
     m_launcher->launch(LaunchInfo);
 }
 
