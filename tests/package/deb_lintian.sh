@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Debian's package checker finds no error in the package (warnings are printed, not failed).
+# Usage: deb_lintian.sh <folder with the .deb>
+set -u
+if ! command -v lintian >/dev/null; then
+  echo "lintian is not installed; skipping"
+  exit 77
+fi
+debs=("$1"/*.deb)
+[ -f "${debs[0]}" ] || { echo "FAIL: no package in $1"; exit 1; }
+lintian --fail-on error --display-info "${debs[@]}" || { echo "FAIL: lintian found errors"; exit 1; }
+echo "PASS"
