@@ -39,13 +39,6 @@ case_present_database_kept_byte_for_byte() {
     check [ "$(stat -c %a "$root$database")" = 600 ]
 }
 
-case_present_other_file_kept() {
-  mkdir -p "$(dirname "$root$database")"
-  echo "not a database" >"$root$database"
-  prepare "$schema" || return 1
-  check [ "$(cat "$root$database")" = "not a database" ]
-}
-
 case_link_at_path_not_followed() {
   mkdir -p "$(dirname "$root$database")"
   ln -s "$scratch/elsewhere.mdb" "$root$database"
