@@ -11,6 +11,7 @@
 #include "WidgetPrompter.h"
 
 #include <QFileInfo>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -40,6 +41,20 @@ void AutoRunObjects::create(const QString &connectionString)
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
 }
+
+namespace {
+
+// The installed icon theme's icon, or the copy built into the program (run from its build
+// folder). Files are only named here; nothing is read until a window is drawn.
+QIcon applicationIcon()
+{
+    QIcon builtIn;
+    builtIn.addFile(QStringLiteral(":/icons/48x48/" VANTREL_APP_ID ".png"), QSize(48, 48));
+    builtIn.addFile(QStringLiteral(":/icons/128x128/" VANTREL_APP_ID ".png"), QSize(128, 128));
+    return QIcon::fromTheme(QStringLiteral(VANTREL_APP_ID), builtIn);
+}
+
+} // namespace
 
 QString startupFailureText(const std::exception &error)
 {
@@ -73,6 +88,8 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
 {
     AutoRunApplication application(argc, argv);
     application.setApplicationName(applicationTitle());
+    application.setDesktopFileName(QStringLiteral(VANTREL_APP_ID));
+    application.setWindowIcon(applicationIcon());
 
     // Qt's own texts (the Yes and No buttons, the file dialog) in the person's language.
     QTranslator qtTexts;

@@ -1,38 +1,39 @@
 #include "ArgumentSplitter.h"
 
+#include <utility>
+
 namespace {
 
 enum class Quote { None, Single, Double };
 
-bool isBlank(QChar c)
+bool isBlank(char c)
 {
-    return c == u' ' || c == u'\t' || c == u'\n';
+    return c == ' ' || c == '\t' || c == '\n';
 }
 
 } // namespace
 
-std::optional<QStringList> splitArguments(const QString &text)
+std::optional<QList<QByteArray>> splitArguments(QByteArrayView text)
 {
-    QStringList words;
-    QString word;
+    QList<QByteArray> words;
+    QByteArray word;
     // A word may be empty (''), so being inside one is tracked apart from its text.
     bool inWord = false;
     Quote quote = Quote::None;
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text.at(i);
+        const char c = text.at(i);
         if (quote == Quote::Single) {
-            if (c == u'\'')
+            if (c == '\'')
                 quote = Quote::None;
             else
                 word += c;
             continue;
         }
         if (quote == Quote::Double) {
-            if (c == u'"')
+            if (c == '"')
                 quote = Quote::None;
-            else if (c == u'\\' && i + 1 < size
-                     && (text.at(i + 1) == u'"' || text.at(i + 1) == u'\\'))
+            else if (c == '\\' && i + 1 < size && (text.at(i + 1) == '"' || text.at(i + 1) == '\\'))
                 word += text.at(++i);
             else
                 word += c;
@@ -40,16 +41,16 @@ std::optional<QStringList> splitArguments(const QString &text)
         }
         if (isBlank(c)) {
             if (inWord)
-                words.append(std::exchange(word, QString()));
+                words.append(std::exchange(word, QByteArray()));
             inWord = false;
             continue;
         }
         inWord = true;
-        if (c == u'\'')
+        if (c == '\'')
             quote = Quote::Single;
-        else if (c == u'"')
+        else if (c == '"')
             quote = Quote::Double;
-        else if (c == u'\\' && i + 1 < size)
+        else if (c == '\\' && i + 1 < size)
             word += text.at(++i);
         else
             word += c; // a lone backslash at the very end stays as typed

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QString>
+#include <QTimer>
+
+#include <functional>
 
 // Identifies a started process; empty (id 0) when nothing was started.
 struct ProcessHandle
@@ -9,14 +15,16 @@ struct ProcessHandle
     bool isEmpty() const { return id == 0; }
 };
 
-// The record of the latest launch, reused for every launch.
+// The record of the latest launch, reused for every launch. The texts are the bytes as stored,
+// since file names and parameters need not be valid UTF-8.
 struct LaunchInfo
 {
-    QString verb; // "" = the file type's default action
-    QString file; // the entry's program
-    QString parameters; // the entry's parameter text
-    QString directory; // "" = the program's current directory
+    QByteArray verb; // "" = the file type's default action
+    QByteArray file; // the entry's program
+    QByteArray parameters; // the entry's parameter text
+    QByteArray directory; // "" = the program's current directory
     int show = 0; // 5 = show normally (kept for the record; no meaning on Linux)
+    QString entry; // the schedule entry's key, only to name it in the trace
     ProcessHandle process; // filled in by launch()
 };
 
@@ -30,19 +38,46 @@ public:
 
     // Never throws and never reports failure to the caller: info.process stays empty instead.
     virtual void launch(LaunchInfo &info) = 0;
-    // Never throws; ends the process at once, then empties the handle.
+    // Never throws and never waits: ends the process if it can, then empties the handle.
     virtual void terminate(ProcessHandle &process) = 0;
 };
 
-// Starts programs directly and hands documents and URLs to the desktop's opener.
+// Starts programs directly and hands documents and URLs to the desktop's opener. A program that
+// has not gone by the time terminate() returns is collected later by a timer that runs only while
+// such a program is left, so its id stays reserved until then.
 class ShellLauncher final : public Launcher
 {
 public:
-    ShellLauncher() = default;
+    // Sends a signal to a process (positive target) or a process group (negative target);
+    // returns 0 or the reason as an errno value.
+    using SignalSender = std::function<int(qint64 target, int signal)>;
+
+    ShellLauncher();
+    // For tests: every signal goes through sendSignal instead of straight to the kernel.
+    explicit ShellLauncher(SignalSender sendSignal);
     // Kills nothing: closing the scheduler leaves the programs it launched running.
     ~ShellLauncher() override = default;
     Q_DISABLE_COPY_MOVE(ShellLauncher)
 
     void launch(LaunchInfo &info) override;
     void terminate(ProcessHandle &process) override;
+
+private:
+    struct Child
+    {
+        QString entry;
+        QByteArray file;
+        QElapsedTimer clock;
+        bool refused = false; // the kill was refused, so its collection goes into the trace
+    };
+
+    void leaveForLater(qint64 id, Child child);
+    void collectEnded();
+
+    SignalSender m_sendSignal;
+    // Started and not yet handed back: the only ids terminate() may ever signal.
+    QHash<qint64, Child> m_running;
+    // Handed back but not yet gone; never signalled again, only collected.
+    QHash<qint64, Child> m_leftRunning;
+    QTimer m_collector;
 };

@@ -1,12 +1,13 @@
 #include "ArgumentSplitter.h"
 #include "Launcher.h"
+#include "RunLog.h"
 
 #include <QByteArrayList>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,21 +20,62 @@
 #include <utility>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace {
+
+// The collector looks soon after a kill, when the program is about to go, then less and less
+// often for one whose kill was refused and that may run for hours.
+constexpr int firstCollectMs = 10;
+constexpr int slowestCollectMs = 1000;
 
 // What a launch resolves to: the program to execute and its complete argv.
 struct Command
 {
     QByteArray program;
     QByteArrayList arguments;
+    bool throughOpener = false;
 };
 
-void complain(const QString &file, const QByteArray &reason)
+QString subject(const QString &entry, const QByteArray &file)
 {
-    const QByteArray line =
-        "vantrel-autorun: cannot start \"" + file.toUtf8() + "\": " + reason + '\n';
-    [[maybe_unused]] const auto written =
-        ::write(STDERR_FILENO, line.constData(), static_cast<size_t>(line.size()));
+    return (entry.isEmpty() ? QString() : u"entry "_s + entry + u' ') + quotedBytes(file);
+}
+
+void complain(const LaunchInfo &info, const QString &reason)
+{
+    qCWarning(runLog).noquote() << u"cannot start "_s + subject(info.entry, info.file) + u": "
+            + reason;
+}
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString seconds(const QElapsedTimer &clock)
+{
+    return QString::number(double(clock.elapsed()) / 1000.0, 'f', 1) + u" s";
+}
+
+QString howItEnded(const siginfo_t &state)
+{
+    if (state.si_code == CLD_EXITED)
+        return u"exited with status "_s + QString::number(state.si_status);
+    return u"ended by signal "_s + QString::number(state.si_status) + u" ("
+        + QString::fromLocal8Bit(::strsignal(state.si_status)) + u')';
+}
+
+// Collects the child if it has ended, without waiting; false while it is still running.
+bool collect(pid_t pid, siginfo_t &state)
+{
+    state = {};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG) != 0) {
+        // Collected by someone else: the id is no longer ours either way.
+        if (errno != EINTR)
+            return true;
+    }
+    return state.si_pid == pid;
 }
 
 QByteArray absolute(const QByteArray &path)
@@ -66,71 +108,74 @@ QByteArray findOnPath(const QByteArray &name)
     return {};
 }
 
-bool isAsciiLetter(char16_t c)
+bool isAsciiLetter(char c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 // A scheme needs two characters or more, so that a drive path such as C:\x.exe left over from
 // another system is reported missing instead of being handed to the opener.
-bool looksLikeUrl(const QString &text)
+bool looksLikeUrl(QByteArrayView text)
 {
-    const qsizetype colon = text.indexOf(u':');
-    if (colon < 2 || !isAsciiLetter(text.at(0).unicode()))
+    const qsizetype colon = text.indexOf(':');
+    if (colon < 2 || !isAsciiLetter(text.at(0)))
         return false;
     for (qsizetype i = 1; i < colon; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (!isAsciiLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'.' && c != u'-')
+        const char c = text.at(i);
+        if (!isAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '.' && c != '-')
             return false;
     }
     return true;
 }
 
-std::optional<Command> openerCommand(const QString &file, const QByteArray &target)
+std::optional<Command> openerCommand(const LaunchInfo &info, const QByteArray &target)
 {
     const QByteArray opener = findOnPath("xdg-open");
     if (opener.isEmpty()) {
-        complain(file, "no xdg-open on PATH to open it with");
+        complain(info, u"no xdg-open on PATH to open it with"_s);
         return std::nullopt;
     }
-    return Command {opener, {QByteArray("xdg-open"), target}};
+    return Command {opener, {QByteArray("xdg-open"), target}, true};
 }
 
 std::optional<Command> programCommand(const LaunchInfo &info, const QByteArray &program)
 {
-    const std::optional<QStringList> words = splitArguments(info.parameters);
+    const std::optional<QList<QByteArray>> words = splitArguments(info.parameters);
     if (!words) {
-        complain(info.file, "a quote in its parameters is never closed");
+        complain(info, u"a quote in its parameters is never closed"_s);
         return std::nullopt;
     }
-    Command command {program, {QFile::encodeName(info.file)}};
-    for (const QString &word : *words)
-        command.arguments.append(word.toLocal8Bit());
-    return command;
+    // The kernel would cut a word at a zero byte; better to start nothing than something else.
+    if (std::any_of(words->cbegin(), words->cend(),
+                    [](const QByteArray &w) { return w.contains('\0'); })) {
+        complain(info, u"its parameters hold a zero byte"_s);
+        return std::nullopt;
+    }
+    return Command {program, QByteArrayList {info.file} + *words};
 }
 
 // The verb has no counterpart here: every entry gets its file type's default action.
 std::optional<Command> resolve(const LaunchInfo &info)
 {
-    const QByteArray file = QFile::encodeName(info.file);
+    const QByteArray &file = info.file;
     struct stat status = {};
     if (!file.isEmpty() && ::stat(file.constData(), &status) == 0) {
         if (isProgram(file))
             return programCommand(info, absolute(file));
-        return openerCommand(info.file, absolute(file));
+        return openerCommand(info, absolute(file));
     }
     if (!file.isEmpty() && !file.contains('/')) {
         const QByteArray found = findOnPath(file);
         if (!found.isEmpty())
             return programCommand(info, found);
     }
-    if (looksLikeUrl(info.file))
-        return openerCommand(info.file, file);
-    complain(info.file, "no such file");
+    if (looksLikeUrl(file))
+        return openerCommand(info, file);
+    complain(info, u"no such file"_s);
     return std::nullopt;
 }
 
-pid_t spawn(const QString &file, Command &command, const QString &directory)
+pid_t spawn(const LaunchInfo &info, Command &command)
 {
     std::vector<char *> argv;
     for (QByteArray &argument : command.arguments)
@@ -139,13 +184,13 @@ pid_t spawn(const QString &file, Command &command, const QString &directory)
 
     posix_spawn_file_actions_t actions;
     if (const int error = ::posix_spawn_file_actions_init(&actions); error != 0) {
-        complain(file, std::strerror(error));
+        complain(info, errorText(error));
         return 0;
     }
     const auto destroyActions = qScopeGuard([&] { ::posix_spawn_file_actions_destroy(&actions); });
     posix_spawnattr_t attributes;
     if (const int error = ::posix_spawnattr_init(&attributes); error != 0) {
-        complain(file, std::strerror(error));
+        complain(info, errorText(error));
         return 0;
     }
     const auto destroyAttributes = qScopeGuard([&] { ::posix_spawnattr_destroy(&attributes); });
@@ -154,11 +199,10 @@ pid_t spawn(const QString &file, Command &command, const QString &directory)
     sigset_t none;
     sigfillset(&all);
     sigemptyset(&none);
-    const QByteArray where = QFile::encodeName(directory);
     // Our own descriptors, the schedule database among them, must not leak into the program.
     int error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (error == 0 && !where.isEmpty())
-        error = ::posix_spawn_file_actions_addchdir_np(&actions, where.constData());
+    if (error == 0 && !info.directory.isEmpty())
+        error = ::posix_spawn_file_actions_addchdir_np(&actions, info.directory.constData());
     // Every signal back to its default, except glibc's two reserved ones, which it leaves ignored.
     if (error == 0)
         error = ::posix_spawnattr_setsigdefault(&attributes, &all);
@@ -175,24 +219,69 @@ pid_t spawn(const QString &file, Command &command, const QString &directory)
         error = ::posix_spawn(&pid, command.program.constData(), &actions, &attributes, argv.data(),
                               environ);
     if (error != 0) {
-        complain(file, std::strerror(error));
+        complain(info, errorText(error));
         return 0;
     }
     return pid;
 }
 
+int sendToKernel(qint64 target, int signal)
+{
+    return ::kill(static_cast<pid_t>(target), signal) == 0 ? 0 : errno;
+}
+
 } // namespace
+
+ShellLauncher::ShellLauncher()
+    : ShellLauncher(&sendToKernel)
+{ }
+
+ShellLauncher::ShellLauncher(SignalSender sendSignal)
+    : m_sendSignal(std::move(sendSignal))
+{
+    QObject::connect(&m_collector, &QTimer::timeout, &m_collector, [this] { collectEnded(); });
+}
 
 void ShellLauncher::launch(LaunchInfo &info)
 {
     info.process = {};
-    if (!info.directory.isEmpty() && !QFileInfo(info.directory).isDir()) {
-        complain(info.file, "no such directory \"" + info.directory.toUtf8() + '"');
+    // A zero byte would end the name early at the kernel, which would then start another file.
+    if (info.file.contains('\0')) {
+        complain(info, u"its name holds a zero byte"_s);
+        return;
+    }
+    if (info.directory.contains('\0')) {
+        complain(info, u"the name of its directory holds a zero byte"_s);
+        return;
+    }
+    struct stat status = {};
+    if (!info.directory.isEmpty()
+        && !(::stat(info.directory.constData(), &status) == 0 && S_ISDIR(status.st_mode))) {
+        complain(info, u"no such directory "_s + quotedBytes(info.directory));
         return;
     }
     std::optional<Command> command = resolve(info);
-    if (command)
-        info.process.id = spawn(info.file, *command, info.directory);
+    if (!command)
+        return;
+    const pid_t pid = spawn(info, *command);
+    if (pid == 0)
+        return;
+    info.process.id = pid;
+    Child &child = m_running[pid];
+    child = {info.entry, info.file, {}, false};
+    child.clock.start();
+
+    QString line = u"started "_s + subject(info.entry, info.file);
+    if (command->throughOpener) {
+        line += u" through "_s + quotedBytes(command->program);
+        if (!info.parameters.trimmed().isEmpty())
+            line += u" without its parameters"_s;
+    } else {
+        if (command->program != info.file)
+            line += u" as "_s + quotedBytes(command->program);
+        line += u' ' + quotedWords(command->arguments.mid(1));
+    }
+    qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
 }
 
 void ShellLauncher::terminate(ProcessHandle &process)
@@ -204,14 +293,63 @@ void ShellLauncher::terminate(ProcessHandle &process)
     const auto pid = static_cast<pid_t>(id);
     if (pid == ::getpid() || pid == ::getpgrp())
         return;
-    // Until it is reaped, our child keeps its pid and group id reserved; once reaped, the id may
-    // belong to someone else and must not be signalled.
-    siginfo_t state {};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG | WNOWAIT) != 0)
+    // Only what this launcher started and has not handed back yet: an id handed back may already
+    // have been collected and given to someone else.
+    const auto found = m_running.constFind(id);
+    if (found == m_running.cend())
         return;
-    // The group only goes missing if the program never got a session of its own; it must still end
-    // or waitpid() below would wait for it.
-    if (::kill(-pid, SIGKILL) != 0)
-        ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
+    Child child = *found;
+    m_running.erase(found);
+    const QString name = subject(child.entry, child.file) + u" pid " + QString::number(pid);
+
+    siginfo_t state {};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG) != 0)
+        return; // collected behind our back; the id may be someone else's now
+    if (state.si_pid == pid) {
+        qCInfo(runLog).noquote() << u"ended "_s + name + u" after " + seconds(child.clock)
+                + u": had already " + howItEnded(state);
+        return;
+    }
+    // The group only goes missing if the program never got a session of its own.
+    int error = m_sendSignal(-id, SIGKILL);
+    if (error != 0)
+        error = m_sendSignal(id, SIGKILL);
+    if (error != 0) {
+        // For instance a set-user-ID program that took another user's id: it keeps running.
+        child.refused = true;
+        qCWarning(runLog).noquote()
+            << u"cannot end "_s + name + u": " + errorText(error) + u"; it keeps running";
+    } else {
+        qCInfo(runLog).noquote() << u"ended "_s + name + u" after " + seconds(child.clock)
+                + u": killed";
+    }
+    if (!collect(pid, state))
+        leaveForLater(id, std::move(child));
+}
+
+void ShellLauncher::leaveForLater(qint64 id, Child child)
+{
+    m_leftRunning.insert(id, std::move(child));
+    m_collector.start(firstCollectMs);
+}
+
+void ShellLauncher::collectEnded()
+{
+    for (auto it = m_leftRunning.begin(); it != m_leftRunning.end();) {
+        const auto pid = static_cast<pid_t>(it.key());
+        siginfo_t state {};
+        if (!collect(pid, state)) {
+            ++it;
+            continue;
+        }
+        if (it->refused && state.si_pid == pid)
+            qCInfo(runLog).noquote() << u"collected "_s + subject(it->entry, it->file) + u" pid "
+                    + QString::number(pid) + u" after " + seconds(it->clock) + u": "
+                    + howItEnded(state);
+        it = m_leftRunning.erase(it);
+    }
+    if (m_leftRunning.isEmpty())
+        m_collector.stop();
+    else
+        m_collector.setInterval(std::min(m_collector.interval() * 2, slowestCollectMs));
 }

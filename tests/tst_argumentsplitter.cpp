@@ -67,10 +67,14 @@ void ArgumentSplitterTest::splits()
     QFETCH(bool, splittable);
     QFETCH(QStringList, words);
 
-    const std::optional<QStringList> result = splitArguments(text);
+    const std::optional<QList<QByteArray>> result = splitArguments(text.toUtf8());
     QCOMPARE(result.has_value(), splittable);
-    if (result)
-        QCOMPARE(*result, words);
+    if (!result)
+        return;
+    QList<QByteArray> expected;
+    for (const QString &word : words)
+        expected.append(word.toUtf8());
+    QCOMPARE(*result, expected);
 }
 
 QTEST_GUILESS_MAIN(ArgumentSplitterTest)

@@ -8,6 +8,7 @@
 #include "ShareDM.h"
 #include "Startup.h"
 #include "TestDatabase.h"
+#include "TraceCapture.h"
 #include "WidgetPrompter.h"
 
 #include <QAction>
@@ -198,18 +199,29 @@ void TestEngine::workedExample()
 void TestEngine::launchRecord()
 {
     start({{QStringLiteral("/usr/bin/prog"), 2, 1}});
-    m_database->exec(QStringLiteral("UPDATE QZProgram SET ProgramParameter = NULL"));
+    const qint64 key = m_database->addEntry(QStringLiteral("/usr/bin/程序"),
+                                            QStringLiteral("'我的 文档' 2"), 2, 1);
+    m_database->exec(QStringLiteral("UPDATE QZProgram SET ProgramParameter = NULL WHERE "
+                                    "ProgramName = '/usr/bin/prog'"));
     FormMain->RefreshProgramList();
     FormMain->ActionBegin->trigger();
     tick();
     QCOMPARE(m_launcher->launches.size(), 1);
     const FakeLauncher::Launch &launch = m_launcher->launches.first();
-    QCOMPARE(launch.file, QStringLiteral("/usr/bin/prog"));
-    QCOMPARE(launch.parameters, QString());
+    QCOMPARE(launch.file, QByteArray("/usr/bin/prog"));
+    QCOMPARE(launch.parameters, QByteArray());
     QVERIFY(launch.verb.isEmpty());
     QVERIFY(launch.directory.isEmpty());
     QCOMPARE(launch.show, 5);
     QCOMPARE(FormMain->LaunchInfo.process.id, 100);
+
+    // The second entry: its key names it in the trace, its texts go out as UTF-8 bytes.
+    tick(4);
+    QCOMPARE(m_launcher->launches.size(), 2);
+    QCOMPARE(m_launcher->launches.last().entry, QString::number(key));
+    QCOMPARE(m_launcher->launches.last().file, QByteArray("/usr/bin/\xE7\xA8\x8B\xE5\xBA\x8F"));
+    QCOMPARE(m_launcher->launches.last().parameters,
+             QByteArray("'\xE6\x88\x91\xE7\x9A\x84 \xE6\x96\x87\xE6\xA1\xA3' 2"));
 }
 
 void TestEngine::startAndStopSwitchButtons()
@@ -436,7 +448,9 @@ void TestEngine::realProgramOnRealTicks()
     const QString report = dir.filePath(QStringLiteral("report"));
     qputenv("VANTREL_CHILD_REPORT", report.toUtf8());
     const auto restore = qScopeGuard([] { qunsetenv("VANTREL_CHILD_REPORT"); });
-    m_database->addEntry(QStringLiteral(VANTREL_TEST_CHILD), QStringLiteral("'one two' 3"), 1, 1);
+    const qint64 key = m_database->addEntry(QStringLiteral(VANTREL_TEST_CHILD),
+                                            QStringLiteral("'one two' 3"), 1, 1);
+    TraceCapture trace;
     m_objects = std::make_unique<AutoRunObjects>();
     m_objects->create(m_database->connectionString());
     FormMain->show();
@@ -455,11 +469,28 @@ void TestEngine::realProgramOnRealTicks()
     QVERIFY(
         text.contains(QStringLiteral("arg ") + QString::fromLatin1(QByteArray("one two").toHex())));
 
-    // Ended after its one second, and reaped: the id no longer names a child of ours.
+    // Ended after its one second, and collected: the id no longer names a child of ours.
     QTRY_VERIFY_WITH_TIMEOUT(FormMain->ProcessState == QStringLiteral("关闭"), 3000);
-    QCOMPARE(::waitpid(pid, nullptr, WNOHANG), -1);
+    siginfo_t state {};
+    QTRY_COMPARE_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT), -1,
+                              3000);
     QTRY_COMPARE_WITH_TIMEOUT(FormMain->RunState, QStringLiteral("停止"), 5000);
     QVERIFY(m_prompter.errors.isEmpty());
+
+    // The trace says what ran, for which entry, and how it ended.
+    const QString subject =
+        QStringLiteral("entry %1 \"%2\"").arg(key).arg(QStringLiteral(VANTREL_TEST_CHILD));
+    const QStringList lines = trace.lines();
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0),
+             QStringLiteral("vantrel.run: started %1 [\"one two\", \"3\"] pid %2")
+                 .arg(subject)
+                 .arg(pid));
+    const QRegularExpression ended(
+        QStringLiteral("^vantrel\\.run: ended %1 pid %2 after [0-9]+\\.[0-9] s: killed$")
+            .arg(QRegularExpression::escape(subject))
+            .arg(pid));
+    QVERIFY2(ended.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
 }
 
 QTEST_MAIN(TestEngine)

@@ -1,4 +1,5 @@
 #include "Launcher.h"
+#include "support/TraceCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/wait.h>
@@ -21,10 +24,17 @@ const QString helperPath = QString::fromUtf8(VANTREL_TEST_CHILD);
 const QString helperName = QFileInfo(helperPath).fileName();
 const QString helperDir = QFileInfo(helperPath).absolutePath();
 
+// How the trace shows the reasons the system gives, in whatever language it speaks.
+const QString notPermitted = QString::fromLocal8Bit(std::strerror(EPERM));
+QString signalName(int signal)
+{
+    return QString::fromLocal8Bit(::strsignal(signal));
+}
+
 // What the stand-in program wrote about how it was started.
 struct ChildReport
 {
-    QStringList arguments;
+    QByteArrayList arguments;
     QList<int> descriptors;
     QString directory;
     qint64 pid = 0;
@@ -33,6 +43,7 @@ struct ChildReport
     qint64 grandchild = 0;
     quint64 blocked = ~0ULL;
     quint64 ignored = ~0ULL;
+    QByteArray uids; // real, effective and saved
 };
 
 ChildReport readReport(const QString &path)
@@ -46,7 +57,7 @@ ChildReport readReport(const QString &path)
         const QByteArray key = line.left(space);
         const QByteArray value = line.mid(space + 1);
         if (key == "arg")
-            report.arguments.append(QString::fromUtf8(QByteArray::fromHex(value)));
+            report.arguments.append(QByteArray::fromHex(value));
         else if (key == "fd")
             report.descriptors.append(value.toInt());
         else if (key == "cwd")
@@ -63,6 +74,8 @@ ChildReport readReport(const QString &path)
             report.blocked = value.toULongLong(nullptr, 16);
         else if (key == "sigign")
             report.ignored = value.toULongLong(nullptr, 16);
+        else if (key == "uids")
+            report.uids = value;
     }
     return report;
 }
@@ -98,45 +111,6 @@ bool writeFile(const QString &path, const QByteArray &content, QFileDevice::Perm
         && file.setPermissions(permissions);
 }
 
-// Sends standard error to a file while alive, so the launcher's complaints can be read back.
-class StderrCapture final
-{
-public:
-    explicit StderrCapture(const QString &path)
-        : m_path(path)
-    {
-        const int fd = ::open(QFile::encodeName(path).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-        ::dup2(fd, STDERR_FILENO);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    Q_DISABLE_COPY_MOVE(StderrCapture)
-
-    QStringList lines()
-    {
-        restore();
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-
-    QString m_path;
-    int m_saved = -1;
-};
-
 } // namespace
 
 class LauncherTest final : public QObject
@@ -157,7 +131,10 @@ private Q_SLOTS:
     void findsProgramAndDirectory();
     void startsClean();
     void endsWholeGroup();
+    void reapsProgramThatEndedItself_data();
     void reapsProgramThatEndedItself();
+    void keepsRunningWhatItCannotEnd_data();
+    void keepsRunningWhatItCannotEnd();
     void repeatedCyclesLeaveNothingBehind();
     void handsOthersToOpener_data();
     void handsOthersToOpener();
@@ -173,6 +150,12 @@ private:
         return text.replace(u"@helperDir@"_s, helperDir)
             .replace(u"@helper@"_s, helperPath)
             .replace(u"@tmp@"_s, m_dir->path());
+    }
+    QByteArray expand(QByteArray bytes) const
+    {
+        return bytes.replace("@helperDir@", QFile::encodeName(helperDir))
+            .replace("@helper@", QFile::encodeName(helperPath))
+            .replace("@tmp@", QFile::encodeName(m_dir->path()));
     }
     void prependPath(const QString &directories)
     {
@@ -208,36 +191,70 @@ void LauncherTest::cleanup()
     qputenv("PATH", m_path);
     qunsetenv("VANTREL_CHILD_MODE");
     QDir::setCurrent(m_currentDir);
+    // What was ended is collected soon after, and nothing is left for the next test.
+    QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
 }
 
 void LauncherTest::passesParameters_data()
 {
-    QTest::addColumn<QString>("parameters");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("parameters");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::addColumn<QString>("trace");
 
-    QTest::newRow("none") << u""_s << QStringList();
-    QTest::newRow("blanks only") << u" \t "_s << QStringList();
-    QTest::newRow("words") << u"one  two"_s << QStringList {u"one"_s, u"two"_s};
-    QTest::newRow("quoted and empty")
-        << u"'a b' \"\" c\\ d"_s << QStringList {u"a b"_s, u""_s, u"c d"_s};
+    QTest::newRow("none") << "@helper@"_ba
+                          << ""_ba << QByteArrayList() << uR"("@helper@" [])"_s;
+    QTest::newRow("blanks only") << "@helper@"_ba
+                                 << " \t "_ba << QByteArrayList() << uR"("@helper@" [])"_s;
+    QTest::newRow("words") << "@helper@"_ba
+                           << "one  two"_ba << QByteArrayList {"one", "two"}
+                           << uR"("@helper@" ["one", "two"])"_s;
+    QTest::newRow("quoted and empty") << "@helper@"_ba
+                                      << "'a b' \"\" c\\ d"_ba << QByteArrayList {"a b", "", "c d"}
+                                      << uR"("@helper@" ["a b", "", "c d"])"_s;
     QTest::newRow("shell characters")
-        << u"$HOME *.txt ; | > #x"_s
-        << QStringList {u"$HOME"_s, u"*.txt"_s, u";"_s, u"|"_s, u">"_s, u"#x"_s};
-    QTest::newRow("chinese") << u"\"我的 文档.txt\" 文件"_s
-                             << QStringList {u"我的 文档.txt"_s, u"文件"_s};
+        << "@helper@"_ba
+        << "$HOME *.txt ; | > #x"_ba << QByteArrayList {"$HOME", "*.txt", ";", "|", ">", "#x"}
+        << uR"("@helper@" ["$HOME", "*.txt", ";", "|", ">", "#x"])"_s;
+    QTest::newRow("chinese") << "@helper@"_ba
+                             << "\"我的 文档.txt\" 文件"_ba
+                             << QByteArrayList {"我的 文档.txt", "文件"}
+                             << uR"("@helper@" ["我的 文档.txt", "文件"])"_s;
+    QTest::newRow("code page 936 bytes in name and parameter")
+        << "@tmp@/\xB3\xCC\xD0\xF2"_ba
+        << "\xB3\xCC\xD0\xF2 'x\xB3\xCC'"_ba << QByteArrayList {"\xB3\xCC\xD0\xF2", "x\xB3\xCC"}
+        << uR"("@tmp@/\xB3\xCC\xD0\xF2" ["\xB3\xCC\xD0\xF2", "x\xB3\xCC"])"_s;
+    QTest::newRow("line break, quotes and backslash stay on one line")
+        << "@helper@"_ba
+        << "'a\nb' \"say \\\"hi\\\"\" back\\\\slash '\x7F\x1B'"_ba
+        << QByteArrayList {"a\nb", "say \"hi\"", "back\\slash", "\x7F\x1B"}
+        << uR"("@helper@" ["a\nb", "say \"hi\"", "back\\slash", "\x7F\x1B"])"_s;
 }
 
 void LauncherTest::passesParameters()
 {
-    QFETCH(QString, parameters);
-    QFETCH(QStringList, expected);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, parameters);
+    QFETCH(QByteArrayList, expected);
+    QFETCH(QString, trace);
 
-    m_info.file = helperPath;
+    m_info.file = expand(file);
+    // A name of the row's own is a link to the stand-in program; the temporary folder could not
+    // remove it by itself when the name is not UTF-8.
+    auto removeLink = qScopeGuard([this] { ::unlink(m_info.file.constData()); });
+    if (m_info.file != QFile::encodeName(helperPath))
+        QCOMPARE(::symlink(QFile::encodeName(helperPath).constData(), m_info.file.constData()), 0);
+    else
+        removeLink.dismiss();
     m_info.parameters = parameters;
+    TraceCapture lines;
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
-    QCOMPARE(readReport(reportPath()).arguments, QStringList {helperPath} + expected);
+    QCOMPARE(readReport(reportPath()).arguments, QByteArrayList {m_info.file} + expected);
+    QCOMPARE(lines.lines(),
+             QStringList {
+                 u"vantrel.run: started %1 pid %2"_s.arg(expand(trace)).arg(m_info.process.id)});
 }
 
 void LauncherTest::findsProgramAndDirectory_data()
@@ -272,8 +289,8 @@ void LauncherTest::findsProgramAndDirectory()
     QVERIFY(QDir::setCurrent(expand(currentDir)));
     if (!pathPrefix.isEmpty())
         prependPath(expand(pathPrefix));
-    m_info.file = expand(file);
-    m_info.directory = expand(directory);
+    m_info.file = QFile::encodeName(expand(file));
+    m_info.directory = QFile::encodeName(expand(directory));
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
@@ -304,7 +321,7 @@ void LauncherTest::startsClean()
         ::sigaction(SIGINT, &previousAction, nullptr);
     });
 
-    m_info.file = helperPath;
+    m_info.file = QFile::encodeName(helperPath);
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
@@ -323,7 +340,7 @@ void LauncherTest::startsClean()
 void LauncherTest::endsWholeGroup()
 {
     qputenv("VANTREL_CHILD_MODE", "grandchild");
-    m_info.file = helperPath;
+    m_info.file = QFile::encodeName(helperPath);
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
@@ -334,25 +351,133 @@ void LauncherTest::endsWholeGroup()
 
     m_launcher.terminate(m_info.process);
     QVERIFY(m_info.process.isEmpty());
-    QVERIFY(hasEnded(child));
-    QVERIFY(!hasUnreapedChild());
+    QTRY_VERIFY_WITH_TIMEOUT(hasEnded(child), 500);
+    QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 500);
     QTRY_VERIFY_WITH_TIMEOUT(hasEnded(grandchild), 500);
+}
+
+void LauncherTest::reapsProgramThatEndedItself_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("exited") << "exit"_ba << 0 << u"had already exited with status 0"_s;
+    QTest::newRow("ended by someone else's signal")
+        << ""_ba << int(SIGTERM)
+        << u"had already ended by signal %1 (%2)"_s.arg(SIGTERM).arg(signalName(SIGTERM));
 }
 
 void LauncherTest::reapsProgramThatEndedItself()
 {
-    qputenv("VANTREL_CHILD_MODE", "exit");
-    m_info.file = helperPath;
+    QFETCH(QByteArray, mode);
+    QFETCH(int, signal);
+    QFETCH(QString, how);
+
+    qputenv("VANTREL_CHILD_MODE", mode);
+    m_info.file = QFile::encodeName(helperPath);
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(hasEnded(m_info.process.id), 5000);
+    const qint64 pid = m_info.process.id;
+    if (signal != 0)
+        QCOMPARE(::kill(pid_t(pid), signal), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid), 5000);
     QVERIFY(hasUnreapedChild());
 
-    StderrCapture errors(m_dir->filePath(u"stderr"_s));
+    TraceCapture trace;
     m_launcher.terminate(m_info.process);
     QVERIFY(m_info.process.isEmpty());
+    // Collected at once, not left for later.
     QVERIFY(!hasUnreapedChild());
-    QCOMPARE(errors.lines(), QStringList());
+    const QStringList lines = trace.lines();
+    QCOMPARE(lines.size(), 1);
+    const QRegularExpression ended(
+        u"^vantrel\\.run: ended \"%1\" pid %2 after [0-9]+\\.[0-9] s: %3$"_s.arg(
+            QRegularExpression::escape(helperPath), QString::number(pid),
+            QRegularExpression::escape(how)));
+    QVERIFY2(ended.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+}
+
+void LauncherTest::keepsRunningWhatItCannotEnd_data()
+{
+    QTest::addColumn<bool>("byKernel");
+
+    QTest::newRow("kill refused") << false;
+    QTest::newRow("program that took another user's id") << true;
+}
+
+// A program may not be ours to end, as a set-user-ID program that took another user's id is not:
+// the window must not wait for it, and it is collected once it ends by other means.
+void LauncherTest::keepsRunningWhatItCannotEnd()
+{
+    QFETCH(bool, byKernel);
+
+    if (byKernel) {
+        if (::geteuid() != 0)
+            QSKIP("Only root can make the kernel refuse a kill here: it needs two other users");
+        // The stand-in writes its report after it has become the other user.
+        QVERIFY(QFile::setPermissions(m_dir->path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                          | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                          | QFileDevice::WriteOther | QFileDevice::ExeOther));
+        qputenv("VANTREL_CHILD_MODE", "otheruser");
+    }
+    int signalsSent = 0;
+    ShellLauncher launcher([&](qint64 target, int signal) {
+        ++signalsSent;
+        if (!byKernel)
+            return EPERM;
+        return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
+    });
+    TraceCapture trace;
+    m_info.file = QFile::encodeName(helperPath);
+    launcher.launch(m_info);
+    const ProcessHandle started = m_info.process;
+    QVERIFY(!started.isEmpty());
+    const auto pid = pid_t(started.id);
+    // Whatever fails below, the child ends and is collected before the next test.
+    auto endChild = qScopeGuard([pid] {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
+    if (byKernel && readReport(reportPath()).uids != "65533 65533 65533")
+        QSKIP("The stand-in program could not take another user's id");
+
+    {
+        // As an ordinary user, as whom the kernel refuses to signal another user's program. The
+        // saved id stays 0, so root's rights come back afterwards.
+        if (byKernel && ::setresuid(uid_t(-1), 65534, uid_t(-1)) != 0)
+            QSKIP("Could not act as another user for a moment");
+        const auto restore = qScopeGuard([byKernel] {
+            if (byKernel)
+                ::setresuid(uid_t(-1), 0, uid_t(-1));
+        });
+        launcher.terminate(m_info.process);
+    }
+    if (byKernel)
+        QCOMPARE(::geteuid(), uid_t(0));
+    QVERIFY(m_info.process.isEmpty());
+    QVERIFY(!hasEnded(pid));
+    // Handed back, so never signalled again.
+    const int sentBefore = signalsSent;
+    ProcessHandle copy = started;
+    launcher.terminate(copy);
+    QCOMPARE(signalsSent, sentBefore);
+
+    endChild.dismiss();
+    QCOMPARE(::kill(pid, SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
+    const QStringList lines = trace.lines();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(1),
+             u"vantrel.run: cannot end \"%1\" pid %2: %3; it keeps running"_s.arg(
+                 helperPath, QString::number(pid), notPermitted));
+    const QRegularExpression collected(
+        u"^vantrel\\.run: collected \"%1\" pid %2 after [0-9]+\\.[0-9] s: ended by signal %3 \\(%4\\)$"_s
+            .arg(QRegularExpression::escape(helperPath), QString::number(pid),
+                 QString::number(SIGKILL), QRegularExpression::escape(signalName(SIGKILL))));
+    QVERIFY2(collected.match(lines.at(2)).hasMatch(), qPrintable(lines.at(2)));
 }
 
 void LauncherTest::repeatedCyclesLeaveNothingBehind()
@@ -360,13 +485,13 @@ void LauncherTest::repeatedCyclesLeaveNothingBehind()
     qunsetenv("VANTREL_CHILD_REPORT");
     const qsizetype descriptorsBefore = openDescriptors();
     for (int i = 0; i < 50; ++i) {
-        m_info.file = helperPath;
+        m_info.file = QFile::encodeName(helperPath);
         m_launcher.launch(m_info);
         QVERIFY(!m_info.process.isEmpty());
         m_launcher.terminate(m_info.process);
         QVERIFY(m_info.process.isEmpty());
     }
-    QVERIFY(!hasUnreapedChild());
+    QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
     QCOMPARE(openDescriptors(), descriptorsBefore);
 }
 
@@ -411,42 +536,62 @@ void LauncherTest::handsOthersToOpener()
     if (fromTmp)
         QVERIFY(QDir::setCurrent(m_dir->path()));
 
-    m_info.file = expand(file);
-    m_info.parameters = u"--not-for-the-opener"_s;
+    m_info.file = QFile::encodeName(expand(file));
+    m_info.parameters = "--not-for-the-opener";
+    TraceCapture trace;
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
     QFile report(reportPath());
     QVERIFY(report.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(report.readAll()), expand(expected) + u'\n');
+    // The trace says the parameters were left out.
+    QCOMPARE(trace.lines(),
+             QStringList {u"vantrel.run: started \"%1\" through \"%2/xdg-open\" without its "
+                          "parameters pid %3"_s.arg(expand(file), bin)
+                              .arg(m_info.process.id)});
 }
 
 void LauncherTest::refusesWhatCannotStart_data()
 {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("parameters");
-    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("parameters");
+    QTest::addColumn<QByteArray>("directory");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("shown");
 
+    // Most names show in the trace as they are.
+    const auto row = [](const char *name, const QByteArray &file, const QByteArray &parameters,
+                        const QByteArray &directory, const QString &reason,
+                        const QString &shown = QString()) {
+        QTest::newRow(name) << file << parameters << directory << reason
+                            << (shown.isNull() ? QString::fromUtf8(file) : shown);
+    };
     const QString missing = u"no such file"_s;
-    QTest::newRow("missing name") << u"vantrel-no-such-program"_s << u""_s << u""_s << missing;
-    QTest::newRow("missing path") << u"@tmp@/absent"_s << u""_s << u""_s << missing;
-    QTest::newRow("empty name") << u""_s << u""_s << u""_s << missing;
-    QTest::newRow("drive letter path") << u"C:\\Tools\\run.exe"_s << u""_s << u""_s << missing;
-    QTest::newRow("unclosed quote") << u"@helper@"_s << u"'open"_s << u""_s << u"quote"_s;
-    QTest::newRow("not a program") << u"@tmp@/garbage"_s << u""_s << u""_s << u""_s;
-    QTest::newRow("document without opener")
-        << u"@tmp@/notes.txt"_s << u""_s << u""_s << u"xdg-open"_s;
-    QTest::newRow("missing directory")
-        << u"@helper@"_s << u""_s << u"@tmp@/absent"_s << u"no such directory"_s;
+    row("missing name", "vantrel-no-such-program"_ba, {}, {}, missing);
+    row("missing path", "@tmp@/absent"_ba, {}, {}, missing);
+    row("empty name", {}, {}, {}, missing);
+    row("drive letter path", "C:\\Tools\\run.exe"_ba, {}, {}, missing, uR"(C:\\Tools\\run.exe)"_s);
+    row("unclosed quote", "@helper@"_ba, "'open"_ba, {}, u"quote"_s);
+    row("not a program", "@tmp@/garbage"_ba, {}, {}, u""_s);
+    row("document without opener", "@tmp@/notes.txt"_ba, {}, {}, u"xdg-open"_s);
+    row("missing directory", "@helper@"_ba, {}, "@tmp@/absent"_ba,
+        u"no such directory \"@tmp@/absent\""_s);
+    row("name with other bytes and a line break", "vantrel-\xB3\xCC\n\"x"_ba, {}, {}, missing,
+        uR"(vantrel-\xB3\xCC\n\"x)"_s);
+    // Cut short at the zero byte, the name would start the stand-in program instead.
+    row("zero byte in the name", "@helper@\0-not"_ba, {}, {}, u"zero byte"_s,
+        uR"(@helper@\x00-not)"_s);
+    row("zero byte in a parameter", "@helper@"_ba, "one t\0wo"_ba, {}, u"zero byte"_s);
 }
 
 void LauncherTest::refusesWhatCannotStart()
 {
-    QFETCH(QString, file);
-    QFETCH(QString, parameters);
-    QFETCH(QString, directory);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, parameters);
+    QFETCH(QByteArray, directory);
     QFETCH(QString, reason);
+    QFETCH(QString, shown);
 
     const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     QVERIFY(writeFile(m_dir->filePath(u"garbage"_s), "this is not a program\n", all));
@@ -457,14 +602,15 @@ void LauncherTest::refusesWhatCannotStart()
     m_info.file = expand(file);
     m_info.parameters = parameters;
     m_info.directory = expand(directory);
-    StderrCapture errors(m_dir->filePath(u"stderr"_s));
+    TraceCapture trace;
     m_launcher.launch(m_info);
-    const QStringList lines = errors.lines();
+    const QStringList lines = trace.lines();
     QVERIFY(m_info.process.isEmpty());
     QVERIFY(!hasUnreapedChild());
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().contains(u'"' + m_info.file + u'"'), qPrintable(lines.first()));
-    QVERIFY2(lines.first().contains(reason), qPrintable(lines.first()));
+    const QString start = u"vantrel.run: cannot start \"%1\": "_s.arg(expand(shown));
+    QVERIFY2(lines.first().startsWith(start), qPrintable(lines.first()));
+    QVERIFY2(lines.first().contains(expand(reason)), qPrintable(lines.first()));
 }
 
 void LauncherTest::ignoresHandlesItMustNotKill_data()
@@ -479,24 +625,36 @@ void LauncherTest::ignoresHandlesItMustNotKill_data()
     QTest::newRow("child already ended and reaped") << qint64(0) << true;
 }
 
-// Every row would kill this test, or hit a process that is no longer ours, if it got signalled.
+// Every row would hit this test, or a process that is no longer ours, if it got signalled; the
+// sender records each signal, and passes on only those for the stand-in program while it runs.
 void LauncherTest::ignoresHandlesItMustNotKill()
 {
     QFETCH(qint64, id);
     QFETCH(bool, alreadyReaped);
 
+    QList<qint64> signalled;
+    qint64 child = 0;
+    ShellLauncher launcher([&](qint64 target, int signal) {
+        signalled.append(target);
+        // Only the stand-in program's own group is ever really signalled.
+        return child > 1 && target == -child && ::kill(pid_t(target), signal) == 0 ? 0 : EPERM;
+    });
     ProcessHandle handle {id};
     if (alreadyReaped) {
-        m_info.file = helperPath;
-        m_launcher.launch(m_info);
+        m_info.file = QFile::encodeName(helperPath);
+        launcher.launch(m_info);
         handle = m_info.process;
+        child = handle.id;
         QVERIFY(!handle.isEmpty());
-        m_launcher.terminate(m_info.process);
+        launcher.terminate(m_info.process);
+        QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
     }
-    m_launcher.terminate(handle);
+    const qsizetype before = signalled.size();
+    launcher.terminate(handle);
     QVERIFY(handle.isEmpty());
-    m_launcher.terminate(handle);
+    launcher.terminate(handle);
     QVERIFY(handle.isEmpty());
+    QCOMPARE(signalled.size(), before);
     QVERIFY(!hasUnreapedChild());
 }
 

@@ -215,11 +215,16 @@ void TFormMain::CloseLaunchedProcess()
 
 void TFormMain::launchCurrentEntry()
 {
-    LaunchInfo.verb = QString();
-    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asString();
-    LaunchInfo.parameters = ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asString();
-    LaunchInfo.directory = QString();
+    // The stored bytes, whatever their encoding: a file name on this system is bytes.
+    LaunchInfo.verb = QByteArray();
+    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asBytes();
+    LaunchInfo.parameters = ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asBytes();
+    LaunchInfo.directory = QByteArray();
     LaunchInfo.show = 5;
+    // Only for the trace, so a table without the key column still runs.
+    const int key = ADOQuery1->fieldIndex(QStringLiteral("ProgramIndex"));
+    LaunchInfo.entry =
+        key < 0 ? QString() : ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asString();
     m_launcher->launch(LaunchInfo);
 }
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Starts the real program on a virtual display, as a person would start it, and checks what
-# comes up: the main window on a good database, and an error report when the database file is
-# missing (the report comes first; the window follows once it is answered).
+# comes up: the main window with its icon on a good database, and an error report when the
+# database file is missing (the report comes first; the window follows once it is answered).
 # Usage: window.sh <program> <database the program was built for> <schema.sql>
 set -u
 program=$1 database=$2 schema=$3
 
-if ! command -v xvfb-run >/dev/null || ! command -v xwininfo >/dev/null; then
-  echo "xvfb-run or xwininfo is not installed; skipping"
+if ! command -v xvfb-run >/dev/null || ! command -v xwininfo >/dev/null ||
+  ! command -v xprop >/dev/null; then
+  echo "xvfb-run, xwininfo or xprop is not installed; skipping"
   exit 77
 fi
 
@@ -26,6 +27,11 @@ window_names() {
       case "$names" in *Vantrel程序自动运行器* | *vantrel-autorun-e2e*) break ;; esac
     done
     echo "$names"
+    main=$(xwininfo -root -tree 2>/dev/null | grep -o "0x[0-9a-f]* \"Vantrel程序自动运行器\"" |
+      cut -d" " -f1)
+    for id in $main; do
+      xprop -id "$id" _NET_WM_ICON 2>/dev/null | grep -q "Icon (48 x 48)" && echo "icon: 48x48"
+    done
     kill "$pid"
     wait "$pid" 2>/dev/null
     true' "$program" "$database"
@@ -42,6 +48,7 @@ sqlite3 "$database" "INSERT INTO QZProgram (ProgramName, ProgramParameter, Progr
 names=$(window_names)
 echo "$names"
 grep -q '"Vantrel程序自动运行器"' <<<"$names" || fail "the main window did not come up"
+grep -q '^icon: 48x48' <<<"$names" || fail "the main window has no icon"
 if grep -q '"vantrel-autorun-e2e"' <<<"$names"; then
   fail "a message box came up on a good database"
 fi

@@ -2,11 +2,13 @@
 //
 // VANTREL_CHILD_REPORT names the report file, written whole by a rename so a reader never sees
 // half of it. VANTREL_CHILD_MODE is "exit" (end after reporting), "grandchild" (also start a
-// sleeping child of its own) or unset (just sleep).
+// sleeping child of its own), "otheruser" (first take another user's id for good, as a
+// set-user-ID program may, then sleep) or unset (just sleep).
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <grp.h>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -42,6 +44,16 @@ int main(int argc, char **argv)
     const char *modeText = std::getenv("VANTREL_CHILD_MODE");
     const std::string_view mode = modeText ? modeText : "";
 
+    if (mode == "otheruser") {
+        constexpr uid_t otherUser = 65533;
+        constexpr gid_t otherGroup = 65533;
+        // Failure shows in the reported ids, and the test gives up on it. Groups go first, while
+        // the rights to change them are still there.
+        [[maybe_unused]] int result = ::setgroups(0, nullptr);
+        result = ::setresgid(otherGroup, otherGroup, otherGroup);
+        result = ::setresuid(otherUser, otherUser, otherUser);
+    }
+
     std::string report;
     // Descriptors come first, before this program opens any of its own.
     if (DIR *fds = ::opendir("/proc/self/fd")) {
@@ -61,6 +73,12 @@ int main(int argc, char **argv)
     report += "sid " + std::to_string(::getsid(0)) + '\n';
     report += "sigblk " + statusField("SigBlk") + '\n';
     report += "sigign " + statusField("SigIgn") + '\n';
+    uid_t real = 0;
+    uid_t effective = 0;
+    uid_t saved = 0;
+    ::getresuid(&real, &effective, &saved);
+    report += "uids " + std::to_string(real) + ' ' + std::to_string(effective) + ' '
+        + std::to_string(saved) + '\n';
 
     if (mode == "grandchild") {
         const pid_t grandchild = ::fork();

@@ -2,6 +2,7 @@
 
 #include "Launcher.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -11,11 +12,12 @@ class FakeLauncher final : public Launcher
 public:
     struct Launch
     {
-        QString verb;
-        QString file;
-        QString parameters;
-        QString directory;
+        QByteArray verb;
+        QByteArray file;
+        QByteArray parameters;
+        QByteArray directory;
         int show = 0;
+        QString entry;
         qint64 id = 0;
     };
 
@@ -26,7 +28,8 @@ public:
     void launch(LaunchInfo &info) override
     {
         const qint64 id = startsNothing ? 0 : qint64(launches.size()) + 100;
-        launches.append({info.verb, info.file, info.parameters, info.directory, info.show, id});
+        launches.append(
+            {info.verb, info.file, info.parameters, info.directory, info.show, info.entry, id});
         info.process.id = id;
     }
     void terminate(ProcessHandle &process) override
@@ -39,7 +42,7 @@ public:
     {
         QStringList files;
         for (const Launch &launch : launches)
-            files.append(launch.file);
+            files.append(QString::fromUtf8(launch.file));
         return files;
     }
 };

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QLoggingCategory>
+#include <QString>
+
+// The trace of what ran: one line for each start, end, late collection and failure. Info is on
+// by default, debug off.
+Q_DECLARE_LOGGING_CATEGORY(runLog)
+
+// The bytes in double quotes, always on one line: printable UTF-8 stays readable, everything else
+// (other encodings, control and layout characters, the quote and backslash) is escaped C-style.
+QString quotedBytes(QByteArrayView bytes);
+// Each word quoted, as ["one", "two"].
+QString quotedWords(const QList<QByteArray> &words);
