@@ -1,0 +1,242 @@
+// Figures measured inside the program, with its real objects on a real display:
+//   vantrel_bench_app add DATABASE           prints "<add µs> <load µs> <RSS after add kB>
+//                                            <RSS after load kB>": dialog OK to the list shown
+//                                            again, and one plain list load, in the same run
+//   vantrel_bench_app tick DATABASE          prints the median µs of a tick that moves to the
+//                                            next row
+//   vantrel_bench_app launch CYCLES PROGRAM  prints the median µs of a launch + terminate cycle
+//                                            until the child is collected
+//   vantrel_bench_app lifetime DATABASE      runs the database's schedule once through, with
+//                                            the real timer and launcher, to its end
+#include "AutoRunApplication.h"
+#include "DBGridEh.h"
+#include "Launcher.h"
+#include "MainForm.h"
+#include "ProgramForm.h"
+#include "Prompter.h"
+#include "Query.h"
+#include "ShareDM.h"
+#include "Startup.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int deadlineMs = 120000;
+
+// Answers every box at once, as a person clicking OK and Yes would, and remembers failures.
+class AnsweringPrompter final : public Prompter
+{
+public:
+    bool failed = false;
+    QStringList messages;
+
+    void showMessage(const QString &text) override { messages.append(text); }
+    void showError(const QString &caption, const QString &text) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(caption), qUtf8Printable(text));
+        failed = true;
+    }
+    bool askYesNo(const QString &, const QString &) override { return true; }
+};
+
+// A launcher that starts nothing, so that a tick costs only the engine's own work.
+class IdleLauncher final : public Launcher
+{
+public:
+    void launch(LaunchInfo &info) override { info.process = {}; }
+    void terminate(ProcessHandle &process) override { process = {}; }
+};
+
+[[noreturn]] void fail(const char *text)
+{
+    std::fprintf(stderr, "vantrel_bench_app: %s\n", text);
+    std::exit(1);
+}
+
+long residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    // Files under /proc have no size, so they are read whole rather than line by line.
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+long long median(std::vector<long long> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The three objects, the main window shown and drawn with the list loaded.
+void startUp(AutoRunObjects &objects, const char *database)
+{
+    objects.create(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(database)));
+    FormMain->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (!FormMain->windowHandle() || !FormMain->windowHandle()->isExposed()) {
+        if (waited.elapsed() > deadlineMs)
+            fail("the main window was never shown");
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    QCoreApplication::processEvents();
+}
+
+int measureAdd(const char *database)
+{
+    AnsweringPrompter answers;
+    ScopedPrompter answersInForce(answers);
+    AutoRunObjects objects;
+    startUp(objects, database);
+    const int rowsBefore = FormMain->ADOQuery1->recordCount();
+
+    QElapsedTimer clock;
+    clock.start();
+    FormMain->RefreshProgramList();
+    FormMain->repaint();
+    const long long load = clock.nsecsElapsed() / 1000;
+    const long afterLoad = residentKilobytes();
+
+    // The person fills in the dialog the Add command opens, then presses OK.
+    QTimer::singleShot(0, FormProgram, [&] {
+        FormProgram->Edit1->setText(QStringLiteral("/usr/bin/program-added"));
+        FormProgram->Edit4->setText(QStringLiteral("--option value-added --verbose"));
+        FormProgram->Edit2->setText(QStringLiteral("30"));
+        FormProgram->Edit3->setText(QStringLiteral("2"));
+        clock.restart();
+        FormProgram->ActionYes->trigger();
+    });
+    QTimer::singleShot(deadlineMs, FormProgram, [] { fail("the entry dialog did not close"); });
+    FormMain->ActionNew->trigger();
+    FormMain->repaint();
+    const long long add = clock.nsecsElapsed() / 1000;
+    const long afterAdd = residentKilobytes();
+
+    if (answers.failed || FormMain->ADOQuery1->recordCount() != rowsBefore + 1)
+        fail("the entry was not added");
+    std::printf("%lld %lld %ld %ld\n", add, load, afterAdd, afterLoad);
+    return 0;
+}
+
+int measureTick(const char *database)
+{
+    AnsweringPrompter answers;
+    ScopedPrompter answersInForce(answers);
+    AutoRunObjects objects;
+    startUp(objects, database);
+    FormMain->Timer1->stop();
+    IdleLauncher launcher;
+    FormMain->setLauncher(&launcher);
+    Query *list = FormMain->ADOQuery1;
+    if (list->recordCount() < 10)
+        fail("the tick needs 10 rows or more");
+    FormMain->ActionBegin->trigger();
+
+    // The same walk over the first ten rows whatever the list's length, so only its length
+    // differs between two databases.
+    std::vector<long long> ticks;
+    QElapsedTimer clock;
+    for (int pass = 0; pass < 200; ++pass) {
+        list->first();
+        QCoreApplication::processEvents();
+        for (int row = 1; row < 10; ++row) {
+            // The entry's runs are done: the tick moves on to the next row.
+            FormMain->RunsDone = std::numeric_limits<qint32>::max();
+            clock.start();
+            FormMain->Timer1Timer();
+            ticks.push_back(clock.nsecsElapsed());
+            if (list->recNo() != row)
+                fail("the tick did not move to the next row");
+            QCoreApplication::processEvents();
+        }
+    }
+    if (answers.failed)
+        fail("the tick failed");
+    std::printf("%.1f\n", double(median(ticks)) / 1000.0);
+    return 0;
+}
+
+int measureLaunch(int cycles, const char *program)
+{
+    ShellLauncher launcher;
+    std::vector<long long> times;
+    QElapsedTimer clock;
+    QElapsedTimer waited;
+    for (int i = 0; i < cycles; ++i) {
+        LaunchInfo info;
+        info.file = program;
+        info.parameters = "60";
+        clock.start();
+        launcher.launch(info);
+        const auto pid = static_cast<pid_t>(info.process.id);
+        if (pid == 0)
+            fail("the launcher started nothing");
+        launcher.terminate(info.process);
+        // Collected once the id names no process at all, not even one that has ended.
+        waited.start();
+        while (::kill(pid, 0) == 0 || errno != ESRCH) {
+            if (waited.elapsed() > deadlineMs)
+                fail("the launcher never collected its child");
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        }
+        times.push_back(clock.nsecsElapsed() / 1000);
+    }
+    std::printf("%lld\n", median(times));
+    return 0;
+}
+
+int runLifetime(const char *database)
+{
+    AnsweringPrompter answers;
+    ScopedPrompter answersInForce(answers);
+    AutoRunObjects objects;
+    startUp(objects, database);
+    // The run stops by itself after the last entry; the check follows the tick's own handler.
+    QObject::connect(FormMain->Timer1, &QTimer::timeout, FormMain, [] {
+        if (FormMain->RunState != QStringLiteral("运行"))
+            QCoreApplication::quit();
+    });
+    QTimer::singleShot(deadlineMs, FormMain, [] { fail("the run did not end"); });
+    FormMain->ActionBegin->trigger();
+    QCoreApplication::exec();
+    return answers.failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    AutoRunApplication application(argc, argv);
+    const std::string_view command = argc > 2 ? argv[1] : "";
+    if (command == "add")
+        return measureAdd(argv[2]);
+    if (command == "tick")
+        return measureTick(argv[2]);
+    if (command == "launch" && argc == 4)
+        return measureLaunch(std::atoi(argv[2]), argv[3]);
+    if (command == "lifetime")
+        return runLifetime(argv[2]);
+    std::fprintf(stderr,
+                 "usage: vantrel_bench_app add|tick|lifetime DATABASE, "
+                 "vantrel_bench_app launch CYCLES PROGRAM\n");
+    return 2;
+}
