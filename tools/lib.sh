@@ -30,7 +30,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-translations-l10n libsqlite3-dev
-                sqlite3 fonts-wqy-microhei)
+                libfontconfig-dev sqlite3 fonts-wqy-microhei)
 
 build() {
   cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null

@@ -32,6 +32,9 @@ public:
         setMaximumWidth(indicatorWidth);
     }
 
+    // Its width is fixed, so the one its empty cells would ask for is never used.
+    QSize sizeHint() const override { return {indicatorWidth, length()}; }
+
 protected:
     void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
     {
@@ -51,6 +54,21 @@ protected:
         painter->drawPolygon(mark, 3);
         painter->restore();
     }
+};
+
+// The title row. Its height is fixed and its columns' widths are set, so the size its titles'
+// text would ask for is never used: measuring it shaped every title again and again while the
+// window was being built, before it could show.
+class TitleHeader final : public QHeaderView
+{
+public:
+    explicit TitleHeader(QWidget *parent)
+        : QHeaderView(Qt::Horizontal, parent)
+    {
+        setFixedHeight(rowHeight + 2);
+    }
+
+    QSize sizeHint() const override { return {length(), rowHeight + 2}; }
 };
 
 // The footer row, drawn cell by cell under the columns wherever the title row has put them.
@@ -179,6 +197,7 @@ DBGridEh::DBGridEh(QWidget *parent)
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     m_view->setFrameStyle(QFrame::NoFrame);
     m_view->setVerticalHeader(m_indicator);
+    m_view->setHorizontalHeader(new TitleHeader(m_view));
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -196,7 +215,6 @@ DBGridEh::DBGridEh(QWidget *parent)
     titles->setStretchLastSection(false);
     titles->setSectionResizeMode(QHeaderView::Interactive);
     titles->setDefaultAlignment(Qt::AlignCenter);
-    titles->setFixedHeight(rowHeight + 2);
 
     // The view's own horizontal bar stays hidden; this one sits under the footer instead.
     m_scrollBar->hide();

@@ -1,5 +1,6 @@
 #include "Images.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -40,9 +41,7 @@ void drawCross(QPainter &p, const QRectF &box, qreal width, const QColor &colour
     p.drawLine(box.topRight(), box.bottomLeft());
 }
 
-} // namespace
-
-QIcon pictureIcon(Picture picture)
+QPixmap drawPicture(Picture picture)
 {
     QPixmap pixmap(side, side);
     pixmap.fill(Qt::transparent);
@@ -98,7 +97,61 @@ QIcon pictureIcon(Picture picture)
         break;
     }
     p.end();
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+// A picture drawn the first time it is shown, not when its window is built: the pictures of the
+// hidden entry dialog and of the buttons would otherwise all be painted before the main window
+// can show. Once drawn it is an icon of that one pixmap, as if made from it.
+class PictureEngine final : public QIconEngine
+{
+public:
+    explicit PictureEngine(Picture picture)
+        : m_picture(picture)
+    { }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        drawn().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return drawn().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override
+    {
+        return drawn().pixmap(size, scale, mode, state);
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const QSize picture(side, side);
+        return picture.width() > size.width() || picture.height() > size.height()
+            ? picture.scaled(size, Qt::KeepAspectRatio)
+            : picture;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {{side, side}}; }
+    bool isNull() override { return false; }
+    QString key() const override { return QStringLiteral("vantrel.picture"); }
+    QIconEngine *clone() const override { return new PictureEngine(*this); }
+
+private:
+    const QIcon &drawn()
+    {
+        if (m_drawn.isNull())
+            m_drawn = QIcon(drawPicture(m_picture));
+        return m_drawn;
+    }
+
+    Picture m_picture;
+    QIcon m_drawn;
+};
+
+} // namespace
+
+QIcon pictureIcon(Picture picture)
+{
+    return QIcon(new PictureEngine(picture));
 }
 
 QList<QIcon> imageList(std::initializer_list<Picture> pictures)
