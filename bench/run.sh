@@ -39,6 +39,11 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
 xvfb_pid=
 cleanup() {
+  local job
+  for job in $(jobs -p); do
+    kill "$job" 2>/dev/null || true
+    wait "$job" 2>/dev/null || true
+  done
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
@@ -225,4 +230,4 @@ awk -v a="$addRss" -v l="$loadRss" 'BEGIN {
   printf "NOTE add_100k RSS after the add %.1fMB, after a plain load %.1fMB, difference %+.1fMB\n",
     a / 1024, l / 1024, (a - l) / 1024 }'
 echo "SUMMARY ${#figures[@]} figures, $((${#figures[@]} - ${#over[@]})) ok, ${#over[@]} over" \
-  "${over[*]:+(${over[*]})}; $reps repetition(s) in $((SECONDS - started)) s on $(nproc) cores"
+  "${over[*]:+(${over[*]})}; $reps repetition(s), $((SECONDS - started)) s with the build, $(nproc) cores"
