@@ -50,6 +50,7 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap 'echo "bench/run.sh: the step at line $LINENO failed" >&2' ERR
 
 failed() {
   echo "bench/run.sh: $* failed; the end of $LOG:" >&2
@@ -103,7 +104,7 @@ record() { project[$1]+=" $2"; baseline[$1]+=" $3"; }
 # nearly all the time, so neither disturbs the other. Prints the report of each.
 lifetime_runs() {
   local child=$BIN/vantrel_bench_lifetime_child
-  rm -f "$WORK/lifetime-"*
+  rm -f "$WORK/lifetime-"* "$WORK/db-lifetime.mdb"
   sqlite3 "$WORK/db-lifetime.mdb" <"$ROOT/store/schema.sql"
   sqlite3 "$WORK/db-lifetime.mdb" "INSERT INTO QZProgram
     (ProgramName, ProgramParameter, ProgramTime, ProgramCount)
