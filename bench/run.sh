@@ -100,8 +100,8 @@ app() { "$BIN/vantrel_bench_app" "$@" 2>>"$LOG" || failed "vantrel_bench_app $*"
 declare -A project baseline
 record() { project[$1]+=" $2"; baseline[$1]+=" $3"; }
 
-# One run of the schedule's engine and of `timeout` in a loop, side by side: each sleeps
-# nearly all the time, so neither disturbs the other. Prints the report of each.
+# One run of the schedule's engine and one of `timeout` in a loop, side by side: both sleep nearly
+# all the time, so neither disturbs the other. Each leaves its report in the work folder.
 lifetime_runs() {
   local child=$BIN/vantrel_bench_lifetime_child
   rm -f "$WORK/lifetime-"* "$WORK/db-lifetime.mdb"
@@ -125,7 +125,8 @@ lifetime_figures() {
   local report=$1 period=$2
   [ "$(wc -l <"$report")" -eq 10 ] || failed "counting the runs in $report"
   median "$(awk '{ print $2 - $1 - 2000000 }' "$report")"
-  sort -n "$report" | awk -v period="$period" '{ s[NR] = $1 } END { print s[NR] - s[1] - (NR - 1) * period }'
+  sort -n "$report" |
+    awk -v period="$period" '{ s[NR] = $1 } END { print s[NR] - s[1] - (NR - 1) * period }'
 }
 
 for ((rep = 1; rep <= reps; rep++)); do
@@ -231,4 +232,5 @@ awk -v a="$addRss" -v l="$loadRss" 'BEGIN {
   printf "NOTE add_100k RSS after the add %.1fMB, after a plain load %.1fMB, difference %+.1fMB\n",
     a / 1024, l / 1024, (a - l) / 1024 }'
 echo "SUMMARY ${#figures[@]} figures, $((${#figures[@]} - ${#over[@]})) ok, ${#over[@]} over" \
-  "${over[*]:+(${over[*]})}; $reps repetition(s), $((SECONDS - started)) s with the build, $(nproc) cores"
+  "${over[*]:+(${over[*]})}; $reps repetition(s), $((SECONDS - started)) s with the build," \
+  "$(nproc) cores"
