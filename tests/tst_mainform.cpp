@@ -1,11 +1,11 @@
-#include "DBGridEh.h"
 #include "Connection.h"
-#include "Query.h"
+#include "DBGridEh.h"
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "PlainMessageBox.h"
 #include "ProgramForm.h"
 #include "PublicFunction.h"
+#include "Query.h"
 #include "RecordingPrompter.h"
 #include "ShareDM.h"
 #include "Startup.h"
@@ -149,6 +149,7 @@ void TestMainForm::windowAndControls()
         QCOMPARE(expected.button->cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(expected.action->shortcut().isEmpty());
         QVERIFY(!expected.action->icon().isNull());
+        QVERIFY(drawsPicture(expected.action->icon(), QSize(32, 32)));
     }
     QVERIFY(FormMain->SpeedButton4->isVisible());
     QVERIFY(!FormMain->SpeedButton5->isVisible());

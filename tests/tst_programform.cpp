@@ -1,8 +1,8 @@
 #include "DBGridEh.h"
-#include "Query.h"
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "ProgramForm.h"
+#include "Query.h"
 #include "RecordingPrompter.h"
 #include "ShareDM.h"
 #include "Startup.h"
@@ -238,6 +238,7 @@ void TestProgramForm::controls()
         QVERIFY(!button->autoRaise());
         if (QAction *action = button->defaultAction()) {
             QVERIFY(!action->icon().isNull());
+            QVERIFY(drawsPicture(action->icon(), QSize(32, 32)));
             QVERIFY(action->shortcut().isEmpty());
             QCOMPARE(button->iconSize(), QSize(32, 32));
             QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);

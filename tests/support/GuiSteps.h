@@ -3,6 +3,8 @@
 #include "DBGridEh.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QTableView>
 #include <QTest>
 
@@ -23,4 +25,19 @@ inline QString visibleTopLevelWindow()
                 + QString::fromLatin1(widget->metaObject()->className()) + u')';
     }
     return QString();
+}
+
+// Whether an icon draws something at the given size, not just an empty or transparent picture.
+inline bool drawsPicture(const QIcon &icon, const QSize &size)
+{
+    const QImage picture = icon.pixmap(size).toImage();
+    if (picture.size() != size)
+        return false;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qAlpha(picture.pixel(x, y)) != 0)
+                return true;
+        }
+    }
+    return false;
 }
