@@ -41,8 +41,6 @@ const std::array<QString, 5> columnNames = {
 
 constexpr std::size_t maxRows = 16;
 
-// ----- The model -------------------------------------------------------------------------
-
 std::string upperAscii(std::string_view text)
 {
     std::string upper(text);
@@ -320,8 +318,6 @@ bool pathFitsConnectionString(std::u16string_view path)
         return true;
     return !isWhiteSpace(path.front()) && !isWhiteSpace(path.back());
 }
-
-// ----- The checks ------------------------------------------------------------------------
 
 void checkItem(const QString &text, const QString &key, const std::u16string &expected)
 {
