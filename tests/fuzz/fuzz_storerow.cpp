@@ -21,6 +21,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include <sqlite3.h>
@@ -150,13 +151,66 @@ std::u16string decodeUtf8(std::string_view bytes)
     return text;
 }
 
+// A real in decimal with up to 15 significant digits, rounded half away from zero from its exact
+// value, trailing zeros dropped; as "d.ddde±XX" when the exponent is below -4 or above 14.
+std::string realText(double value)
+{
+    if (value == 0)
+        return "0";
+    if (std::isinf(value))
+        return value < 0 ? "-inf" : "inf";
+    // glibc prints the exact decimal expansion, which no double takes 800 digits to write.
+    char exact[900];
+    std::snprintf(exact, sizeof exact, "%.800e", value);
+    const std::string_view text(exact);
+    const bool negative = text.front() == '-';
+    const std::size_t e = text.find('e');
+    std::string digits;
+    for (const char c : text.substr(0, e)) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+    }
+    int exponent = std::atoi(exact + e + 1);
+    const bool up = digits[15] >= '5';
+    digits.resize(15);
+    if (up) {
+        std::size_t i = digits.size();
+        while (i > 0 && digits[i - 1] == '9')
+            digits[--i] = '0';
+        if (i == 0) {
+            digits.insert(digits.begin(), '1');
+            digits.pop_back();
+            ++exponent;
+        } else {
+            ++digits[i - 1];
+        }
+    }
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    std::string out = negative ? "-" : "";
+    if (exponent < -4 || exponent >= 15) {
+        out += digits.substr(0, 1);
+        if (digits.size() > 1)
+            out += "." + digits.substr(1);
+        char power[8];
+        std::snprintf(power, sizeof power, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        return out + power;
+    }
+    if (exponent < 0)
+        return out + "0." + std::string(std::size_t(-exponent - 1), '0') + digits;
+    if (digits.size() <= std::size_t(exponent) + 1)
+        return out + digits + std::string(std::size_t(exponent) + 1 - digits.size(), '0');
+    return out + digits.substr(0, std::size_t(exponent) + 1) + "."
+        + digits.substr(std::size_t(exponent) + 1);
+}
+
 std::u16string ascii(std::string_view text)
 {
     return std::u16string(text.begin(), text.end());
 }
 
-// A value read as text: NULL is empty, numbers in decimal (a real with up to 15 significant
-// digits, negative zero as "0"), text and blobs as their bytes read as UTF-8.
+// A value read as text: NULL is empty, numbers in decimal, text and blobs as their bytes read
+// as UTF-8.
 std::u16string textOf(const Stored &value, bool integerField)
 {
     if (readsAsNull(value, integerField))
@@ -164,11 +218,8 @@ std::u16string textOf(const Stored &value, bool integerField)
     switch (value.type) {
     case SQLITE_INTEGER:
         return ascii(std::to_string(value.integer));
-    case SQLITE_FLOAT: {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.15g", value.real);
-        return value.real == 0 ? u"0" : ascii(buffer);
-    }
+    case SQLITE_FLOAT:
+        return ascii(realText(value.real));
     default:
         return decodeUtf8(value.bytes);
     }
