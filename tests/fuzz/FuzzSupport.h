@@ -57,6 +57,33 @@ inline std::string escaped(std::u16string_view text)
     return out + "\"";
 }
 
+// Printable ASCII as is, every other byte as \x…
+inline std::string escaped(std::string_view bytes)
+{
+    std::string out = "\"";
+    for (const char c : bytes) {
+        if (c >= 0x20 && c < 0x7f && c != '\\' && c != '"') {
+            out += c;
+        } else {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\x%02x",
+                          unsigned(static_cast<unsigned char>(c)));
+            out += buffer;
+        }
+    }
+    return out + "\"";
+}
+
+inline std::string escaped(const std::optional<std::vector<std::string>> &words)
+{
+    if (!words)
+        return "(no split)";
+    std::string out = "[";
+    for (const std::string &word : *words)
+        out += (out.size() > 1 ? ", " : "") + escaped(std::string_view(word));
+    return out + "]";
+}
+
 inline std::string escaped(const QString &text)
 {
     return escaped(viewOf(text));

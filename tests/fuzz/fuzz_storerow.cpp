@@ -28,13 +28,6 @@
 
 namespace {
 
-// The two rules the store is about to change, each behind one switch.
-// (a) An integer field is one whose declared type gives SQLite's INTEGER or NUMERIC affinity;
-//     the store still takes any declared type containing "INT".
-constexpr bool integerFieldsFollowAffinity = false;
-// (b) The text '' stored in an integer field reads as NULL; the store still reads it as text.
-constexpr bool emptyTextInIntegerFieldIsNull = false;
-
 const std::array<QString, 5> columnNames = {
     QStringLiteral("ProgramIndex"), QStringLiteral("ProgramName"),
     QStringLiteral("ProgramParameter"), QStringLiteral("ProgramTime"),
@@ -72,14 +65,11 @@ Affinity affinityOf(std::string_view declaredType)
     return Affinity::Numeric;
 }
 
-// Rule point (a).
+// An integer field is one whose declared type gives INTEGER or NUMERIC affinity.
 bool isIntegerField(std::string_view declaredType)
 {
-    if (integerFieldsFollowAffinity) {
-        const Affinity affinity = affinityOf(declaredType);
-        return affinity == Affinity::Integer || affinity == Affinity::Numeric;
-    }
-    return upperAscii(declaredType).find("INT") != std::string::npos;
+    const Affinity affinity = affinityOf(declaredType);
+    return affinity == Affinity::Integer || affinity == Affinity::Numeric;
 }
 
 // One value as the file holds it.
@@ -91,12 +81,13 @@ struct Stored
     std::string bytes;
 };
 
-// Rule point (b).
+// An empty text (or blob) that another tool stored in an integer field reads as NULL, as the
+// store itself writes an empty text there.
 bool readsAsNull(const Stored &value, bool integerField)
 {
     if (value.type == SQLITE_NULL)
         return true;
-    return emptyTextInIntegerFieldIsNull && integerField && value.type == SQLITE_TEXT
+    return integerField && (value.type == SQLITE_TEXT || value.type == SQLITE_BLOB)
         && value.bytes.empty();
 }
 
