@@ -9,7 +9,8 @@
 //      always UTF-8), and anything else that text itself ("" included).
 // SQLite itself says what the file holds; the model says how the store must read it.
 #include "DataError.h"
-#include "DataSet.h"
+#include "Connection.h"
+#include "Query.h"
 #include "FuzzSupport.h"
 #include "IntegerTextModel.h"
 #include "ScheduleSql.h"
