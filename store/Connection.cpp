@@ -92,7 +92,10 @@ void Connection::open()
 
     sqlite3 *db = nullptr;
     // Read-write on an existing file only: a missing database is an error, not a new empty one.
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // Only the window's thread uses a connection, so the engine's own locking of every call on it
+    // would be pure cost.
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const QString reason = db ? engineMessage(db) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db);

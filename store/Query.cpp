@@ -82,7 +82,13 @@ ValueView Query::currentValue(int column) const
         return m_buffer.at(size_t(column)).view();
     if (m_rows.isEmpty())
         return {};
-    return m_rows.value(m_cursor, column);
+    if (m_currentRow != m_cursor || m_currentRevision != m_rows.revision()) {
+        m_current.resize(m_columns.size());
+        m_rows.row(m_cursor, m_current);
+        m_currentRow = m_cursor;
+        m_currentRevision = m_rows.revision();
+    }
+    return m_current[size_t(column)];
 }
 
 void Query::setCursor(int row, bool eof)
@@ -94,12 +100,11 @@ void Query::setCursor(int row, bool eof)
         Q_EMIT cursorMoved(row);
 }
 
-std::vector<ValueView> Query::rowFrom(const Statement &statement) const
+void Query::readRow(const Statement &statement, std::vector<ValueView> &row) const
 {
-    std::vector<ValueView> row(m_columns.size());
+    row.resize(m_columns.size());
     for (size_t i = 0; i < row.size(); ++i)
         row[i] = statement.column(int(i), m_columns[i].isInteger);
-    return row;
 }
 
 void Query::open()
@@ -143,7 +148,9 @@ void Query::open()
     m_rows.clear();
     m_wholeResult = true;
     if (statement.step()) {
-        m_rows.append(rowFrom(statement));
+        std::vector<ValueView> row;
+        readRow(statement, row);
+        m_rows.append(row);
         m_wholeResult = !statement.step();
     }
     m_state = State::Browse;
@@ -164,13 +171,16 @@ void Query::readAll() const
     if (statement.columnCount() != int(m_columns.size()))
         fail(QStringLiteral("The table's columns changed while the query was open"));
     RowBuffer rows;
-    while (statement.step())
-        rows.append(rowFrom(statement));
+    std::vector<ValueView> row;
+    while (statement.step()) {
+        readRow(statement, row);
+        rows.append(row);
+    }
 
     int cursor = 0;
     if (m_rows.size() > 1) {
         const int key = keyColumn();
-        std::vector<ValueView> row(m_columns.size());
+        row.resize(m_columns.size());
         for (qsizetype posted = 1; posted < m_rows.size(); ++posted) {
             const ValueView postedKey = m_rows.value(posted, key);
             qsizetype found = 0;

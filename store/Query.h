@@ -90,7 +90,7 @@ private:
     ValueView currentValue(int column) const;
     void setCursor(int row, bool eof);
     void readAll() const;
-    std::vector<ValueView> rowFrom(const Statement &statement) const;
+    void readRow(const Statement &statement, std::vector<ValueView> &row) const;
     int keyColumn() const;
     QString tableName() const;
     void insertRow();
@@ -106,6 +106,10 @@ private:
     // Until the whole result is read, m_rows holds its first row followed by the rows posted
     // since.
     mutable RowBuffer m_rows;
+    // The current row's values, decoded once for all the fields read from it.
+    mutable std::vector<ValueView> m_current;
+    mutable qsizetype m_currentRow = -1;
+    mutable quint64 m_currentRevision = 0;
     mutable bool m_wholeResult = false;
     mutable int m_cursor = 0;
     mutable bool m_eof = true;

@@ -1,5 +1,6 @@
 #include "RowBuffer.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -104,16 +105,25 @@ const char *decode(const char *in, ValueView *value)
 void RowBuffer::append(std::span<const ValueView> values)
 {
     m_rows.push_back(encode(values));
+    changed();
 }
 
 void RowBuffer::replace(qsizetype row, std::span<const ValueView> values)
 {
     m_rows[size_t(row)] = encode(values);
+    changed();
 }
 
 void RowBuffer::remove(qsizetype row)
 {
     m_rows.erase(m_rows.begin() + row);
+    changed();
+}
+
+void RowBuffer::changed()
+{
+    static std::atomic<quint64> revisions = 0;
+    m_revision = ++revisions;
 }
 
 void RowBuffer::clear()
@@ -123,6 +133,7 @@ void RowBuffer::clear()
     std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
     m_free = nullptr;
     m_freeSize = 0;
+    changed();
 }
 
 ValueView RowBuffer::value(qsizetype row, int column) const
@@ -133,6 +144,13 @@ ValueView RowBuffer::value(qsizetype row, int column) const
     ValueView value;
     decode(in, &value);
     return value;
+}
+
+void RowBuffer::row(qsizetype row, std::span<ValueView> values) const
+{
+    const char *in = m_rows[size_t(row)];
+    for (ValueView &value : values)
+        in = decode(in, &value);
 }
 
 char *RowBuffer::encode(std::span<const ValueView> values)

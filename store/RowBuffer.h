@@ -15,7 +15,7 @@
 class RowBuffer final
 {
 public:
-    RowBuffer() = default;
+    RowBuffer() { changed(); }
     RowBuffer(RowBuffer &&) noexcept = default;
     RowBuffer &operator=(RowBuffer &&) noexcept = default;
     Q_DISABLE_COPY(RowBuffer)
@@ -30,13 +30,19 @@ public:
 
     // A value of a row; the view lives as long as the buffer is neither cleared nor destroyed.
     ValueView value(qsizetype row, int column) const;
+    // All values of a row at once, one per column.
+    void row(qsizetype row, std::span<ValueView> values) const;
+    // Changes whenever the rows change, and differs between any two buffers.
+    quint64 revision() const { return m_revision; }
 
 private:
     char *encode(std::span<const ValueView> values);
     char *allocate(qsizetype size);
+    void changed();
 
     std::vector<std::unique_ptr<char[]>> m_blocks;
     char *m_free = nullptr;
     qsizetype m_freeSize = 0;
     std::vector<const char *> m_rows;
+    quint64 m_revision = 0;
 };

@@ -1,6 +1,7 @@
 #include "DBGridEh.h"
 #include "GuiSteps.h"
 #include "MainForm.h"
+#include "OrdinaryUser.h"
 #include "ProgramForm.h"
 #include "Query.h"
 #include "RecordingPrompter.h"
@@ -540,6 +541,15 @@ void TestProgramForm::failures_data()
     QTest::newRow("save query fails in change mode")
         << changeMode << false << "table renamed" << QStringList {u"数据库打开失败"_s}
         << QStringList {closedDataset} << entryOne;
+    const QString unwritable = u"The folder '@folder@' cannot be written by this user, and the "
+                               "schedule database there needs it for its journal; the change was "
+                               "not saved."_s;
+    QTest::newRow("folder not writable in add mode")
+        << addMode << false << "folder not writable" << QStringList() << QStringList {unwritable}
+        << QStringList {u"typed"_s, u""_s, u"10"_s, u"1"_s};
+    QTest::newRow("folder not writable in change mode")
+        << changeMode << false << "folder not writable" << QStringList() << QStringList {unwritable}
+        << QStringList {u"typed"_s, u"-n 1"_s, u"10"_s, u"1"_s};
     QTest::newRow("entry deleted by another process before OK")
         << changeMode << false << "entry deleted" << QStringList {notFound} << QStringList()
         << entryOne;
@@ -550,22 +560,45 @@ void TestProgramForm::failures()
     QFETCH(QString, mode);
     QFETCH(bool, beforeShow);
     QFETCH(QString, breakage);
+    QFETCH(QStringList, errors);
     start(2);
+    // A folder this user may read but not write: the journal cannot be made there.
+    const bool folderBarred = breakage == u"folder not writable";
+    const QString folder = QFileInfo(m_database->path()).absolutePath();
+    const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(folder, writable); });
     auto breakDatabase = [&] {
-        m_database->exec(breakage == u"entry deleted"
-                             ? QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1")
-                             : QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+        if (folderBarred)
+            QVERIFY(QFile::setPermissions(m_database->path(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                              | QFile::WriteGroup | QFile::ReadOther
+                                              | QFile::WriteOther)
+                    && QFile::setPermissions(folder,
+                                             QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                 | QFile::ExeGroup | QFile::ReadOther
+                                                 | QFile::ExeOther));
+        else
+            m_database->exec(breakage == u"entry deleted"
+                                 ? QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1")
+                                 : QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
     };
     if (beforeShow)
         breakDatabase();
     openDialog(mode, 1);
     if (!beforeShow) {
         breakDatabase();
-        FormProgram->ActionYes->trigger();
+        if (folderBarred) {
+            FormProgram->Edit1->setText(u"typed"_s);
+            ScopedOrdinaryUser user;
+            FormProgram->ActionYes->trigger();
+        } else {
+            FormProgram->ActionYes->trigger();
+        }
     }
+    QVERIFY(QFile::setPermissions(folder, writable));
 
     QTEST(m_prompter.messages, "messages");
-    QTEST(m_prompter.errorTexts(), "errors");
+    QCOMPARE(m_prompter.errorTexts(), errors.replaceInStrings(u"@folder@"_s, folder));
     QVERIFY(FormProgram->isVisible());
     QTEST(entryTexts(), "texts");
     FormProgram->ActionCancel->trigger();

@@ -31,6 +31,9 @@ install_missing() {
 
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-translations-l10n libsqlite3-dev
                 libfontconfig-dev sqlite3 fonts-wqy-microhei)
+# The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
+SANITIZE_PACKAGES=(clang libclang-rt-dev)
+SANITIZE_BUILD_DIR=${SANITIZE_BUILD_DIR:-$ROOT/build-sanitize}
 
 build() {
   cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null

@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test, then the benchmarks once each (their
-# figures are reported, never judged).
+# Installs what is missing, builds, and runs every test; then runs them all again in a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the text parsers for a while, and
+# runs the benchmarks once each (their figures are reported, never judged).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-install_missing "${BUILD_PACKAGES[@]}" xvfb xauth x11-utils libx11-dev \
+install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" xvfb xauth x11-utils libx11-dev \
   desktop-file-utils appstream dpkg-dev file lintian
 build -DBUILD_TESTING=ON
-cd "$BUILD_DIR"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 300
+(cd "$BUILD_DIR" && ctest --output-on-failure --parallel "$(nproc)" --timeout 300)
+
+BUILD_DIR=$SANITIZE_BUILD_DIR build -DBUILD_TESTING=ON -DCMAKE_CXX_COMPILER=clang++ \
+  -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON
+# The package checks look at files, not at our code, and already ran in the first build.
+(cd "$SANITIZE_BUILD_DIR" &&
+  ctest --output-on-failure --parallel "$(nproc)" --timeout 300 --exclude-regex '^package_')
+SANITIZE_BUILD_DIR=$SANITIZE_BUILD_DIR bash "$ROOT/tools/fuzz.sh" 30
+
 bash "$ROOT/bench/run.sh" --quick
