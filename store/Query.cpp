@@ -145,7 +145,7 @@ void Query::open()
     m_columns = std::move(columns);
     // The first row answers a query read only at its start; a second row says the rest is left
     // to read when it is needed.
-    m_rows.clear();
+    m_rows.reuse();
     m_wholeResult = true;
     if (statement.step()) {
         std::vector<ValueView> row;
@@ -170,32 +170,37 @@ void Query::readAll() const
     Statement statement(m_connection->handle(), m_sql.join(u'\n'));
     if (statement.columnCount() != int(m_columns.size()))
         fail(QStringLiteral("The table's columns changed while the query was open"));
-    RowBuffer rows;
+    // The rows posted since the query opened, kept aside while the result takes their place.
+    std::vector<std::vector<StoredValue>> posted;
+    for (qsizetype i = 1; i < m_rows.size(); ++i) {
+        posted.emplace_back();
+        for (int column = 0; column < int(m_columns.size()); ++column)
+            posted.back().push_back(StoredValue::copyOf(m_rows.value(i, column)));
+    }
+    const int postedKey = posted.empty() ? -1 : keyColumn();
+
+    m_rows.reuse();
     std::vector<ValueView> row;
     while (statement.step()) {
         readRow(statement, row);
-        rows.append(row);
+        m_rows.append(row);
     }
-
     int cursor = 0;
-    if (m_rows.size() > 1) {
-        const int key = keyColumn();
-        row.resize(m_columns.size());
-        for (qsizetype posted = 1; posted < m_rows.size(); ++posted) {
-            const ValueView postedKey = m_rows.value(posted, key);
-            qsizetype found = 0;
-            while (found < rows.size() && !sameValue(rows.value(found, key), postedKey))
-                ++found;
-            if (found == rows.size()) {
-                for (size_t i = 0; i < row.size(); ++i)
-                    row[i] = m_rows.value(posted, int(i));
-                rows.append(row);
-            }
-            if (posted == m_cursor)
-                cursor = int(found);
+    for (size_t i = 0; i < posted.size(); ++i) {
+        const ValueView key = posted[i][size_t(postedKey)].view();
+        qsizetype found = 0;
+        while (found < m_rows.size() && !sameValue(m_rows.value(found, postedKey), key))
+            ++found;
+        if (found == m_rows.size()) {
+            row.clear();
+            for (const StoredValue &value : posted[i])
+                row.push_back(value.view());
+            m_rows.append(row);
         }
+        if (qsizetype(i) + 1 == m_cursor)
+            cursor = int(found);
     }
-    m_rows = std::move(rows);
+    m_rows.releaseUnused();
     m_cursor = cursor;
     m_wholeResult = true;
     // Another process may have emptied the table since the query opened.
@@ -209,7 +214,8 @@ void Query::close()
         return;
     m_state = State::Inactive;
     m_columns.clear();
-    m_rows.clear();
+    // The memory stays for the next open: a list is reloaded far more often than it is dropped.
+    m_rows.reuse();
     m_wholeResult = true;
     m_buffer.clear();
     m_modified.clear();

@@ -126,11 +126,28 @@ void RowBuffer::changed()
     m_revision = ++revisions;
 }
 
+void RowBuffer::reuse()
+{
+    m_rows.clear();
+    m_current = 0;
+    m_free = m_blocks.empty() ? nullptr : m_blocks.front().bytes.get();
+    m_freeSize = m_blocks.empty() ? 0 : m_blocks.front().size;
+    changed();
+}
+
+void RowBuffer::releaseUnused()
+{
+    if (m_current + 1 < m_blocks.size())
+        m_blocks.erase(m_blocks.begin() + qsizetype(m_current) + 1, m_blocks.end());
+    m_rows.shrink_to_fit();
+}
+
 void RowBuffer::clear()
 {
     // Gives the memory back, not only the rows.
     std::vector<const char *>().swap(m_rows);
-    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    std::vector<Block>().swap(m_blocks);
+    m_current = 0;
     m_free = nullptr;
     m_freeSize = 0;
     changed();
@@ -190,11 +207,18 @@ char *RowBuffer::encode(std::span<const ValueView> values)
 char *RowBuffer::allocate(qsizetype size)
 {
     if (size > m_freeSize) {
-        // A row larger than a block gets a block of its own.
-        const qsizetype allocated = qMax(size, blockSize);
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size_t(allocated)));
-        m_free = m_blocks.back().get();
-        m_freeSize = allocated;
+        // The next kept block, or a new one; a row larger than a block gets a block of its own.
+        const size_t next = m_free ? m_current + 1 : 0;
+        if (next < m_blocks.size() && m_blocks[next].size >= size) {
+            m_current = next;
+        } else {
+            const qsizetype allocated = qMax(size, blockSize);
+            Block block {std::make_unique_for_overwrite<char[]>(size_t(allocated)), allocated};
+            m_current = qMin(next, m_blocks.size());
+            m_blocks.insert(m_blocks.begin() + qsizetype(m_current), std::move(block));
+        }
+        m_free = m_blocks[m_current].bytes.get();
+        m_freeSize = m_blocks[m_current].size;
     }
     char *const start = m_free;
     m_free += size;

@@ -26,6 +26,11 @@ public:
     void append(std::span<const ValueView> values);
     void replace(qsizetype row, std::span<const ValueView> values);
     void remove(qsizetype row);
+    // Forgets every row but keeps the memory, so that the next rows of about the same size are
+    // written where the last ones were instead of into memory fresh from the system.
+    void reuse();
+    // Gives back the memory that the rows since reuse() did not need.
+    void releaseUnused();
     void clear();
 
     // A value of a row; the view lives as long as the buffer is neither cleared nor destroyed.
@@ -40,7 +45,15 @@ private:
     char *allocate(qsizetype size);
     void changed();
 
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    struct Block
+    {
+        std::unique_ptr<char[]> bytes;
+        qsizetype size = 0;
+    };
+
+    std::vector<Block> m_blocks;
+    // The block being filled; the ones after it are kept from before reuse().
+    size_t m_current = 0;
     char *m_free = nullptr;
     qsizetype m_freeSize = 0;
     std::vector<const char *> m_rows;

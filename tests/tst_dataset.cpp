@@ -23,6 +23,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Loads of a list: how many rows, and how long each row's name is.
+using Loads = QList<QPair<int, int>>;
+
 const QString listSql = QStringLiteral("Select * From QZProgram");
 
 // Runs an operation and gives the text of the data-access error it raised ("" when none).
@@ -71,6 +74,8 @@ private Q_SLOTS:
     void replacedDatabase_data();
     void replacedDatabase();
     void openQuery();
+    void reopenedRows_data();
+    void reopenedRows();
     void openQueryFailure_data();
     void openQueryFailure();
 
@@ -844,6 +849,39 @@ void TestDataSet::openQuery()
     QVERIFY(!m_query->eof());
     QCOMPARE(m_query->fieldByName(QStringLiteral("ProgramName")).asString(), QStringLiteral("a"));
     QVERIFY(m_prompter.messages.isEmpty());
+}
+
+void TestDataSet::reopenedRows_data()
+{
+    QTest::addColumn<Loads>("loads");
+
+    QTest::newRow("fewer rows, then more") << Loads {{3000, 40}, {10, 40}, {5000, 40}};
+    QTest::newRow("a row larger than the memory kept")
+        << Loads {{20000, 20}, {3, 300000}, {2000, 20}};
+    QTest::newRow("longer rows than before") << Loads {{4000, 10}, {4000, 500}};
+}
+
+// A reloaded list writes its rows into the memory of the last load; every value must come back
+// whole whether the new rows fit into it or not.
+void TestDataSet::reopenedRows()
+{
+    QFETCH(Loads, loads);
+    m_query->sql() = QStringList {listSql};
+    for (const auto &[rows, length] : loads) {
+        m_database->exec(u"DELETE FROM QZProgram; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                         "SELECT i + 1 FROM n WHERE i < %1) INSERT INTO QZProgram (ProgramName, "
+                         "ProgramTime) SELECT i || ':' || substr(replace(hex(zeroblob(%2)), "
+                         "'0', 'x'), 1, %2), i FROM n"_s.arg(rows)
+                             .arg(length));
+        m_query->close();
+        m_query->open();
+        QCOMPARE(m_query->recordCount(), rows);
+        for (int i = 1; !m_query->eof(); ++i, m_query->next()) {
+            const QString name = m_query->fieldByName(u"ProgramName"_s).asString();
+            QCOMPARE(name, QString::number(i) + u':' + QString(length, u'x'));
+            QCOMPARE(m_query->fieldByName(u"ProgramTime"_s).asInteger(), i);
+        }
+    }
 }
 
 void TestDataSet::openQueryFailure_data()
