@@ -3,10 +3,13 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <unordered_map>
 
 // Identifies a started process; empty (id 0) when nothing was started.
 struct ProcessHandle
@@ -56,7 +59,7 @@ public:
     // For tests: every signal goes through sendSignal instead of straight to the kernel.
     explicit ShellLauncher(SignalSender sendSignal);
     // Kills nothing: closing the scheduler leaves the programs it launched running.
-    ~ShellLauncher() override = default;
+    ~ShellLauncher() override;
     Q_DISABLE_COPY_MOVE(ShellLauncher)
 
     void launch(LaunchInfo &info) override;
@@ -79,5 +82,8 @@ private:
     QHash<qint64, Child> m_running;
     // Handed back but not yet gone; never signalled again, only collected.
     QHash<qint64, Child> m_leftRunning;
+    // For each of those, the kernel's word that it has ended; where there is none (an old
+    // kernel), the timer looks from time to time instead.
+    std::unordered_map<qint64, std::unique_ptr<QSocketNotifier>> m_exitWatches;
     QTimer m_collector;
 };

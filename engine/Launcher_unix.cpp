@@ -15,6 +15,7 @@
 #include <limits>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -28,6 +29,17 @@ namespace {
 // often for one whose kill was refused and that may run for hours.
 constexpr int firstCollectMs = 10;
 constexpr int slowestCollectMs = 1000;
+
+// Wakes the event loop when a program has ended: a process descriptor becomes readable then.
+class ExitWatch final : public QSocketNotifier
+{
+public:
+    explicit ExitWatch(int descriptor)
+        : QSocketNotifier(descriptor, QSocketNotifier::Read)
+    { }
+    ~ExitWatch() override { ::close(int(socket())); }
+    Q_DISABLE_COPY_MOVE(ExitWatch)
+};
 
 // What a launch resolves to: the program to execute and its complete argv.
 struct Command
@@ -327,10 +339,22 @@ void ShellLauncher::terminate(ProcessHandle &process)
         leaveForLater(id, std::move(child));
 }
 
+ShellLauncher::~ShellLauncher() = default;
+
 void ShellLauncher::leaveForLater(qint64 id, Child child)
 {
     m_leftRunning.insert(id, std::move(child));
-    m_collector.start(firstCollectMs);
+    // Called directly: this glibc declares pidfd_open() without C linkage for C++.
+    const int descriptor = int(::syscall(SYS_pidfd_open, static_cast<pid_t>(id), 0));
+    if (descriptor < 0) {
+        if (!m_collector.isActive())
+            m_collector.start(firstCollectMs);
+        return;
+    }
+    auto watch = std::make_unique<ExitWatch>(descriptor);
+    QObject::connect(watch.get(), &QSocketNotifier::activated, watch.get(),
+                     [this] { collectEnded(); });
+    m_exitWatches[id] = std::move(watch);
 }
 
 void ShellLauncher::collectEnded()
@@ -346,10 +370,16 @@ void ShellLauncher::collectEnded()
             qCInfo(runLog).noquote() << u"collected "_s + subject(it->entry, it->file) + u" pid "
                     + QString::number(pid) + u" after " + seconds(it->clock) + u": "
                     + howItEnded(state);
+        if (const auto watch = m_exitWatches.find(it.key()); watch != m_exitWatches.end()) {
+            // This may run inside the watch's own signal, so it goes once that has returned.
+            watch->second->setEnabled(false);
+            watch->second.release()->deleteLater();
+            m_exitWatches.erase(watch);
+        }
         it = m_leftRunning.erase(it);
     }
     if (m_leftRunning.isEmpty())
         m_collector.stop();
-    else
+    else if (m_collector.isActive())
         m_collector.setInterval(std::min(m_collector.interval() * 2, slowestCollectMs));
 }
