@@ -1,12 +1,14 @@
 // Times another program from outside, as a person starting it would see it:
 //   vantrel_bench_probe exit -- PROGRAM ARGS...    exec to exit; prints "<µs> <peak RSS kB>"
-//   vantrel_bench_probe window -- PROGRAM ARGS...  exec to its first top-level window mapped on
-//                                                  the X display; prints "<µs> <RSS kB then>",
-//                                                  then ends the program
+//   vantrel_bench_probe window -- PROGRAM ARGS...  exec to its first top-level window shown on
+//                                                  the X display: mapped, and its first picture
+//                                                  drawn; prints "<µs> <RSS kB then>", then ends
+//                                                  the program
 // The program's standard output goes to /dev/null. The probe adopts whatever the program leaves
 // running and waits for all of it, so nothing outlives a measurement.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
 
 #include <cerrno>
 #include <csignal>
@@ -119,13 +121,20 @@ int measureWindow(char **argv)
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         die("cannot open the X display");
-    // Every top-level window mapped on the display is reported to us as it happens.
+    int damageEvents = 0;
+    int damageErrors = 0;
+    if (!XDamageQueryExtension(display, &damageEvents, &damageErrors))
+        die("the X display has no DAMAGE extension");
+    // Every top-level window created and mapped on the display is reported to us as it happens;
+    // drawing into one is reported through a damage watch made as soon as it is created, so
+    // that its first picture cannot come before the watch.
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     XSync(display, False);
 
     const long long begin = nowMicroseconds();
     const pid_t pid = start(argv);
     const int exitWatch = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    Window mapped = None;
     long long shown = -1;
     while (shown < 0) {
         if (XPending(display) == 0) {
@@ -146,11 +155,17 @@ int measureWindow(char **argv)
         XEvent event;
         XNextEvent(display, &event);
         const long long at = nowMicroseconds();
-        if (event.type != MapNotify || event.xmap.override_redirect)
-            continue;
-        const long owner = windowPid(display, event.xmap.window);
-        if (owner == 0 || owner == pid)
-            shown = at - begin;
+        if (event.type == CreateNotify && !event.xcreatewindow.override_redirect) {
+            XDamageCreate(display, event.xcreatewindow.window, XDamageReportNonEmpty);
+        } else if (event.type == MapNotify && !event.xmap.override_redirect) {
+            const long owner = windowPid(display, event.xmap.window);
+            if (owner == 0 || owner == pid)
+                mapped = event.xmap.window;
+        } else if (event.type == damageEvents + XDamageNotify) {
+            // Shown: mapped, and its first picture drawn into it.
+            if (reinterpret_cast<XDamageNotifyEvent &>(event).drawable == mapped)
+                shown = at - begin;
+        }
     }
     const long resident = residentKilobytes(pid);
     ::kill(pid, SIGKILL);

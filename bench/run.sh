@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
 done
 started=$SECONDS
 
-install_missing "${BUILD_PACKAGES[@]}" xvfb libx11-dev
+install_missing "${BUILD_PACKAGES[@]}" xvfb libx11-dev libxdamage-dev
 cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_BENCH=ON \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" >/dev/null

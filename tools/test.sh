@@ -4,7 +4,7 @@
 # runs the benchmarks once each (their figures are reported, never judged).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" xvfb xauth x11-utils libx11-dev \
+install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" xvfb xauth x11-utils libx11-dev libxdamage-dev \
   desktop-file-utils appstream dpkg-dev file lintian
 build -DBUILD_TESTING=ON
 (cd "$BUILD_DIR" && ctest --output-on-failure --parallel "$(nproc)" --timeout 300)
