@@ -6,7 +6,8 @@
 //   vantrel_bench_app tick DATABASE          prints the median µs of a tick that moves to the
 //                                            next row
 //   vantrel_bench_app launch CYCLES PROGRAM  prints the median µs of a launch + terminate cycle
-//                                            until the child is collected
+//                                            on the window's thread, and of the time until the
+//                                            child is collected
 //   vantrel_bench_app lifetime DATABASE      runs the database's schedule once through, with
 //                                            the real timer and launcher, to its end
 #include "AutoRunApplication.h"
@@ -190,12 +191,15 @@ int measureTick(const char *database)
     return 0;
 }
 
+// The window's thread is busy for launch() and terminate() only: a program that has not gone by
+// then is collected later, when the kernel says it has ended, without the window waiting. So the
+// cycle timed is those two calls; the time until the program is collected is reported beside it.
 int measureLaunch(int cycles, const char *program)
 {
     ShellLauncher launcher;
     std::vector<long long> times;
+    std::vector<long long> collected;
     QElapsedTimer clock;
-    QElapsedTimer waited;
     for (int i = 0; i < cycles; ++i) {
         LaunchInfo info;
         info.file = program;
@@ -206,16 +210,17 @@ int measureLaunch(int cycles, const char *program)
         if (pid == 0)
             fail("the launcher started nothing");
         launcher.terminate(info.process);
+        times.push_back(clock.nsecsElapsed() / 1000);
         // Collected once the id names no process at all, not even one that has ended.
-        waited.start();
         while (::kill(pid, 0) == 0 || errno != ESRCH) {
-            if (waited.elapsed() > deadlineMs)
+            if (clock.elapsed() > deadlineMs)
                 fail("the launcher never collected its child");
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         }
-        times.push_back(clock.nsecsElapsed() / 1000);
+        collected.push_back(clock.nsecsElapsed() / 1000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    std::printf("%lld\n", median(times));
+    std::printf("%lld %lld\n", median(times), median(collected));
     return 0;
 }
 
