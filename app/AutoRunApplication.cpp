@@ -1,6 +1,6 @@
 #include "AutoRunApplication.h"
 
-#include "Prompter.h"
+#include "ErrorReport.h"
 
 AutoRunApplication::AutoRunApplication(int &argc, char **argv)
     : QApplication(argc, argv)

@@ -1,12 +1,13 @@
 #include "Startup.h"
 
+#include "ApplicationTitle.h"
 #include "AutoRunApplication.h"
 #include "Connection.h"
-#include "DataError.h"
 #include "MainForm.h"
 #include "ProgramForm.h"
 #include "Prompter.h"
 #include "Query.h"
+#include "ReportText.h"
 #include "ShareDM.h"
 #include "WidgetPrompter.h"
 
@@ -69,8 +70,7 @@ std::jthread readFontConfiguration()
 
 QString startupFailureText(const std::exception &error)
 {
-    const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
-    QString message = databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+    QString message = errorMessage(error);
     if (!message.endsWith(u'.'))
         message += u'.';
     // The kind's type information is a fixed place in the module that defines the error.

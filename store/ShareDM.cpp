@@ -1,7 +1,7 @@
 #include "ShareDM.h"
 
 #include "Connection.h"
-#include "Prompter.h"
+#include "ErrorReport.h"
 #include "Query.h"
 
 TShareDataModule *ShareDataModule = nullptr;

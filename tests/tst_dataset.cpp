@@ -4,6 +4,7 @@
 #include "PublicFunction.h"
 #include "Query.h"
 #include "RecordingPrompter.h"
+#include "ReportText.h"
 #include "ShareDM.h"
 #include "TestDatabase.h"
 
@@ -80,6 +81,9 @@ private Q_SLOTS:
     void openQueryFailure();
 
 private:
+    // Adds rows named name, or "p0", "p1" … when no name is given.
+    void addRows(int rows, const QString &name = QString());
+
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<Query> m_query;
@@ -103,6 +107,14 @@ void TestDataSet::cleanup()
     m_query.reset();
     m_connection.reset();
     m_database.reset();
+}
+
+void TestDataSet::addRows(int rows, const QString &name)
+{
+    QList<TestDatabase::Entry> entries;
+    for (int i = 0; i < rows; ++i)
+        entries.append({name.isNull() ? QStringLiteral("p%1").arg(i) : name, QString(), 1, 1});
+    m_database->addEntries(entries);
 }
 
 void TestDataSet::endOfData_data()
@@ -135,8 +147,7 @@ void TestDataSet::endOfData()
 {
     QFETCH(int, rows);
     QFETCH(QString, moves);
-    for (int i = 0; i < rows; ++i)
-        m_database->addEntry(QStringLiteral("p%1").arg(i), QString(), 1, 1);
+    addRows(rows);
     m_query->sql() = QStringList {listSql};
     m_query->open();
     for (const QString &move : moves.split(u' ', Qt::SkipEmptyParts)) {
@@ -178,8 +189,7 @@ void TestDataSet::recordCount()
     QFETCH(int, rows);
     QFETCH(QString, where);
     QFETCH(int, posted);
-    for (int i = 0; i < rows; ++i)
-        m_database->addEntry(QStringLiteral("p%1").arg(i), QString(), 1, 1);
+    addRows(rows);
     QVERIFY(OpenQuery(m_query.get(), listSql + where, QStringLiteral("数据库打开失败")));
     for (int i = 0; i < posted; ++i) {
         m_query->insert();
@@ -514,8 +524,7 @@ void TestDataSet::failures()
     QFETCH(bool, open);
     QFETCH(int, rows);
     QFETCH(QString, operation);
-    for (int i = 0; i < rows; ++i)
-        m_database->addEntry(QStringLiteral("p"), QString(), 1, 1);
+    addRows(rows, QStringLiteral("p"));
     m_query->sql() = QStringList {listSql};
     if (open)
         m_query->open();
@@ -640,7 +649,9 @@ void TestDataSet::connectionFailures()
     if (kind == u"garbage") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("Standard Jet DB\0\0\0 not ours at all", 35).repeated(200));
+        const QByteArray garbage =
+            QByteArray("Standard Jet DB\0\0\0 not ours at all", 35).repeated(200);
+        QCOMPARE(file.write(garbage), garbage.size());
     } else if (kind == u"folder") {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ProgramRun.mdb")));
     } else if (kind == u"provider") {
@@ -696,15 +707,19 @@ void TestDataSet::writerWaitsForAnotherProcessLock()
     m_query->open();
     // Another writer holds the file's write lock for a moment, as a second copy would.
     std::atomic<bool> locked = false;
+    int opened = SQLITE_ERROR;
+    int began = SQLITE_ERROR;
+    int committed = SQLITE_ERROR;
     std::thread other([&] {
         sqlite3 *db = nullptr;
-        sqlite3_open_v2(m_database->path().toUtf8().constData(), &db, SQLITE_OPEN_READWRITE,
-                        nullptr);
-        sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')",
-                     nullptr, nullptr, nullptr);
+        opened = sqlite3_open_v2(m_database->path().toUtf8().constData(), &db,
+                                 SQLITE_OPEN_READWRITE, nullptr);
+        began = sqlite3_exec(
+            db, "BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')", nullptr,
+            nullptr, nullptr);
         locked = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        committed = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     });
     while (!locked)
@@ -715,6 +730,9 @@ void TestDataSet::writerWaitsForAnotherProcessLock()
         m_query->post();
     });
     other.join();
+    QCOMPARE(opened, SQLITE_OK);
+    QCOMPARE(began, SQLITE_OK);
+    QCOMPARE(committed, SQLITE_OK);
     QCOMPARE(error, QString());
     QCOMPARE(m_database->rowCount(), 2);
 }

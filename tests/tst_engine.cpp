@@ -1,13 +1,11 @@
 #include "DBGridEh.h"
-#include "Query.h"
+#include "ErrorReport.h"
 #include "FakeLauncher.h"
 #include "GuiSteps.h"
-#include "Handlers.h"
 #include "MainForm.h"
-#include "RecordingPrompter.h"
+#include "ProgramFixture.h"
+#include "Query.h"
 #include "ShareDM.h"
-#include "Startup.h"
-#include "TestDatabase.h"
 #include "TraceCapture.h"
 #include "WidgetPrompter.h"
 
@@ -22,7 +20,8 @@
 
 namespace {
 
-// The engine's state after a tick, as the worked example lists it.
+// The engine's state after a tick: the process state, the ticks counted in the current run, the
+// runs done of the current entry, the current entry's name and the run state.
 struct EngineState
 {
     QString process;
@@ -48,7 +47,9 @@ char *toString(const EngineState &state)
 
 Q_DECLARE_METATYPE(EngineState)
 
-class TestEngine : public QObject
+class TestEngine
+    : public QObject
+    , ProgramFixture
 {
     Q_OBJECT
 
@@ -80,37 +81,29 @@ private:
     void tick(int times = 1);
     EngineState state() const;
 
-    std::unique_ptr<TestDatabase> m_database;
-    std::unique_ptr<AutoRunObjects> m_objects;
-    RecordingPrompter m_prompter;
-    std::unique_ptr<ScopedPrompter> m_prompterInForce;
     std::unique_ptr<FakeLauncher> m_launcher;
 };
 
 void TestEngine::init()
 {
-    m_database = std::make_unique<TestDatabase>();
-    m_prompter = RecordingPrompter();
-    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    initFixture();
     m_launcher = std::make_unique<FakeLauncher>();
 }
 
 void TestEngine::cleanup()
 {
-    m_objects.reset();
-    m_prompterInForce.reset();
-    m_database.reset();
-    QCOMPARE(visibleTopLevelWindow(), QString());
+    cleanupFixture();
 }
 
 // Fills the table with (name, time, count) entries and shows the main window on it, with the
 // real timer held so that only the test ticks.
 void TestEngine::start(const QList<std::tuple<QString, QVariant, QVariant>> &entries)
 {
+    QList<TestDatabase::Entry> rows;
     for (const auto &[name, time, count] : entries)
-        m_database->addEntry(name, QString(QStringLiteral("-p ") + name), time, count);
-    m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+        rows.append({name, QString(QStringLiteral("-p ") + name), time, count});
+    m_database->addEntries(rows);
+    createObjects();
     FormMain->Timer1->stop();
     FormMain->setLauncher(m_launcher.get());
     FormMain->show();
@@ -412,8 +405,7 @@ void TestEngine::timerSettings()
 {
     start({});
     m_objects.reset();
-    m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+    createObjects();
     QVERIFY(FormMain->Timer1->isActive());
     QCOMPARE(FormMain->Timer1->interval(), 1000);
     QCOMPARE(FormMain->Timer1->timerType(), Qt::PreciseTimer);
@@ -432,13 +424,14 @@ void TestEngine::ticksGoOnWhileABoxIsOpen()
     FormMain->Timer1->start();
     FormMain->ActionBegin->trigger();
     int launchesWhileOpen = -1;
-    QTimer::singleShot(0, [&] {
+    m_modal->whenModal([&] {
         QTRY_VERIFY(m_launcher->launches.size() == 1);
         launchesWhileOpen = int(m_launcher->launches.size());
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
     });
     ShowMessage(QStringLiteral("a box is open"));
     QCOMPARE(launchesWhileOpen, 1);
+    QVERIFY(!m_modal->forcedClose());
 }
 
 // The whole chain with nothing faked: the timer's real seconds, a real program started and ended.
@@ -451,8 +444,7 @@ void TestEngine::realProgramOnRealTicks()
     const qint64 key = m_database->addEntry(QStringLiteral(VANTREL_TEST_CHILD),
                                             QStringLiteral("'one two' 3"), 1, 1);
     TraceCapture trace;
-    m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+    createObjects();
     FormMain->show();
     FormMain->ActionBegin->trigger();
 

@@ -3,13 +3,10 @@
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "PlainMessageBox.h"
-#include "ProgramForm.h"
+#include "ProgramFixture.h"
 #include "PublicFunction.h"
 #include "Query.h"
-#include "RecordingPrompter.h"
 #include "ShareDM.h"
-#include "Startup.h"
-#include "TestDatabase.h"
 #include "WidgetPrompter.h"
 
 #include <QAction>
@@ -18,7 +15,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -29,7 +25,9 @@ const QString selectFirst = QStringLiteral("请先选中要删除的记录");
 
 } // namespace
 
-class TestMainForm : public QObject
+class TestMainForm
+    : public QObject
+    , ProgramFixture
 {
     Q_OBJECT
 
@@ -55,34 +53,25 @@ private:
     void start(int entries);
     void clickRow(int row);
     QStringList names() const;
-
-    std::unique_ptr<TestDatabase> m_database;
-    std::unique_ptr<AutoRunObjects> m_objects;
-    RecordingPrompter m_prompter;
-    std::unique_ptr<ScopedPrompter> m_prompterInForce;
 };
 
 void TestMainForm::init()
 {
-    m_database = std::make_unique<TestDatabase>();
-    m_prompter = RecordingPrompter();
-    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    initFixture();
 }
 
 void TestMainForm::cleanup()
 {
-    m_objects.reset();
-    m_prompterInForce.reset();
-    m_database.reset();
-    QCOMPARE(visibleTopLevelWindow(), QString());
+    cleanupFixture();
 }
 
 void TestMainForm::start(int entries)
 {
+    QList<TestDatabase::Entry> rows;
     for (int i = 1; i <= entries; ++i)
-        m_database->addEntry(QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i), i, 1);
-    m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+        rows.append({QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i), i, 1});
+    m_database->addEntries(rows);
+    createObjects();
     FormMain->show();
     QVERIFY(QTest::qWaitForWindowExposed(FormMain));
 }
@@ -339,10 +328,11 @@ void TestMainForm::deleteFailures()
     QFETCH(int, rowsLeft);
     start(entries);
     if (situation == u"list closed") {
-        QFile::rename(m_database->path(), m_database->path() + QStringLiteral(".aside"));
+        const QString aside = m_database->path() + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(m_database->path(), aside));
         ShareDataModule->ADOConnection1->close();
         QVERIFY(!FormMain->RefreshProgramList());
-        QFile::rename(m_database->path() + QStringLiteral(".aside"), m_database->path());
+        QVERIFY(QFile::rename(aside, m_database->path()));
     } else if (situation == u"row vanished") {
         m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1"));
     } else if (situation == u"table renamed") {
@@ -402,7 +392,7 @@ void TestMainForm::plainMessageBoxEndToEnd()
     QString text;
     QString button;
     Qt::WindowModality modality = Qt::NonModal;
-    QTimer::singleShot(0, [&] {
+    m_modal->whenModal([&] {
         auto *box = qobject_cast<PlainMessageBox *>(QApplication::activeModalWidget());
         QVERIFY(box);
         caption = box->windowTitle();
@@ -418,10 +408,19 @@ void TestMainForm::plainMessageBoxEndToEnd()
     QCOMPARE(button, QStringLiteral("OK"));
     QCOMPARE(modality, Qt::ApplicationModal);
 
+    QVERIFY(!m_modal->forcedClose());
+
     // Enter presses OK as well.
-    QTimer::singleShot(0,
-                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    int okPresses = 0;
+    m_modal->whenModal([&] {
+        auto *box = qobject_cast<PlainMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QObject::connect(box->okButton(), &QPushButton::clicked, box, [&] { ++okPresses; });
+        QTest::keyClick(box, Qt::Key_Return);
+    });
     ShowMessage(QStringLiteral("a second message"));
+    QCOMPARE(okPresses, 1);
+    QVERIFY(!m_modal->forcedClose());
 }
 
 void TestMainForm::deleteQuestionIsModalToTheApplication()
@@ -431,7 +430,7 @@ void TestMainForm::deleteQuestionIsModalToTheApplication()
     ScopedPrompter onScreen(boxes);
     Qt::WindowModality modality = Qt::NonModal;
     QString defaultButton;
-    QTimer::singleShot(0, [&] {
+    m_modal->whenModal([&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         QVERIFY(box);
         modality = box->windowModality();
@@ -445,6 +444,7 @@ void TestMainForm::deleteQuestionIsModalToTheApplication()
     QCOMPARE(modality, Qt::ApplicationModal);
     QCOMPARE(defaultButton, QStringLiteral("Yes"));
     QCOMPARE(m_database->rowCount(), 2);
+    QVERIFY(!m_modal->forcedClose());
 }
 
 QTEST_MAIN(TestMainForm)

@@ -2,12 +2,10 @@
 #include "GuiSteps.h"
 #include "MainForm.h"
 #include "OrdinaryUser.h"
+#include "ProgramFixture.h"
 #include "ProgramForm.h"
 #include "Query.h"
-#include "RecordingPrompter.h"
 #include "ShareDM.h"
-#include "Startup.h"
-#include "TestDatabase.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,7 +17,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -53,7 +50,9 @@ public:
 
 } // namespace
 
-class TestProgramForm : public QObject
+class TestProgramForm
+    : public QObject
+    , ProgramFixture
 {
     Q_OBJECT
 
@@ -90,52 +89,33 @@ private Q_SLOTS:
 private:
     void start(int entries);
     void openDialog(const QString &mode, qint32 index = 1);
-    // Runs the steps once the coming modal loop is up; whatever they leave open is then closed,
-    // so that a failing step cannot leave the test waiting for ever.
-    void whenModal(const std::function<void()> &steps);
-    // Closes a modal dialog that has not closed itself within the deadline.
-    void armDeadline();
     QStringList entryTexts() const;
     void typeEntry(const QStringList &texts);
     void doubleClickGrid(int row);
 
-    std::unique_ptr<TestDatabase> m_database;
-    std::unique_ptr<AutoRunObjects> m_objects;
-    RecordingPrompter m_prompter;
-    std::unique_ptr<ScopedPrompter> m_prompterInForce;
     FakeFileChooser m_chooser;
-    std::unique_ptr<QObject> m_context;
-    bool m_forcedClose = false;
 };
 
 void TestProgramForm::init()
 {
-    m_database = std::make_unique<TestDatabase>();
-    m_prompter = RecordingPrompter();
-    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    initFixture();
     m_chooser = FakeFileChooser();
-    m_context = std::make_unique<QObject>();
-    m_forcedClose = false;
 }
 
 void TestProgramForm::cleanup()
 {
-    m_context.reset();
     if (FormProgram)
         FormProgram->done(mrCancel);
-    m_objects.reset();
-    m_prompterInForce.reset();
-    m_database.reset();
-    QCOMPARE(visibleTopLevelWindow(), QString());
+    cleanupFixture();
 }
 
 void TestProgramForm::start(int entries)
 {
+    QList<TestDatabase::Entry> rows;
     for (int i = 1; i <= entries; ++i)
-        m_database->addEntry(QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i),
-                             i * 10, i);
-    m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+        rows.append({QStringLiteral("prog%1").arg(i), QStringLiteral("-n %1").arg(i), i * 10, i});
+    m_database->addEntries(rows);
+    createObjects();
     FormProgram->setFileChooser(&m_chooser);
     FormMain->show();
     QVERIFY(QTest::qWaitForWindowExposed(FormMain));
@@ -146,30 +126,6 @@ void TestProgramForm::openDialog(const QString &mode, qint32 index)
     FormProgram->EditMode = mode;
     FormProgram->EditIndex = index;
     FormProgram->show();
-}
-
-void TestProgramForm::whenModal(const std::function<void()> &steps)
-{
-    QTimer::singleShot(0, m_context.get(), [this, steps] {
-        steps();
-        if (QWidget *left = QApplication::activeModalWidget()) {
-            m_forcedClose = true;
-            left->close();
-            if (auto *dialog = qobject_cast<QDialog *>(left))
-                dialog->done(mrCancel);
-        }
-    });
-}
-
-void TestProgramForm::armDeadline()
-{
-    QTimer::singleShot(5000, m_context.get(), [this] {
-        m_forcedClose = true;
-        // A dialog that hid itself before its loop started must be shown again for a close to
-        // end that loop.
-        FormProgram->show();
-        FormProgram->done(mrCancel);
-    });
 }
 
 QStringList TestProgramForm::entryTexts() const
@@ -616,22 +572,22 @@ void TestProgramForm::missingEntryClosesModalShowByItself()
     FormProgram->EditMode = changeMode;
     FormProgram->EditIndex = 99;
     for (int show = 0; show < 2; ++show) {
-        armDeadline();
+        m_modal->armDeadline(FormProgram);
         QCOMPARE(FormProgram->ShowModal(), int(mrCancel));
     }
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
     QCOMPARE(m_prompter.messages, (QStringList {notFound, notFound}));
 
     // The next show waits for its answer again.
     FormProgram->EditMode = addMode;
     bool stayedOpen = false;
-    whenModal([&] {
+    m_modal->whenModal([&] {
         stayedOpen = FormProgram->isVisible();
         FormProgram->ActionCancel->trigger();
     });
     QCOMPARE(FormProgram->ShowModal(), int(mrCancel));
     QVERIFY(stayedOpen);
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
 }
 
 void TestProgramForm::chooseFile_data()
@@ -681,7 +637,7 @@ void TestProgramForm::platformFileDialog()
     QString nameOffered;
     bool patternTakenAsFile = true;
     auto answer = [&](const std::function<void(QFileDialog *, QLineEdit *)> &steps) {
-        whenModal([&, steps] {
+        m_modal->whenModal([&, steps] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             dialog->setDirectory(folder.path());
@@ -724,7 +680,7 @@ void TestProgramForm::platformFileDialog()
     answer([](QFileDialog *dialog, QLineEdit *) { dialog->reject(); });
     QTest::mouseClick(FormProgram->SpeedButton4, Qt::LeftButton);
     QCOMPARE(FormProgram->Edit4->text(), folder.filePath(QStringLiteral("not there yet")));
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
 }
 
 void TestProgramForm::addFromMainWindow()
@@ -734,7 +690,7 @@ void TestProgramForm::addFromMainWindow()
     QWidget *modal = nullptr;
     QStringList offered;
     bool keysIgnored = false;
-    whenModal([&] {
+    m_modal->whenModal([&] {
         modal = QApplication::activeModalWidget();
         offered = entryTexts();
         QTest::keyClick(FormProgram->Edit1, Qt::Key_Escape);
@@ -749,7 +705,7 @@ void TestProgramForm::addFromMainWindow()
     QCOMPARE(modal, FormProgram);
     QCOMPARE(offered, (QStringList {u""_s, u""_s, u"10"_s, u"1"_s}));
     QVERIFY(keysIgnored);
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
     QCOMPARE(m_prompter.messages, QStringList {added});
     QCOMPARE(m_database->rows().last().mid(1),
              (QStringList {u"/usr/bin/xclock"_s, u""_s, u"5"_s, u"1"_s}));
@@ -762,7 +718,7 @@ void TestProgramForm::changeByDoubleClick()
 {
     start(3);
     QStringList shown;
-    whenModal([&] {
+    m_modal->whenModal([&] {
         shown = entryTexts();
         FormProgram->Edit3->setText(QStringLiteral("9"));
         FormProgram->ActionYes->trigger();
@@ -770,7 +726,7 @@ void TestProgramForm::changeByDoubleClick()
     doubleClickGrid(1);
 
     QCOMPARE(shown, (QStringList {u"prog2"_s, u"-n 2"_s, u"20"_s, u"2"_s}));
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
     QCOMPARE(m_prompter.messages, QStringList {changed});
     QCOMPARE(m_database->rows().at(1),
              (QStringList {u"2"_s, u"prog2"_s, u"-n 2"_s, u"20"_s, u"9"_s}));
@@ -783,10 +739,10 @@ void TestProgramForm::changeMissingFromMainWindow()
     start(2);
     FormMain->ADOQuery1->next();
     m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 2"));
-    armDeadline();
+    m_modal->armDeadline(FormProgram);
     FormMain->ActionEdit->trigger();
 
-    QVERIFY(!m_forcedClose);
+    QVERIFY(!m_modal->forcedClose());
     QCOMPARE(m_prompter.messages, QStringList {notFound});
     QVERIFY(!FormProgram->isVisible());
     QCOMPARE(FormProgram->result(), int(mrCancel));
@@ -820,7 +776,7 @@ void TestProgramForm::changeWithoutSelection()
         m_prompter.messages.clear();
     }
     bool opened = false;
-    whenModal([&] { opened = FormProgram->isVisible(); });
+    m_modal->whenModal([&] { opened = FormProgram->isVisible(); });
     if (doubleClick)
         doubleClickGrid(0);
     else

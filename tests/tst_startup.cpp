@@ -1,15 +1,13 @@
 #include "AutoRunApplication.h"
+#include "Connection.h"
 #include "DBGridEh.h"
 #include "DataError.h"
-#include "Connection.h"
-#include "Query.h"
-#include "GuiSteps.h"
 #include "MainForm.h"
+#include "ProgramFixture.h"
 #include "ProgramForm.h"
-#include "RecordingPrompter.h"
+#include "Query.h"
 #include "ShareDM.h"
 #include "Startup.h"
-#include "TestDatabase.h"
 
 #include <QApplication>
 #include <QFile>
@@ -19,7 +17,9 @@
 
 #include <stdexcept>
 
-class TestStartup : public QObject
+class TestStartup
+    : public QObject
+    , ProgramFixture
 {
     Q_OBJECT
 
@@ -27,11 +27,6 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void titleRule_data();
-    void titleRule();
-    void reportText_data();
-    void reportText();
-    void sameReportIsNotStacked();
     void startupFailure();
     void startupSuccessRunsTheLoop();
     void createsObjectsInOrder();
@@ -39,125 +34,16 @@ private Q_SLOTS:
     void databaseAtStartup();
     void recoversOnceTheFileIsBack();
     void errorInAnEventHandlerIsReported();
-
-private:
-    RecordingPrompter m_prompter;
-    std::unique_ptr<ScopedPrompter> m_prompterInForce;
 };
 
 void TestStartup::init()
 {
-    m_prompter = RecordingPrompter();
-    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    initFixture();
 }
 
 void TestStartup::cleanup()
 {
-    m_prompterInForce.reset();
-    QVERIFY(!FormMain && !ShareDataModule && !FormProgram);
-    QCOMPARE(visibleTopLevelWindow(), QString());
-}
-
-void TestStartup::titleRule_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("title");
-
-    QTest::newRow("our executable") << "/usr/local/bin/vantrel-autorun"
-                                    << "vantrel-autorun";
-    QTest::newRow("mixed case with extension") << "C:/tools/AutoRun.exe"
-                                               << "Autorun";
-    QTest::newRow("cut at the first dot") << "/opt/PROGRAM.TAR.GZ"
-                                          << "Program";
-    QTest::newRow("dots in the folder only") << "/a.b/tool"
-                                             << "tool";
-    QTest::newRow("one letter stays as it is") << "x"
-                                               << "x";
-    QTest::newRow("name starting with a dot") << "/bin/.hidden"
-                                              << "";
-    QTest::newRow("accented letters") << "ÉCOLE"
-                                      << "École";
-    QTest::newRow("Chinese name") << "/bin/运行器.bin"
-                                  << "运行器";
-}
-
-void TestStartup::titleRule()
-{
-    QFETCH(QString, path);
-    QTEST(applicationTitleFromPath(path), "title");
-}
-
-void TestStartup::reportText_data()
-{
-    QTest::addColumn<bool>("fromEngine");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("letter gets a period") << false << "Field 'X' not found"
-                                          << "Field 'X' not found.";
-    QTest::newRow("word gets a period") << false << "closed dataset"
-                                        << "closed dataset.";
-    QTest::newRow("digit gets a period") << false << "code 5"
-                                         << "code 5.";
-    QTest::newRow("colon gets a period") << false << "reason:"
-                                         << "reason:.";
-    QTest::newRow("question mark gets a period") << false << "why?"
-                                                 << "why?.";
-    QTest::newRow("Chinese gets a period") << false << "数据库打开失败"
-                                           << "数据库打开失败.";
-    QTest::newRow("period stays single") << false << "done."
-                                         << "done.";
-    QTest::newRow("quote sorts before period") << false << "for field 'ProgramTime'"
-                                               << "for field 'ProgramTime'";
-    QTest::newRow("bracket sorts before period") << false << "(x)"
-                                                 << "(x)";
-    QTest::newRow("blank sorts before period") << false << "end "
-                                               << "end ";
-    QTest::newRow("layer keeps its periods") << false << "wait..."
-                                             << "wait...";
-    QTest::newRow("empty stays empty") << false << ""
-                                       << "";
-    QTest::newRow("engine: trailing period") << true << "file is not a database."
-                                             << "file is not a database.";
-    QTest::newRow("engine: blanks and controls") << true << "database is locked \r\n\t"
-                                                 << "database is locked.";
-    QTest::newRow("engine: periods and blanks") << true << "disk I/O error. . ."
-                                                << "disk I/O error.";
-    QTest::newRow("engine: nothing but periods") << true << "..."
-                                                 << "";
-    QTest::newRow("engine: quote at the end") << true << "no such table: 'QZ' "
-                                              << "no such table: 'QZ'";
-}
-
-void TestStartup::reportText()
-{
-    QFETCH(bool, fromEngine);
-    QFETCH(QString, message);
-    const QString text = fromEngine ? errorReportText(ProviderError(message))
-                                    : errorReportText(DatabaseError(message));
-    QTEST(text, "text");
-}
-
-void TestStartup::sameReportIsNotStacked()
-{
-    int nested = 0;
-    // While the first report is open, the same failure comes again (a tick in the box's loop),
-    // and then a different one.
-    m_prompter.whileOpen = [&] {
-        if (nested++ > 0)
-            return;
-        HandleException(DatabaseError(QStringLiteral("ADOQuery1: Field 'ProgramCount' not found")));
-        HandleException(DatabaseError(QStringLiteral("another failure")));
-    };
-    HandleException(DatabaseError(QStringLiteral("ADOQuery1: Field 'ProgramCount' not found")));
-    QCOMPARE(m_prompter.errorTexts(),
-             (QStringList {QStringLiteral("ADOQuery1: Field 'ProgramCount' not found."),
-                           QStringLiteral("another failure.")}));
-    QCOMPARE(m_prompter.errors.first().caption, QStringLiteral("tst_startup"));
-
-    // Once the box is closed, the same failure is reported again.
-    HandleException(DatabaseError(QStringLiteral("ADOQuery1: Field 'ProgramCount' not found")));
-    QCOMPARE(m_prompter.errors.size(), 3);
+    cleanupFixture();
 }
 
 void TestStartup::startupFailure()
@@ -189,10 +75,9 @@ void TestStartup::startupSuccessRunsTheLoop()
 
 void TestStartup::createsObjectsInOrder()
 {
-    TestDatabase database;
     {
         AutoRunObjects objects;
-        objects.create(database.connectionString());
+        objects.create(m_database->connectionString());
         QVERIFY(FormMain && ShareDataModule && FormProgram);
         QVERIFY(FormMain->Timer1->isActive());
         QCOMPARE(FormMain->Timer1->interval(), 1000);
@@ -203,7 +88,7 @@ void TestStartup::createsObjectsInOrder()
         QVERIFY(!FormProgram->isVisible());
         QCOMPARE(ShareDataModule->ADOConnection1->connectionString(),
                  QStringLiteral("Provider=SQLite3;Data Source=%1;Persist Security Info=False")
-                     .arg(database.path()));
+                     .arg(m_database->path()));
     }
     QVERIFY(m_prompter.errors.isEmpty());
 }
@@ -229,18 +114,17 @@ void TestStartup::databaseAtStartup()
 {
     QFETCH(QString, file);
     QFETCH(QString, reportPart);
-    TestDatabase database;
-    database.addEntry(QStringLiteral("a"), QString(), 1, 1);
-    database.addEntry(QStringLiteral("b"), QString(), 1, 1);
+    m_database->addEntries(
+        {{QStringLiteral("a"), QString(), 1, 1}, {QStringLiteral("b"), QString(), 1, 1}});
     if (file == u"missing") {
-        QVERIFY(QFile::remove(database.path()));
+        QVERIFY(QFile::remove(m_database->path()));
     } else if (file == u"garbage") {
-        QFile garbage(database.path());
+        QFile garbage(m_database->path());
         QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        garbage.write(QByteArray(4096, 'J'));
+        QCOMPARE(garbage.write(QByteArray(4096, 'J')), 4096);
     }
     AutoRunObjects objects;
-    objects.create(database.connectionString());
+    objects.create(m_database->connectionString());
     if (reportPart.isEmpty()) {
         QVERIFY(m_prompter.errors.isEmpty());
     } else {
@@ -259,14 +143,13 @@ void TestStartup::databaseAtStartup()
 
 void TestStartup::recoversOnceTheFileIsBack()
 {
-    TestDatabase database;
-    database.addEntry(QStringLiteral("a"), QString(), 1, 1);
-    const QString aside = database.path() + QStringLiteral(".aside");
-    QVERIFY(QFile::rename(database.path(), aside));
+    m_database->addEntry(QStringLiteral("a"), QString(), 1, 1);
+    const QString aside = m_database->path() + QStringLiteral(".aside");
+    QVERIFY(QFile::rename(m_database->path(), aside));
     AutoRunObjects objects;
-    objects.create(database.connectionString());
+    objects.create(m_database->connectionString());
     QVERIFY(!FormMain->RefreshProgramList());
-    QVERIFY(QFile::rename(aside, database.path()));
+    QVERIFY(QFile::rename(aside, m_database->path()));
     QVERIFY(FormMain->RefreshProgramList());
     QCOMPARE(FormMain->DBGridEh1->footerText(1), QStringLiteral("1"));
     QVERIFY(ShareDataModule->ADOConnection1->isConnected());

@@ -1,6 +1,6 @@
 #include "DBGridEh.h"
 
-#include "Prompter.h"
+#include "ErrorReport.h"
 #include "Query.h"
 
 #include <QEvent>

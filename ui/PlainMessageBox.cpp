@@ -1,6 +1,6 @@
 #include "PlainMessageBox.h"
 
-#include "Prompter.h"
+#include "ApplicationTitle.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

@@ -6,11 +6,12 @@
 set -u
 program=$1 database=$2 schema=$3
 
-if ! command -v xvfb-run >/dev/null || ! command -v xwininfo >/dev/null ||
-  ! command -v xprop >/dev/null; then
-  echo "xvfb-run, xwininfo or xprop is not installed; skipping"
-  exit 77
-fi
+for tool in xvfb-run xwininfo xprop sqlite3; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "$tool is not installed; skipping"
+    exit 77
+  fi
+done
 
 # Runs the program on its own display for a few seconds and prints the names of the windows
 # it shows.

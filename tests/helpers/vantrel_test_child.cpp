@@ -91,8 +91,14 @@ int main(int argc, char **argv)
 
     if (reportPath) {
         const std::string temporary = std::string(reportPath) + ".tmp";
-        std::ofstream(temporary) << report;
-        std::rename(temporary.c_str(), reportPath);
+        std::ofstream file(temporary);
+        file << report;
+        file.close();
+        // The test waits for the report with a deadline; say at once why it will not come.
+        if (!file || std::rename(temporary.c_str(), reportPath) != 0) {
+            std::perror(reportPath);
+            return 1;
+        }
     }
     if (mode == "exit")
         return 0;

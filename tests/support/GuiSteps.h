@@ -16,13 +16,19 @@ inline void clickGridRow(DBGridEh *grid, int row)
                       view->visualRect(view->model()->index(row, 1)).center());
 }
 
+// A window as a failure names it: its object name and its class.
+inline QString windowName(const QWidget *window)
+{
+    return window->objectName() + QStringLiteral(" (")
+        + QString::fromLatin1(window->metaObject()->className()) + u')';
+}
+
 // The name of a top-level window a test left open, or an empty text when none is.
 inline QString visibleTopLevelWindow()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (widget->isVisible())
-            return widget->objectName() + QStringLiteral(" (")
-                + QString::fromLatin1(widget->metaObject()->className()) + u')';
+            return windowName(widget);
     }
     return QString();
 }

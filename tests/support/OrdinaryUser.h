@@ -34,6 +34,8 @@ public:
             std::abort();
     }
     ScopedOrdinaryUser(const ScopedOrdinaryUser &) = delete;
+    // Whether the process became the ordinary user (only root can, and only root needs to).
+    bool switched() const { return m_switched; }
     ScopedOrdinaryUser &operator=(const ScopedOrdinaryUser &) = delete;
 
 private:

@@ -9,6 +9,13 @@
 
 namespace {
 
+// Ends the test program: a test database that cannot be prepared leaves nothing to test.
+void check(sqlite3 *db, int result, int expected, const char *step)
+{
+    if (result != expected)
+        qFatal("test database: %s failed: %s", step, sqlite3_errmsg(db));
+}
+
 // A direct connection, independent of the data-access layer under test.
 class RawConnection final
 {
@@ -19,26 +26,63 @@ public:
                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
             != SQLITE_OK)
             qFatal("cannot open test database %s", qPrintable(path));
-        sqlite3_busy_timeout(m_db, 5000);
+        check(m_db, sqlite3_busy_timeout(m_db, 5000), SQLITE_OK, "setting the busy timeout");
     }
     ~RawConnection() { sqlite3_close(m_db); }
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+
     sqlite3 *db() const { return m_db; }
+
+    void exec(const QByteArray &sql) const
+    {
+        char *error = nullptr;
+        if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+            const QByteArray message = error;
+            sqlite3_free(error);
+            qFatal("test SQL failed: %s", message.constData());
+        }
+    }
 
 private:
     sqlite3 *m_db = nullptr;
 };
 
-void bind(sqlite3_stmt *stmt, int index, const QVariant &value)
+// A prepared statement finalised at scope end.
+class RawStatement final
 {
-    if (value.isNull()) {
-        sqlite3_bind_null(stmt, index);
-    } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
-        sqlite3_bind_int64(stmt, index, value.toLongLong());
-    } else {
-        const QByteArray text = value.toString().toUtf8();
-        sqlite3_bind_text(stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+public:
+    RawStatement(const RawConnection &connection, const QString &sql)
+        : m_db(connection.db())
+    {
+        check(m_db, sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &m_stmt, nullptr),
+              SQLITE_OK, "preparing a statement");
     }
-}
+    ~RawStatement() { sqlite3_finalize(m_stmt); }
+    RawStatement(const RawStatement &) = delete;
+    RawStatement &operator=(const RawStatement &) = delete;
+
+    sqlite3_stmt *get() const { return m_stmt; }
+
+    void bind(int index, const QVariant &value) const
+    {
+        int result = SQLITE_OK;
+        if (value.isNull()) {
+            result = sqlite3_bind_null(m_stmt, index);
+        } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
+            result = sqlite3_bind_int64(m_stmt, index, value.toLongLong());
+        } else {
+            const QByteArray text = value.toString().toUtf8();
+            result = sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()),
+                                       SQLITE_TRANSIENT);
+        }
+        check(m_db, result, SQLITE_OK, "binding a value");
+    }
+
+private:
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
 
 } // namespace
 
@@ -58,33 +102,40 @@ QString TestDatabase::connectionString() const
 
 void TestDatabase::exec(const QString &sql) const
 {
+    RawConnection(m_path).exec(sql.toUtf8());
+}
+
+QList<qint64> TestDatabase::addEntries(const QList<Entry> &entries) const
+{
+    if (entries.isEmpty())
+        return {};
     RawConnection connection(m_path);
-    char *error = nullptr;
-    if (sqlite3_exec(connection.db(), sql.toUtf8().constData(), nullptr, nullptr, &error)
-        != SQLITE_OK) {
-        const QByteArray message = error;
-        sqlite3_free(error);
-        qFatal("test SQL failed: %s", message.constData());
+    // One transaction: a commit per row would wait for the disk once per row.
+    connection.exec("BEGIN");
+    QList<qint64> keys;
+    {
+        const RawStatement insert(connection,
+                                  QStringLiteral("INSERT INTO QZProgram (ProgramName, "
+                                                 "ProgramParameter, ProgramTime, ProgramCount) "
+                                                 "VALUES (?, ?, ?, ?)"));
+        for (const Entry &entry : entries) {
+            insert.bind(1, entry.name);
+            insert.bind(2, entry.parameter);
+            insert.bind(3, entry.time);
+            insert.bind(4, entry.count);
+            check(connection.db(), sqlite3_step(insert.get()), SQLITE_DONE, "adding an entry");
+            check(connection.db(), sqlite3_reset(insert.get()), SQLITE_OK, "adding an entry");
+            keys.append(sqlite3_last_insert_rowid(connection.db()));
+        }
     }
+    connection.exec("COMMIT");
+    return keys;
 }
 
 qint64 TestDatabase::addEntry(const QVariant &name, const QVariant &parameter, const QVariant &time,
                               const QVariant &count) const
 {
-    RawConnection connection(m_path);
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(connection.db(),
-                       "INSERT INTO QZProgram (ProgramName, ProgramParameter, ProgramTime, "
-                       "ProgramCount) VALUES (?, ?, ?, ?)",
-                       -1, &stmt, nullptr);
-    bind(stmt, 1, name);
-    bind(stmt, 2, parameter);
-    bind(stmt, 3, time);
-    bind(stmt, 4, count);
-    if (sqlite3_step(stmt) != SQLITE_DONE)
-        qFatal("cannot add a test entry: %s", sqlite3_errmsg(connection.db()));
-    sqlite3_finalize(stmt);
-    return sqlite3_last_insert_rowid(connection.db());
+    return addEntries({{name, parameter, time, count}}).first();
 }
 
 QList<QStringList> TestDatabase::rows() const
@@ -104,13 +155,12 @@ QList<QStringList> TestDatabase::storedRows() const
 
 QList<QStringList> TestDatabase::query(const QString &sql) const
 {
-    RawConnection connection(m_path);
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(connection.db(), sql.toUtf8().constData(), -1, &stmt, nullptr)
-        != SQLITE_OK)
-        qFatal("test SQL failed: %s", sqlite3_errmsg(connection.db()));
+    const RawConnection connection(m_path);
+    const RawStatement statement(connection, sql);
+    sqlite3_stmt *stmt = statement.get();
     QList<QStringList> result;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
         QStringList row;
         for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
             row.append(sqlite3_column_type(stmt, i) == SQLITE_NULL
@@ -120,6 +170,6 @@ QList<QStringList> TestDatabase::query(const QString &sql) const
         }
         result.append(row);
     }
-    sqlite3_finalize(stmt);
+    check(connection.db(), step, SQLITE_DONE, "reading rows");
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,13 +11,24 @@
 class TestDatabase final
 {
 public:
+    // One entry's values; a null QVariant stores NULL.
+    struct Entry
+    {
+        QVariant name;
+        QVariant parameter;
+        QVariant time;
+        QVariant count;
+    };
+
     TestDatabase();
 
     QString path() const { return m_path; }
     QString connectionString() const;
 
     void exec(const QString &sql) const;
-    // Adds an entry; a null QVariant stores NULL. Returns its key.
+    // Adds the entries in one transaction. Returns their keys.
+    QList<qint64> addEntries(const QList<Entry> &entries) const;
+    // Adds one entry; a null QVariant stores NULL. Returns its key.
     qint64 addEntry(const QVariant &name, const QVariant &parameter, const QVariant &time,
                     const QVariant &count) const;
     // Every row in the table's own order, each column as text ("NULL" for NULL).

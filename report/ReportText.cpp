@@ -1,11 +1,14 @@
+#include "ReportText.h"
+
 #include "DataError.h"
 
 #include <typeinfo>
 
-DatabaseError::DatabaseError(const QString &message)
-    : m_message(message)
-    , m_utf8(message.toUtf8())
-{ }
+QString errorMessage(const std::exception &error)
+{
+    const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
+    return databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+}
 
 QString withFinalPeriod(const QString &text)
 {
@@ -16,8 +19,7 @@ QString withFinalPeriod(const QString &text)
 
 QString errorReportText(const std::exception &error)
 {
-    const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
-    QString message = databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+    QString message = errorMessage(error);
     if (dynamic_cast<const ProviderError *>(&error)) {
         qsizetype end = message.size();
         while (end > 0 && (message.at(end - 1) <= u' ' || message.at(end - 1) == u'.'))

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <exception>
-
 // How the system speaks to the person at the desk: its message boxes. The application installs
 // boxes on screen; tests install a prompter that records the texts and answers for the person.
 class Prompter
@@ -35,16 +33,5 @@ private:
     Prompter *m_previous;
 };
 
-// The application title: the executable's file name without its directory, cut at the first
-// ".", its first letter as it is and every later letter in lower case.
-QString applicationTitleFromPath(const QString &executablePath);
-QString applicationTitle();
-
 // Shows a text in the plain message box.
 void ShowMessage(const QString &text);
-
-// The application-wide error report: the error's text in a box captioned with the application
-// title. While a report is open, a further report of the same text is not stacked on top of it.
-void HandleException(const std::exception &error);
-// The same for whatever exception is being handled inside a catch block.
-void HandleCurrentException();

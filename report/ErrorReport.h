@@ -1,8 +1,13 @@
 #pragma once
 
-#include "Prompter.h"
-
+#include <exception>
 #include <utility>
+
+// The application-wide error report: the error's text in a box captioned with the application
+// title. While a report is open, a further report of the same text is not stacked on top of it.
+void HandleException(const std::exception &error);
+// The same for whatever exception is being handled inside a catch block.
+void HandleCurrentException();
 
 // Runs one of our event handlers. An error it raises ends the handler and goes to the
 // application-wide report here, so that no exception ever unwinds through the toolkit's frames.

@@ -27,14 +27,3 @@ public:
     using DatabaseError::DatabaseError;
     const char *kindName() const override { return "ProviderError"; }
 };
-
-// The text the error report shows for an error: the message, with a final "." added when the
-// message ends in a character that sorts after "." (engine messages are first stripped of their
-// own trailing blanks, control characters and periods).
-QString errorReportText(const std::exception &error);
-
-// Appends "." to a non-empty text that does not already end in a character sorting at or before it.
-QString withFinalPeriod(const QString &text);
-
-// The kind of an error as the start-up failure box names it.
-QString errorKindName(const std::exception &error);

@@ -1,0 +1,6 @@
+#include "DataError.h"
+
+DatabaseError::DatabaseError(const QString &message)
+    : m_message(message)
+    , m_utf8(message.toUtf8())
+{ }

@@ -1,0 +1,39 @@
+#include "ErrorReport.h"
+
+#include "ApplicationTitle.h"
+#include "Prompter.h"
+#include "ReportText.h"
+
+#include <QSet>
+#include <QString>
+
+#include <stdexcept>
+
+void HandleException(const std::exception &error)
+{
+    // A report box runs its own event loop, in which the timer keeps ticking; a tick that fails
+    // the same way again must not open a second box over the first.
+    static QSet<QString> openReports;
+    const QString text = errorReportText(error);
+    if (openReports.contains(text))
+        return;
+    openReports.insert(text);
+    try {
+        prompter().showError(applicationTitle(), text);
+    } catch (...) {
+        openReports.remove(text);
+        throw;
+    }
+    openReports.remove(text);
+}
+
+void HandleCurrentException()
+{
+    try {
+        throw;
+    } catch (const std::exception &error) {
+        HandleException(error);
+    } catch (...) {
+        HandleException(std::runtime_error("Unknown error"));
+    }
+}

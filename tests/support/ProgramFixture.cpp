@@ -1,0 +1,36 @@
+#include "ProgramFixture.h"
+
+#include "GuiSteps.h"
+#include "MainForm.h"
+#include "ProgramForm.h"
+#include "ShareDM.h"
+
+#include <QTest>
+
+ProgramFixture::ProgramFixture() = default;
+
+ProgramFixture::~ProgramFixture() = default;
+
+void ProgramFixture::initFixture()
+{
+    m_database = std::make_unique<TestDatabase>();
+    m_prompter = RecordingPrompter();
+    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+    m_modal = std::make_unique<ModalSteps>();
+}
+
+void ProgramFixture::cleanupFixture()
+{
+    m_modal.reset();
+    m_objects.reset();
+    m_prompterInForce.reset();
+    m_database.reset();
+    QVERIFY(!FormMain && !ShareDataModule && !FormProgram);
+    QCOMPARE(visibleTopLevelWindow(), QString());
+}
+
+void ProgramFixture::createObjects()
+{
+    m_objects = std::make_unique<AutoRunObjects>();
+    m_objects->create(m_database->connectionString());
+}
