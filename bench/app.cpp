@@ -19,6 +19,7 @@
 #include "Query.h"
 #include "ShareDM.h"
 #include "Startup.h"
+#include "StateTexts.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -88,22 +89,36 @@ long long median(std::vector<long long> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// The three objects, the main window shown and drawn with the list loaded.
-void startUp(AutoRunObjects &objects, const char *database)
+// The program with its boxes answered: the three objects, the main window shown and drawn with
+// the list loaded.
+class ShownProgram final
 {
-    objects.create(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(database)));
-    FormMain->show();
-    QElapsedTimer waited;
-    waited.start();
-    QTimer wake;
-    wake.start(100);
-    while (!FormMain->windowHandle() || !FormMain->windowHandle()->isExposed()) {
-        if (waited.elapsed() > deadlineMs)
-            fail("the main window was never shown");
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+public:
+    explicit ShownProgram(const char *database)
+        : m_answersInForce(m_answers)
+    {
+        m_objects.create(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(database)));
+        FormMain->show();
+        QElapsedTimer waited;
+        waited.start();
+        QTimer wake;
+        wake.start(100);
+        while (!FormMain->windowHandle() || !FormMain->windowHandle()->isExposed()) {
+            if (waited.elapsed() > deadlineMs)
+                fail("the main window was never shown");
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        QCoreApplication::processEvents();
     }
-    QCoreApplication::processEvents();
-}
+
+    // Whether a box reported an error.
+    bool failed() const { return m_answers.failed; }
+
+private:
+    AnsweringPrompter m_answers;
+    ScopedPrompter m_answersInForce;
+    AutoRunObjects m_objects;
+};
 
 // Plain reloads and adds take turns a few times, and each figure is the median of its turns:
 // how fast a load of a few megabytes runs depends on what the caches and the memory layout hold
@@ -111,10 +126,7 @@ void startUp(AutoRunObjects &objects, const char *database)
 int measureAdd(const char *database)
 {
     constexpr int turns = 5;
-    AnsweringPrompter answers;
-    ScopedPrompter answersInForce(answers);
-    AutoRunObjects objects;
-    startUp(objects, database);
+    ShownProgram program(database);
     const int rowsBefore = FormMain->ADOQuery1->recordCount();
 
     QElapsedTimer clock;
@@ -149,7 +161,7 @@ int measureAdd(const char *database)
         afterAdd = residentKilobytes();
     }
 
-    if (answers.failed || FormMain->ADOQuery1->recordCount() != rowsBefore + turns)
+    if (program.failed() || FormMain->ADOQuery1->recordCount() != rowsBefore + turns)
         fail("the entries were not added");
     std::printf("%lld %lld %ld %ld\n", median(adds), median(loads), afterAdd, afterLoad);
     return 0;
@@ -157,10 +169,7 @@ int measureAdd(const char *database)
 
 int measureTick(const char *database)
 {
-    AnsweringPrompter answers;
-    ScopedPrompter answersInForce(answers);
-    AutoRunObjects objects;
-    startUp(objects, database);
+    ShownProgram program(database);
     FormMain->Timer1->stop();
     IdleLauncher launcher;
     FormMain->setLauncher(&launcher);
@@ -187,7 +196,7 @@ int measureTick(const char *database)
             QCoreApplication::processEvents();
         }
     }
-    if (answers.failed)
+    if (program.failed())
         fail("the tick failed");
     std::printf("%.1f\n", double(median(ticks)) / 1000.0);
     return 0;
@@ -198,7 +207,7 @@ int measureTick(const char *database)
 // cycle timed is those two calls; the time until the program is collected is reported beside it.
 int measureLaunch(int cycles, const char *program)
 {
-    ShellLauncher launcher;
+    ProcessLauncher launcher;
     std::vector<long long> times;
     std::vector<long long> collected;
     // Wakes a loop that waits in vain, so that the deadline is seen.
@@ -233,19 +242,16 @@ int measureLaunch(int cycles, const char *program)
 
 int runLifetime(const char *database)
 {
-    AnsweringPrompter answers;
-    ScopedPrompter answersInForce(answers);
-    AutoRunObjects objects;
-    startUp(objects, database);
+    ShownProgram program(database);
     // The run stops by itself after the last entry; the check follows the tick's own handler.
     QObject::connect(FormMain->Timer1, &QTimer::timeout, FormMain, [] {
-        if (FormMain->RunState != QStringLiteral("运行"))
+        if (FormMain->RunState != RunStates::running)
             QCoreApplication::quit();
     });
     QTimer::singleShot(deadlineMs, FormMain, [] { fail("the run did not end"); });
     FormMain->ActionBegin->trigger();
     QCoreApplication::exec();
-    return answers.failed ? 1 : 0;
+    return program.failed() ? 1 : 0;
 }
 
 } // namespace

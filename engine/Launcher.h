@@ -45,22 +45,22 @@ public:
     virtual void terminate(ProcessHandle &process) = 0;
 };
 
-// Starts programs directly and hands documents and URLs to the desktop's opener. A program that
-// has not gone by the time terminate() returns is collected later by a timer that runs only while
-// such a program is left, so its id stays reserved until then.
-class ShellLauncher final : public Launcher
+// Starts programs directly, never through a shell, and hands documents and URLs to the desktop's
+// opener. A program that has not gone by the time terminate() returns is collected once the
+// kernel reports it ended, so its id stays reserved until then.
+class ProcessLauncher final : public Launcher
 {
 public:
     // Sends a signal to a process (positive target) or a process group (negative target);
     // returns 0 or the reason as an errno value.
     using SignalSender = std::function<int(qint64 target, int signal)>;
 
-    ShellLauncher();
+    ProcessLauncher();
     // For tests: every signal goes through sendSignal instead of straight to the kernel.
-    explicit ShellLauncher(SignalSender sendSignal);
+    explicit ProcessLauncher(SignalSender sendSignal);
     // Kills nothing: closing the scheduler leaves the programs it launched running.
-    ~ShellLauncher() override;
-    Q_DISABLE_COPY_MOVE(ShellLauncher)
+    ~ProcessLauncher() override;
+    Q_DISABLE_COPY_MOVE(ProcessLauncher)
 
     void launch(LaunchInfo &info) override;
     void terminate(ProcessHandle &process) override;

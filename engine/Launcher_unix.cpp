@@ -244,17 +244,17 @@ int sendToKernel(qint64 target, int signal)
 
 } // namespace
 
-ShellLauncher::ShellLauncher()
-    : ShellLauncher(&sendToKernel)
+ProcessLauncher::ProcessLauncher()
+    : ProcessLauncher(&sendToKernel)
 { }
 
-ShellLauncher::ShellLauncher(SignalSender sendSignal)
+ProcessLauncher::ProcessLauncher(SignalSender sendSignal)
     : m_sendSignal(std::move(sendSignal))
 {
     QObject::connect(&m_collector, &QTimer::timeout, &m_collector, [this] { collectEnded(); });
 }
 
-void ShellLauncher::launch(LaunchInfo &info)
+void ProcessLauncher::launch(LaunchInfo &info)
 {
     info.process = {};
     // A zero byte would end the name early at the kernel, which would then start another file.
@@ -296,7 +296,7 @@ void ShellLauncher::launch(LaunchInfo &info)
     qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
 }
 
-void ShellLauncher::terminate(ProcessHandle &process)
+void ProcessLauncher::terminate(ProcessHandle &process)
 {
     const qint64 id = std::exchange(process.id, 0);
     // kill(-id) with any of these would hit everything, ourselves or our own group.
@@ -339,9 +339,9 @@ void ShellLauncher::terminate(ProcessHandle &process)
         leaveForLater(id, std::move(child));
 }
 
-ShellLauncher::~ShellLauncher() = default;
+ProcessLauncher::~ProcessLauncher() = default;
 
-void ShellLauncher::leaveForLater(qint64 id, Child child)
+void ProcessLauncher::leaveForLater(qint64 id, Child child)
 {
     m_leftRunning.insert(id, std::move(child));
     // Called directly: this glibc declares pidfd_open() without C linkage for C++.
@@ -357,7 +357,7 @@ void ShellLauncher::leaveForLater(qint64 id, Child child)
     m_exitWatches[id] = std::move(watch);
 }
 
-void ShellLauncher::collectEnded()
+void ProcessLauncher::collectEnded()
 {
     for (auto it = m_leftRunning.begin(); it != m_leftRunning.end();) {
         const auto pid = static_cast<pid_t>(it.key());

@@ -65,25 +65,25 @@ bool Statement::step()
 
 ValueView Statement::column(int index, bool integerColumn) const
 {
-    switch (sqlite3_column_type(m_stmt, index)) {
+    const int type = sqlite3_column_type(m_stmt, index);
+    switch (type) {
     case SQLITE_INTEGER:
         return {ValueView::Type::Integer, sqlite3_column_int64(m_stmt, index), 0, {}};
     case SQLITE_FLOAT:
         return {ValueView::Type::Real, 0, sqlite3_column_double(m_stmt, index), {}};
-    case SQLITE_TEXT: {
-        // UTF-8 is the file's own encoding unless another tool made a UTF-16 file.
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
-        const int size = sqlite3_column_bytes(m_stmt, index);
-        if (size == 0 && integerColumn)
-            return {};
-        return {ValueView::Type::Text, 0, 0, QByteArrayView(text, size)};
-    }
+    case SQLITE_TEXT:
     case SQLITE_BLOB: {
-        const auto *blob = static_cast<const char *>(sqlite3_column_blob(m_stmt, index));
+        const bool text = type == SQLITE_TEXT;
+        // UTF-8 is the file's own encoding unless another tool made a UTF-16 file. The bytes are
+        // asked for first: their count is that of the form they were last asked in.
+        const auto *bytes = text
+            ? reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index))
+            : static_cast<const char *>(sqlite3_column_blob(m_stmt, index));
         const int size = sqlite3_column_bytes(m_stmt, index);
         if (size == 0 && integerColumn)
             return {};
-        return {ValueView::Type::Blob, 0, 0, QByteArrayView(blob, size)};
+        return {text ? ValueView::Type::Text : ValueView::Type::Blob, 0, 0,
+                QByteArrayView(bytes, size)};
     }
     default:
         return {};

@@ -47,15 +47,12 @@ char *toString(const EngineState &state)
 
 Q_DECLARE_METATYPE(EngineState)
 
-class TestEngine
-    : public QObject
-    , ProgramFixture
+class TestEngine : public ProgramFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
-    void cleanup();
 
     void workedExample_data();
     void workedExample();
@@ -86,13 +83,8 @@ private:
 
 void TestEngine::init()
 {
-    initFixture();
+    ProgramFixture::init();
     m_launcher = std::make_unique<FakeLauncher>();
-}
-
-void TestEngine::cleanup()
-{
-    cleanupFixture();
 }
 
 // Fills the table with (name, time, count) entries and shows the main window on it, with the

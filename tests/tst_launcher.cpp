@@ -164,7 +164,7 @@ private:
         qputenv("PATH", QFile::encodeName(directories) + ':' + m_path);
     }
 
-    ShellLauncher m_launcher;
+    ProcessLauncher m_launcher;
     LaunchInfo m_info;
     std::unique_ptr<QTemporaryDir> m_dir;
     QByteArray m_path;
@@ -427,7 +427,7 @@ void LauncherTest::keepsRunningWhatItCannotEnd()
         qputenv("VANTREL_CHILD_MODE", "otheruser");
     }
     int signalsSent = 0;
-    ShellLauncher launcher([&](qint64 target, int signal) {
+    ProcessLauncher launcher([&](qint64 target, int signal) {
         ++signalsSent;
         if (!byKernel)
             return EPERM;
@@ -634,7 +634,7 @@ void LauncherTest::ignoresHandlesItMustNotKill()
 
     QList<qint64> signalled;
     qint64 child = 0;
-    ShellLauncher launcher([&](qint64 target, int signal) {
+    ProcessLauncher launcher([&](qint64 target, int signal) {
         signalled.append(target);
         // Only the stand-in program's own group is ever really signalled.
         return child > 1 && target == -child && ::kill(pid_t(target), signal) == 0 ? 0 : EPERM;

@@ -25,16 +25,11 @@ const QString selectFirst = QStringLiteral("请先选中要删除的记录");
 
 } // namespace
 
-class TestMainForm
-    : public QObject
-    , ProgramFixture
+class TestMainForm : public ProgramFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void windowAndControls();
     void gridColumns();
     void footerCount_data();
@@ -54,16 +49,6 @@ private:
     void clickRow(int row);
     QStringList names() const;
 };
-
-void TestMainForm::init()
-{
-    initFixture();
-}
-
-void TestMainForm::cleanup()
-{
-    cleanupFixture();
-}
 
 void TestMainForm::start(int entries)
 {

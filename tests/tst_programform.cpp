@@ -50,9 +50,7 @@ public:
 
 } // namespace
 
-class TestProgramForm
-    : public QObject
-    , ProgramFixture
+class TestProgramForm : public ProgramFixture
 {
     Q_OBJECT
 
@@ -98,7 +96,7 @@ private:
 
 void TestProgramForm::init()
 {
-    initFixture();
+    ProgramFixture::init();
     m_chooser = FakeFileChooser();
 }
 
@@ -106,7 +104,7 @@ void TestProgramForm::cleanup()
 {
     if (FormProgram)
         FormProgram->done(mrCancel);
-    cleanupFixture();
+    ProgramFixture::cleanup();
 }
 
 void TestProgramForm::start(int entries)

@@ -17,16 +17,11 @@
 
 #include <stdexcept>
 
-class TestStartup
-    : public QObject
-    , ProgramFixture
+class TestStartup : public ProgramFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void startupFailure();
     void startupSuccessRunsTheLoop();
     void createsObjectsInOrder();
@@ -35,16 +30,6 @@ private Q_SLOTS:
     void recoversOnceTheFileIsBack();
     void errorInAnEventHandlerIsReported();
 };
-
-void TestStartup::init()
-{
-    initFixture();
-}
-
-void TestStartup::cleanup()
-{
-    cleanupFixture();
-}
 
 void TestStartup::startupFailure()
 {

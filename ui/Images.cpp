@@ -2,25 +2,28 @@
 
 #include <QIconEngine>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
+
+#include <initializer_list>
+#include <iterator>
 
 namespace {
 
 constexpr int side = 32;
 
+// Fills the closed outline through the corners, edged with the pen.
+void drawOutline(QPainter &p, const QPen &pen, const QBrush &fill,
+                 std::initializer_list<QPointF> corners)
+{
+    p.setPen(pen);
+    p.setBrush(fill);
+    p.drawPolygon(std::data(corners), int(corners.size()));
+}
+
 void drawSheet(QPainter &p)
 {
-    p.setPen(QPen(QColor(0x5a, 0x6b, 0x7d), 1.2));
-    p.setBrush(QColor(0xf7, 0xf9, 0xfc));
-    QPainterPath sheet;
-    sheet.moveTo(6.5, 3.5);
-    sheet.lineTo(19.5, 3.5);
-    sheet.lineTo(25.5, 9.5);
-    sheet.lineTo(25.5, 28.5);
-    sheet.lineTo(6.5, 28.5);
-    sheet.closeSubpath();
-    p.drawPath(sheet);
+    drawOutline(p, QPen(QColor(0x5a, 0x6b, 0x7d), 1.2), QColor(0xf7, 0xf9, 0xfc),
+                {{6.5, 3.5}, {19.5, 3.5}, {25.5, 9.5}, {25.5, 28.5}, {6.5, 28.5}});
     p.setPen(QPen(QColor(0xb4, 0xc0, 0xcc), 1.5));
     for (int y = 12; y <= 24; y += 4)
         p.drawLine(QPointF(10, y), QPointF(21, y));
@@ -57,32 +60,20 @@ QPixmap drawPicture(Picture picture)
         p.drawLine(QPointF(23, 18.5), QPointF(23, 27.5));
         p.drawLine(QPointF(18.5, 23), QPointF(27.5, 23));
         break;
-    case Picture::Change: {
+    case Picture::Change:
         drawSheet(p);
-        p.setPen(QPen(QColor(0x8a, 0x5a, 0x1c), 1));
-        p.setBrush(QColor(0xf2, 0xb1, 0x34));
-        QPainterPath pencil;
-        pencil.moveTo(27, 10);
-        pencil.lineTo(30, 13);
-        pencil.lineTo(17, 26);
-        pencil.lineTo(13, 27);
-        pencil.lineTo(14, 23);
-        pencil.closeSubpath();
-        p.drawPath(pencil);
+        // A pencil.
+        drawOutline(p, QPen(QColor(0x8a, 0x5a, 0x1c), 1), QColor(0xf2, 0xb1, 0x34),
+                    {{27, 10}, {30, 13}, {17, 26}, {13, 27}, {14, 23}});
         break;
-    }
     case Picture::Delete:
         drawSheet(p);
         drawBadge(p, red);
         drawCross(p, QRectF(19.5, 19.5, 7, 7), 2.4, Qt::white);
         break;
-    case Picture::Start: {
-        p.setPen(QPen(green.darker(140), 1.2));
-        p.setBrush(green);
-        const QPointF triangle[] = {{8, 4}, {28, 16}, {8, 28}};
-        p.drawPolygon(triangle, 3);
+    case Picture::Start:
+        drawOutline(p, QPen(green.darker(140), 1.2), green, {{8, 4}, {28, 16}, {8, 28}});
         break;
-    }
     case Picture::Stop:
         p.setPen(QPen(red.darker(140), 1.2));
         p.setBrush(red);

@@ -3,6 +3,7 @@
 #include "DBGridEh.h"
 #include "DataError.h"
 #include "ErrorReport.h"
+#include "FormHelpers.h"
 #include "Images.h"
 #include "ProgramForm.h"
 #include "Prompter.h"
@@ -10,26 +11,16 @@
 #include "Query.h"
 #include "ScheduleSql.h"
 #include "ShareDM.h"
+#include "StateTexts.h"
 #include "WindowFont.h"
 
 #include <QAction>
-#include <QGuiApplication>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
 
 TFormMain *FormMain = nullptr;
-
-namespace {
-
-const QString running = QStringLiteral("运行");
-const QString stopped = QStringLiteral("停止");
-const QString processOpen = QStringLiteral("打开");
-const QString processClosed = QStringLiteral("关闭");
-
-} // namespace
 
 TFormMain::TFormMain(QWidget *parent)
     : QWidget(parent)
@@ -46,11 +37,16 @@ TFormMain::TFormMain(QWidget *parent)
     setFixedSize(747, 454);
     setFont(windowFont());
 
-    ActionNew = makeAction(QStringLiteral("新增记录"), 0, &TFormMain::ActionNewExecute);
-    ActionEdit = makeAction(QStringLiteral("修改记录"), 1, &TFormMain::ActionEditExecute);
-    ActionDelete = makeAction(QStringLiteral("删除记录"), 2, &TFormMain::ActionDeleteExecute);
-    ActionBegin = makeAction(QStringLiteral("开始运行"), 3, &TFormMain::ActionBeginExecute);
-    ActionStop = makeAction(QStringLiteral("停止运行"), 4, &TFormMain::ActionStopExecute);
+    ActionNew = makeAction(this, ImageList1.value(0), QStringLiteral("新增记录"),
+                           &TFormMain::ActionNewExecute);
+    ActionEdit = makeAction(this, ImageList1.value(1), QStringLiteral("修改记录"),
+                            &TFormMain::ActionEditExecute);
+    ActionDelete = makeAction(this, ImageList1.value(2), QStringLiteral("删除记录"),
+                              &TFormMain::ActionDeleteExecute);
+    ActionBegin = makeAction(this, ImageList1.value(3), QStringLiteral("开始运行"),
+                             &TFormMain::ActionBeginExecute);
+    ActionStop = makeAction(this, ImageList1.value(4), QStringLiteral("停止运行"),
+                            &TFormMain::ActionStopExecute);
 
     SpeedButton1 = makeSpeedButton(ActionNew, 24);
     SpeedButton2 = makeSpeedButton(ActionEdit, 144);
@@ -60,15 +56,15 @@ TFormMain::TFormMain(QWidget *parent)
 
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
-        {QStringLiteral("ProgramIndex"), QStringLiteral("程序编号"), 80, GridColumn::Footer::Text,
+        {ScheduleSql::programIndex, QStringLiteral("程序编号"), 80, GridColumn::Footer::Text,
          QStringLiteral("合计")},
-        {QStringLiteral("ProgramName"), QStringLiteral("程序名称"), 150,
-         GridColumn::Footer::RecordCount, QString()},
-        {QStringLiteral("ProgramParameter"), QStringLiteral("运行参数"), 280,
-         GridColumn::Footer::None, QString()},
-        {QStringLiteral("ProgramTime"), QStringLiteral("运行时间"), 70, GridColumn::Footer::None,
+        {ScheduleSql::programName, QStringLiteral("程序名称"), 150, GridColumn::Footer::RecordCount,
          QString()},
-        {QStringLiteral("ProgramCount"), QStringLiteral("运行次数"), 70, GridColumn::Footer::None,
+        {ScheduleSql::programParameter, QStringLiteral("运行参数"), 280, GridColumn::Footer::None,
+         QString()},
+        {ScheduleSql::programTime, QStringLiteral("运行时间"), 70, GridColumn::Footer::None,
+         QString()},
+        {ScheduleSql::programCount, QStringLiteral("运行次数"), 70, GridColumn::Footer::None,
          QString()},
     });
     DataSource1->setDataSet(ADOQuery1);
@@ -76,34 +72,21 @@ TFormMain::TFormMain(QWidget *parent)
     DBGridEh1->setObjectName(QStringLiteral("DBGridEh1"));
     DBGridEh1->setGeometry(24, 88, 697, 337);
     DBGridEh1->setDataSource(DataSource1);
-    connect(DBGridEh1, &DBGridEh::doubleClicked, this,
-            [this] { runHandler([this] { ActionEditExecute(); }); });
+    connectHandler(DBGridEh1, &DBGridEh::doubleClicked, this, &TFormMain::ActionEditExecute);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreWindowOn(this, screenArea());
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
     // Ticks are not compensated for lateness; a precise timer at least does not drift by design.
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1Timer(); }); });
+    connectHandler(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     Timer1->start();
 
     FormCreate();
 }
 
 TFormMain::~TFormMain() = default;
-
-QAction *TFormMain::makeAction(const QString &caption, int imageIndex, void (TFormMain::*handler)())
-{
-    auto *action = new QAction(ImageList1.value(imageIndex), caption, this);
-    connect(action, &QAction::triggered, this,
-            [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
-    return action;
-}
 
 QToolButton *TFormMain::makeSpeedButton(QAction *action, int left)
 {
@@ -127,11 +110,11 @@ void TFormMain::showEvent(QShowEvent *event)
 
 void TFormMain::FormCreate()
 {
-    RunState = stopped;
+    RunState = RunStates::stopped;
     LaunchInfo = {};
     ElapsedTicks = 0;
     RunsDone = 0;
-    ProcessState = processClosed;
+    ProcessState = ProcessStates::closed;
 }
 
 void TFormMain::FormShow()
@@ -147,16 +130,16 @@ bool TFormMain::RefreshProgramList()
 
 void TFormMain::ActionNewExecute()
 {
-    FormProgram->EditMode = QStringLiteral("新增");
+    FormProgram->EditMode = EditModes::add;
     if (FormProgram->ShowModal() == mrOk)
         RefreshProgramList();
 }
 
 void TFormMain::ActionEditExecute()
 {
-    if (ADOQuery1->isActive() && !ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).isNull()) {
-        FormProgram->EditMode = QStringLiteral("修改");
-        FormProgram->EditIndex = ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asInteger();
+    if (ADOQuery1->isActive() && !ADOQuery1->fieldByName(ScheduleSql::programIndex).isNull()) {
+        FormProgram->EditMode = EditModes::change;
+        FormProgram->EditIndex = ADOQuery1->fieldByName(ScheduleSql::programIndex).asInteger();
         if (FormProgram->ShowModal() == mrOk)
             RefreshProgramList();
     } else {
@@ -166,11 +149,11 @@ void TFormMain::ActionEditExecute()
 
 void TFormMain::ActionDeleteExecute()
 {
-    if (!ADOQuery1->isActive() || ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).isNull()) {
+    if (!ADOQuery1->isActive() || ADOQuery1->fieldByName(ScheduleSql::programIndex).isNull()) {
         ShowMessage(QStringLiteral("请先选中要删除的记录"));
         return;
     }
-    const QString key = ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asString();
+    const QString key = ADOQuery1->fieldByName(ScheduleSql::programIndex).asString();
     // The key goes into the SQL text as it stands, so it must be a plain number and nothing else.
     static const QRegularExpression plainNumber(QStringLiteral("^-?[0-9]+$"));
     if (!plainNumber.match(key).hasMatch())
@@ -186,21 +169,21 @@ void TFormMain::ActionDeleteExecute()
 
 void TFormMain::setLauncher(Launcher *launcher)
 {
-    m_launcher = launcher ? launcher : &m_shellLauncher;
+    m_launcher = launcher ? launcher : &m_processLauncher;
 }
 
 void TFormMain::ActionBeginExecute()
 {
     SpeedButton4->hide();
     SpeedButton5->show();
-    RunState = running;
+    RunState = RunStates::running;
 }
 
 void TFormMain::ActionStopExecute()
 {
     SpeedButton4->show();
     SpeedButton5->hide();
-    RunState = stopped;
+    RunState = RunStates::stopped;
     ElapsedTicks = 0;
     RunsDone = 0;
     CloseLaunchedProcess();
@@ -208,23 +191,23 @@ void TFormMain::ActionStopExecute()
 
 void TFormMain::CloseLaunchedProcess()
 {
-    if (ProcessState == processOpen)
+    if (ProcessState == ProcessStates::open)
         m_launcher->terminate(LaunchInfo.process);
-    ProcessState = processClosed;
+    ProcessState = ProcessStates::closed;
 }
 
 void TFormMain::launchCurrentEntry()
 {
     // The stored bytes, whatever their encoding: a file name on this system is bytes.
     LaunchInfo.verb = QByteArray();
-    LaunchInfo.file = ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asBytes();
-    LaunchInfo.parameters = ADOQuery1->fieldByName(QStringLiteral("ProgramParameter")).asBytes();
+    LaunchInfo.file = ADOQuery1->fieldByName(ScheduleSql::programName).asBytes();
+    LaunchInfo.parameters = ADOQuery1->fieldByName(ScheduleSql::programParameter).asBytes();
     LaunchInfo.directory = QByteArray();
     LaunchInfo.show = 5;
     // Only for the trace, so a table without the key column still runs.
-    const int key = ADOQuery1->fieldIndex(QStringLiteral("ProgramIndex"));
+    const int key = ADOQuery1->fieldIndex(ScheduleSql::programIndex);
     LaunchInfo.entry =
-        key < 0 ? QString() : ADOQuery1->fieldByName(QStringLiteral("ProgramIndex")).asString();
+        key < 0 ? QString() : ADOQuery1->fieldByName(ScheduleSql::programIndex).asString();
     m_launcher->launch(LaunchInfo);
 }
 
@@ -232,7 +215,7 @@ void TFormMain::launchCurrentEntry()
 // changed, reloaded or selected during a run governs it from the next tick on.
 void TFormMain::Timer1Timer()
 {
-    if (RunState != running)
+    if (RunState != RunStates::running)
         return;
     if (!ADOQuery1->isActive()) {
         ActionStopExecute();
@@ -242,13 +225,13 @@ void TFormMain::Timer1Timer()
         ActionStopExecute();
         return;
     }
-    const qint32 count = ADOQuery1->fieldByName(QStringLiteral("ProgramCount")).asInteger();
+    const qint32 count = ADOQuery1->fieldByName(ScheduleSql::programCount).asInteger();
     if (RunsDone < count) {
-        if (ProcessState == processClosed) {
-            ProcessState = processOpen;
+        if (ProcessState == ProcessStates::closed) {
+            ProcessState = ProcessStates::open;
             launchCurrentEntry();
         }
-        const qint32 time = ADOQuery1->fieldByName(QStringLiteral("ProgramTime")).asInteger();
+        const qint32 time = ADOQuery1->fieldByName(ScheduleSql::programTime).asInteger();
         if (ElapsedTicks < time) {
             ++ElapsedTicks;
         } else {

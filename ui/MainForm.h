@@ -71,12 +71,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QAction *makeAction(const QString &caption, int imageIndex, void (TFormMain::*handler)());
     QToolButton *makeSpeedButton(QAction *action, int left);
     void launchCurrentEntry();
 
-    ShellLauncher m_shellLauncher;
-    Launcher *m_launcher = &m_shellLauncher;
+    ProcessLauncher m_processLauncher;
+    Launcher *m_launcher = &m_processLauncher;
 };
 
 extern TFormMain *FormMain;

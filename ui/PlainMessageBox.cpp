@@ -1,12 +1,11 @@
 #include "PlainMessageBox.h"
 
 #include "ApplicationTitle.h"
+#include "FormHelpers.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 PlainMessageBox::PlainMessageBox(const QString &text, QWidget *parent)
@@ -23,8 +22,8 @@ PlainMessageBox::PlainMessageBox(const QString &text, QWidget *parent)
     m_label->setWordWrap(true);
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The box is as wide as the text needs, but never wider than half the screen.
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const int widest = screen ? screen->availableGeometry().width() / 2 : 640;
+    const QRect screen = screenArea();
+    const int widest = screen.isNull() ? 640 : screen.width() / 2;
     const QRect textRect =
         m_label->fontMetrics().boundingRect(QRect(0, 0, widest, 100000), Qt::TextWordWrap, text);
     m_label->setFixedWidth(qMin(widest, textRect.width() + 2));
@@ -55,10 +54,6 @@ QString PlainMessageBox::text() const
 void PlainMessageBox::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreWindowOn(this, screenArea());
     m_ok->setFocus();
 }

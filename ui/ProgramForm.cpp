@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "ErrorReport.h"
+#include "FormHelpers.h"
 #include "Images.h"
 #include "MainForm.h"
 #include "Prompter.h"
@@ -9,17 +10,16 @@
 #include "Query.h"
 #include "ScheduleSql.h"
 #include "ShareDM.h"
+#include "StateTexts.h"
 #include "WindowFont.h"
 
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScopedValueRollback>
-#include <QScreen>
 #include <QShowEvent>
 #include <QToolButton>
 
@@ -30,7 +30,6 @@ TFormProgram *FormProgram = nullptr;
 
 namespace {
 
-const QString addMode = QStringLiteral("新增");
 const QString notFound = QStringLiteral("找不到要修改的记录");
 
 // The visible name stays "*.* Files (*.*)", but the dialog applies the patterns of the last
@@ -110,8 +109,10 @@ TFormProgram::TFormProgram(QWidget *parent)
     setTabOrder(Edit2, Edit3);
     setTabOrder(Edit3, Edit4);
 
-    ActionYes = makeAction(QStringLiteral("确定"), 0, &TFormProgram::ActionYesExecute);
-    ActionCancel = makeAction(QStringLiteral("取消"), 1, &TFormProgram::ActionCancelExecute);
+    ActionYes = makeAction(this, ImageList1.value(0), QStringLiteral("确定"),
+                           &TFormProgram::ActionYesExecute);
+    ActionCancel = makeAction(this, ImageList1.value(1), QStringLiteral("取消"),
+                              &TFormProgram::ActionCancelExecute);
     SpeedButton1 = makeSpeedButton(QStringLiteral("SpeedButton1"), {160, 176, 97, 41});
     SpeedButton2 = makeSpeedButton(QStringLiteral("SpeedButton2"), {304, 176, 97, 41});
     for (QToolButton *button : {SpeedButton1, SpeedButton2}) {
@@ -121,10 +122,8 @@ TFormProgram::TFormProgram(QWidget *parent)
     SpeedButton1->setDefaultAction(ActionYes);
     SpeedButton2->setDefaultAction(ActionCancel);
 
-    connect(SpeedButton3, &QToolButton::clicked, this,
-            [this] { runHandler([this] { SpeedButton3Click(); }); });
-    connect(SpeedButton4, &QToolButton::clicked, this,
-            [this] { runHandler([this] { SpeedButton4Click(); }); });
+    connectHandler(SpeedButton3, &QToolButton::clicked, this, &TFormProgram::SpeedButton3Click);
+    connectHandler(SpeedButton4, &QToolButton::clicked, this, &TFormProgram::SpeedButton4Click);
 
     FormCreate();
 }
@@ -159,15 +158,6 @@ QToolButton *TFormProgram::makeSpeedButton(const QString &name, const QRect &geo
     button->setFocusPolicy(Qt::NoFocus);
     button->setCursor(Qt::PointingHandCursor);
     return button;
-}
-
-QAction *TFormProgram::makeAction(const QString &caption, int imageIndex,
-                                  void (TFormProgram::*handler)())
-{
-    auto *action = new QAction(ImageList1.value(imageIndex), caption, this);
-    connect(action, &QAction::triggered, this,
-            [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
-    return action;
 }
 
 int TFormProgram::ShowModal()
@@ -210,7 +200,8 @@ void TFormProgram::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    centreOnMainWindow();
+    centreWindowOn(this,
+                   FormMain && FormMain->isVisible() ? FormMain->frameGeometry() : screenArea());
     const QScopedValueRollback<bool> inShowHandler(m_inShowHandler, true);
     runHandler([this] { FormShow(); });
 }
@@ -221,32 +212,18 @@ void TFormProgram::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-void TFormProgram::centreOnMainWindow()
-{
-    QRect centreOf;
-    if (FormMain && FormMain->isVisible())
-        centreOf = FormMain->frameGeometry();
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
-        centreOf = screen->availableGeometry();
-    if (centreOf.isNull())
-        return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(centreOf.center());
-    move(frame.topLeft());
-}
-
 bool TFormProgram::isAddMode() const
 {
-    return EditMode == addMode;
+    return EditMode == EditModes::add;
 }
 
 void TFormProgram::writeEntry(Query *query) const
 {
     const std::pair<QString, const QLineEdit *> fields[] = {
-        {QStringLiteral("ProgramName"), Edit1},
-        {QStringLiteral("ProgramParameter"), Edit4},
-        {QStringLiteral("ProgramTime"), Edit2},
-        {QStringLiteral("ProgramCount"), Edit3},
+        {ScheduleSql::programName, Edit1},
+        {ScheduleSql::programParameter, Edit4},
+        {ScheduleSql::programTime, Edit2},
+        {ScheduleSql::programCount, Edit3},
     };
     for (const auto &[name, edit] : fields) {
         // A text left as it was shown is not written back: the edit can only show what was
@@ -283,10 +260,10 @@ void TFormProgram::FormShow()
             ShowMessage(notFound);
             setModalResult(mrCancel);
         } else {
-            Edit1->setText(query->fieldByName(QStringLiteral("ProgramName")).asString());
-            Edit4->setText(query->fieldByName(QStringLiteral("ProgramParameter")).asString());
-            Edit2->setText(query->fieldByName(QStringLiteral("ProgramTime")).asString());
-            Edit3->setText(query->fieldByName(QStringLiteral("ProgramCount")).asString());
+            Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
+            Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
+            Edit2->setText(query->fieldByName(ScheduleSql::programTime).asString());
+            Edit3->setText(query->fieldByName(ScheduleSql::programCount).asString());
             for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
                 m_shownTexts.insert(edit, edit->text());
         }

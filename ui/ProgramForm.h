@@ -81,11 +81,9 @@ private:
     QLabel *makeLabel(const QString &name, const QString &caption, int left, int top);
     QLineEdit *makeEdit(const QString &name, int left, int top, int width);
     QToolButton *makeSpeedButton(const QString &name, const QRect &geometry);
-    QAction *makeAction(const QString &caption, int imageIndex, void (TFormProgram::*handler)());
     bool isAddMode() const;
     void writeEntry(Query *query) const;
     void chooseFileInto(QLineEdit *edit);
-    void centreOnMainWindow();
 
     std::unique_ptr<FileChooser> m_openDialog;
     FileChooser *m_fileChooser;

@@ -11,7 +11,7 @@ ProgramFixture::ProgramFixture() = default;
 
 ProgramFixture::~ProgramFixture() = default;
 
-void ProgramFixture::initFixture()
+void ProgramFixture::init()
 {
     m_database = std::make_unique<TestDatabase>();
     m_prompter = RecordingPrompter();
@@ -19,7 +19,7 @@ void ProgramFixture::initFixture()
     m_modal = std::make_unique<ModalSteps>();
 }
 
-void ProgramFixture::cleanupFixture()
+void ProgramFixture::cleanup()
 {
     m_modal.reset();
     m_objects.reset();

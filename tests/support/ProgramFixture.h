@@ -5,25 +5,30 @@
 #include "Startup.h"
 #include "TestDatabase.h"
 
+#include <QObject>
+
 #include <memory>
 
 // What the suites that run the program's windows stand on: a throw-away schedule database, a
 // prompter that answers for the person, the program's three start-up objects on that database
-// and the helper for modal windows. A suite derives from it and calls initFixture() and
-// cleanupFixture() from its own init() and cleanup().
-class ProgramFixture
+// and the helper for modal windows. A suite derives from it; Qt Test runs its init() and
+// cleanup() around each test, or the suite's own, which call them.
+class ProgramFixture : public QObject
 {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ProgramFixture)
+
 public:
     ProgramFixture();
-    ~ProgramFixture();
-    ProgramFixture(const ProgramFixture &) = delete;
-    ProgramFixture &operator=(const ProgramFixture &) = delete;
+    ~ProgramFixture() override;
 
-protected:
-    void initFixture();
+protected Q_SLOTS:
+    void init();
     // Ends what the test made, then fails the test when the program's objects outlived it or a
     // top-level window was left open.
-    void cleanupFixture();
+    void cleanup();
+
+protected:
     // Creates the main window, the data module and the hidden entry dialog on the database.
     void createObjects();
 
