@@ -54,8 +54,8 @@ class TestEngine : public ProgramFixture
 private Q_SLOTS:
     void init();
 
-    void workedExample_data();
-    void workedExample();
+    void tickByTick_data();
+    void tickByTick();
     void launchRecord();
     void startAndStopSwitchButtons();
     void emptyListStopsOnFirstTick();
@@ -118,7 +118,9 @@ EngineState TestEngine::state() const
             FormMain->RunState};
 }
 
-void TestEngine::workedExample_data()
+// Two entries, A (3 s, twice) and B (1 s, once), run from the start: the state after each tick,
+// what was launched so far and how many launches were ended.
+void TestEngine::tickByTick_data()
 {
     QTest::addColumn<int>("ticks");
     QTest::addColumn<EngineState>("after");
@@ -160,7 +162,7 @@ void TestEngine::workedExample_data()
     }
 }
 
-void TestEngine::workedExample()
+void TestEngine::tickByTick()
 {
     QFETCH(int, ticks);
     start({{QStringLiteral("A"), 3, 2}, {QStringLiteral("B"), 1, 1}});

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test; then runs them all again in a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the text parsers for a while, and
-# runs the benchmarks once each (their figures are reported, never judged).
+# Installs what is missing, builds with every warning an error, checks that every source is
+# formatted, and runs every test; then runs them all again in a clang build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the text parsers for a while, and runs
+# the benchmarks once each (their figures are reported, never judged).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" xvfb xauth x11-utils libx11-dev libxdamage-dev \
-  desktop-file-utils appstream dpkg-dev file lintian
-build -DBUILD_TESTING=ON
-(cd "$BUILD_DIR" && ctest --output-on-failure --parallel "$(nproc)" --timeout 300)
+install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" clang-format xvfb xauth \
+  x11-utils libx11-dev libxdamage-dev desktop-file-utils appstream dpkg-dev file lintian
+build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+# The format check (clang-format --dry-run --Werror over every source), then every test.
+cmake --build "$BUILD_DIR" --target check
 
-BUILD_DIR=$SANITIZE_BUILD_DIR build -DBUILD_TESTING=ON -DCMAKE_CXX_COMPILER=clang++ \
-  -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON
+BUILD_DIR=$SANITIZE_BUILD_DIR build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  -DCMAKE_CXX_COMPILER=clang++ -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON
 # The package checks look at files, not at our code, and already ran in the first build.
 (cd "$SANITIZE_BUILD_DIR" &&
   ctest --output-on-failure --parallel "$(nproc)" --timeout 300 --exclude-regex '^package_')
