@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "DataError.h"
+#include "Statement.h"
 
 #include <QFileInfo>
 #include <QList>
@@ -153,6 +154,21 @@ sqlite3 *Connection::handleForWriting()
                                 : reason);
     }
     return m_db;
+}
+
+void Connection::write(Statement &statement) const
+{
+    try {
+        statement.step();
+    } catch (const ProviderError &) {
+        const int result = statement.result();
+        if (result == SQLITE_READONLY || result == SQLITE_CANTOPEN || result == SQLITE_PERM
+            || result == SQLITE_IOERR) {
+            if (const QString reason = notWritableReason(); !reason.isEmpty())
+                throw DatabaseError(reason);
+        }
+        throw;
+    }
 }
 
 QString Connection::notWritableReason() const

@@ -4,6 +4,7 @@
 #include <QString>
 
 struct sqlite3;
+class Statement;
 
 // The connection to the schedule database, described by a connection string of
 // "Provider=…;Data Source=…;Persist Security Info=False". It opens an existing SQLite file
@@ -39,11 +40,15 @@ public:
     // the engine opened read-only (it does so silently when the file could not be written) is
     // opened again, in case the permission has been fixed since.
     sqlite3 *handleForWriting();
+    // Runs a statement that changes the file. When the engine could not write because of the
+    // file's or its folder's permissions, the error names which one instead of the engine's words.
+    void write(Statement &statement) const;
+
+private:
     // Why a change cannot be written, naming the file or its folder, or "" when neither is
     // barred to this user.
     QString notWritableReason() const;
 
-private:
     QString m_connectionString;
     sqlite3 *m_db = nullptr;
 };

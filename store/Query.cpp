@@ -397,23 +397,6 @@ QString Query::tableName() const
     return table;
 }
 
-// Runs a statement that changes the file. When the engine could not write because of the file's
-// or its folder's permissions, the error names which one, instead of the engine's own words.
-void Query::execWrite(Statement &statement) const
-{
-    try {
-        statement.step();
-    } catch (const ProviderError &) {
-        const int result = statement.result();
-        if (result == SQLITE_READONLY || result == SQLITE_CANTOPEN || result == SQLITE_PERM
-            || result == SQLITE_IOERR) {
-            if (const QString reason = m_connection->notWritableReason(); !reason.isEmpty())
-                throw DatabaseError(reason);
-        }
-        throw;
-    }
-}
-
 // Reads a written row back from the table, by rowid when no key is given, so that values the
 // database filled in (the key above all) are in the result: in place of `row`, or appended
 // when `row` is past the end.
@@ -466,7 +449,7 @@ void Query::insertRow()
     Statement statement(db, sql);
     for (size_t i = 0; i < values.size(); ++i)
         statement.bind(int(i) + 1, values[i]);
-    execWrite(statement);
+    m_connection->write(statement);
 
     readBack({}, m_rows.size());
     m_state = State::Browse;
@@ -497,9 +480,8 @@ void Query::updateRow()
                                      quotedIdentifier(m_columns.at(size_t(key)).origin)));
         for (size_t i = 0; i < values.size(); ++i)
             statement.bind(int(i) + 1, values[i]);
-        const StoredValue rowKey = StoredValue::copyOf(m_rows.value(m_cursor, key));
-        statement.bind(int(values.size()) + 1, rowKey.view());
-        execWrite(statement);
+        statement.bind(int(values.size()) + 1, m_rows.value(m_cursor, key));
+        m_connection->write(statement);
         if (sqlite3_changes(db) == 0)
             fail(QStringLiteral("The record to change no longer exists; another user may have "
                                 "deleted it"));
@@ -529,9 +511,8 @@ void Query::deleteRecord()
         db,
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
             .arg(quotedIdentifier(table), quotedIdentifier(m_columns.at(size_t(key)).origin)));
-    const StoredValue rowKey = StoredValue::copyOf(m_rows.value(m_cursor, key));
-    statement.bind(1, rowKey.view());
-    execWrite(statement);
+    statement.bind(1, m_rows.value(m_cursor, key));
+    m_connection->write(statement);
     if (sqlite3_changes(db) == 0)
         fail(QStringLiteral("The record to delete no longer exists; another user may have "
                             "deleted it"));

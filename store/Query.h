@@ -95,7 +95,6 @@ private:
     QString tableName() const;
     void insertRow();
     void updateRow();
-    void execWrite(Statement &statement) const;
     void readBack(const ValueView &key, qsizetype row);
 
     QString m_name;
