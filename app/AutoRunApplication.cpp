@@ -1,6 +1,6 @@
-#include "AutoRunApplication.h"
+#include "app/AutoRunApplication.h"
 
-#include "ErrorReport.h"
+#include "report/ErrorReport.h"
 
 AutoRunApplication::AutoRunApplication(int &argc, char **argv)
     : QApplication(argc, argv)

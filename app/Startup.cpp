@@ -1,15 +1,15 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
-#include "ApplicationTitle.h"
-#include "AutoRunApplication.h"
-#include "Connection.h"
-#include "MainForm.h"
-#include "ProgramForm.h"
-#include "Prompter.h"
-#include "Query.h"
-#include "ReportText.h"
-#include "ShareDM.h"
-#include "WidgetPrompter.h"
+#include "app/AutoRunApplication.h"
+#include "report/ApplicationTitle.h"
+#include "report/Prompter.h"
+#include "report/ReportText.h"
+#include "store/Connection.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "ui/MainForm.h"
+#include "ui/ProgramForm.h"
+#include "ui/WidgetPrompter.h"
 
 #include <QFileInfo>
 #include <QIcon>

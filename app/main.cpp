@@ -1,5 +1,5 @@
 #include "DatabaseLocation.h"
-#include "Startup.h"
+#include "app/Startup.h"
 
 #include <QString>
 

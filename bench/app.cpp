@@ -10,16 +10,16 @@
 //                                            child is collected
 //   vantrel_bench_app lifetime DATABASE      runs the database's schedule once through, with
 //                                            the real timer and launcher, to its end
-#include "AutoRunApplication.h"
-#include "DBGridEh.h"
-#include "Launcher.h"
-#include "MainForm.h"
-#include "ProgramForm.h"
-#include "Prompter.h"
-#include "Query.h"
-#include "ShareDM.h"
-#include "Startup.h"
-#include "StateTexts.h"
+#include "app/AutoRunApplication.h"
+#include "app/Startup.h"
+#include "engine/ProcessLauncher.h"
+#include "report/Prompter.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "ui/DBGridEh.h"
+#include "ui/MainForm.h"
+#include "ui/ProgramForm.h"
+#include "ui/StateTexts.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -1,11 +1,11 @@
 // Opens the list query on a schedule database as the program does and reads every field of
 // every row as text: vantrel_bench_load DATABASE. Prints how many characters it read.
-#include "Connection.h"
-#include "Field.h"
-#include "PublicFunction.h"
-#include "Query.h"
-#include "ScheduleSql.h"
-#include "ShareDM.h"
+#include "store/Connection.h"
+#include "store/Field.h"
+#include "store/PublicFunction.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
+#include "store/ShareDM.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,6 +1,6 @@
 // The least a Qt Widgets program does to show a window like ours: the same size, one label of
 // Chinese text in the windows' font. The start-up figures compare the program with it.
-#include "WindowFont.h"
+#include "ui/WindowFont.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ApplicationTitle.h"
+#include "report/ApplicationTitle.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "DataError.h"
+#include "report/DataError.h"
 
 DatabaseError::DatabaseError(const QString &message)
     : m_message(message)

@@ -1,8 +1,8 @@
-#include "ErrorReport.h"
+#include "report/ErrorReport.h"
 
-#include "ApplicationTitle.h"
-#include "Prompter.h"
-#include "ReportText.h"
+#include "report/ApplicationTitle.h"
+#include "report/Prompter.h"
+#include "report/ReportText.h"
 
 #include <QSet>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "Prompter.h"
+#include "report/Prompter.h"
 
-#include "ApplicationTitle.h"
+#include "report/ApplicationTitle.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "ReportText.h"
+#include "report/ReportText.h"
 
-#include "DataError.h"
+#include "report/DataError.h"
 
 #include <typeinfo>
 

@@ -1,7 +1,7 @@
-#include "Connection.h"
+#include "store/Connection.h"
 
-#include "DataError.h"
-#include "Statement.h"
+#include "report/DataError.h"
+#include "store/Statement.h"
 
 #include <QFileInfo>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "Field.h"
+#include "store/Field.h"
 
-#include "DataError.h"
-#include "IntegerText.h"
-#include "Query.h"
+#include "report/DataError.h"
+#include "store/IntegerText.h"
+#include "store/Query.h"
 
 namespace {
 

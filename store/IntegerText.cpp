@@ -1,4 +1,4 @@
-#include "IntegerText.h"
+#include "store/IntegerText.h"
 
 namespace {
 

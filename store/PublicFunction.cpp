@@ -1,7 +1,7 @@
-#include "PublicFunction.h"
+#include "store/PublicFunction.h"
 
-#include "Prompter.h"
-#include "Query.h"
+#include "report/Prompter.h"
+#include "store/Query.h"
 
 bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
 {

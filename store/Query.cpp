@@ -1,8 +1,8 @@
-#include "Query.h"
+#include "store/Query.h"
 
-#include "Connection.h"
-#include "DataError.h"
-#include "Statement.h"
+#include "report/DataError.h"
+#include "store/Connection.h"
+#include "store/Statement.h"
 
 #include <sqlite3.h>
 

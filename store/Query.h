@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Field.h"
-#include "RowBuffer.h"
-#include "Value.h"
+#include "store/Field.h"
+#include "store/RowBuffer.h"
+#include "store/Value.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "RowBuffer.h"
+#include "store/RowBuffer.h"
 
 #include <atomic>
 #include <cstring>

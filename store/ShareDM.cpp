@@ -1,8 +1,8 @@
-#include "ShareDM.h"
+#include "store/ShareDM.h"
 
-#include "Connection.h"
-#include "ErrorReport.h"
-#include "Query.h"
+#include "report/ErrorReport.h"
+#include "store/Connection.h"
+#include "store/Query.h"
 
 TShareDataModule *ShareDataModule = nullptr;
 

@@ -1,6 +1,6 @@
-#include "Statement.h"
+#include "store/Statement.h"
 
-#include "DataError.h"
+#include "report/DataError.h"
 
 #include <sqlite3.h>
 

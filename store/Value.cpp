@@ -1,6 +1,6 @@
-#include "Value.h"
+#include "store/Value.h"
 
-#include "IntegerText.h"
+#include "store/IntegerText.h"
 
 #include <iterator>
 #include <limits>

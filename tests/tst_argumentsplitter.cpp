@@ -1,4 +1,4 @@
-#include "ArgumentSplitter.h"
+#include "engine/ArgumentSplitter.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
-#include "Connection.h"
-#include "DataError.h"
-#include "OrdinaryUser.h"
-#include "PublicFunction.h"
-#include "Query.h"
-#include "RecordingPrompter.h"
-#include "ReportText.h"
-#include "ShareDM.h"
-#include "TestDatabase.h"
+#include "report/DataError.h"
+#include "report/ReportText.h"
+#include "store/Connection.h"
+#include "store/PublicFunction.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "support/OrdinaryUser.h"
+#include "support/RecordingPrompter.h"
+#include "support/TestDatabase.h"
 
 #include <QDir>
 #include <QFile>

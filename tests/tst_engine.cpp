@@ -1,13 +1,13 @@
-#include "DBGridEh.h"
-#include "ErrorReport.h"
-#include "FakeLauncher.h"
-#include "GuiSteps.h"
-#include "MainForm.h"
-#include "ProgramFixture.h"
-#include "Query.h"
-#include "ShareDM.h"
-#include "TraceCapture.h"
-#include "WidgetPrompter.h"
+#include "report/ErrorReport.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "support/FakeLauncher.h"
+#include "support/GuiSteps.h"
+#include "support/ProgramFixture.h"
+#include "support/TraceCapture.h"
+#include "ui/DBGridEh.h"
+#include "ui/MainForm.h"
+#include "ui/WidgetPrompter.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "Launcher.h"
+#include "engine/ProcessLauncher.h"
 #include "support/OrdinaryUser.h"
 #include "support/TraceCapture.h"
 

@@ -1,13 +1,13 @@
-#include "Connection.h"
-#include "DBGridEh.h"
-#include "GuiSteps.h"
-#include "MainForm.h"
-#include "PlainMessageBox.h"
-#include "ProgramFixture.h"
-#include "PublicFunction.h"
-#include "Query.h"
-#include "ShareDM.h"
-#include "WidgetPrompter.h"
+#include "store/Connection.h"
+#include "store/PublicFunction.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "support/GuiSteps.h"
+#include "support/ProgramFixture.h"
+#include "ui/DBGridEh.h"
+#include "ui/MainForm.h"
+#include "ui/PlainMessageBox.h"
+#include "ui/WidgetPrompter.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,11 +1,11 @@
-#include "DBGridEh.h"
-#include "GuiSteps.h"
-#include "MainForm.h"
-#include "OrdinaryUser.h"
-#include "ProgramFixture.h"
-#include "ProgramForm.h"
-#include "Query.h"
-#include "ShareDM.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "support/GuiSteps.h"
+#include "support/OrdinaryUser.h"
+#include "support/ProgramFixture.h"
+#include "ui/DBGridEh.h"
+#include "ui/MainForm.h"
+#include "ui/ProgramForm.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "ApplicationTitle.h"
-#include "DataError.h"
-#include "ErrorReport.h"
-#include "ReportText.h"
+#include "report/ApplicationTitle.h"
+#include "report/DataError.h"
+#include "report/ErrorReport.h"
+#include "report/ReportText.h"
 #include "support/RecordingPrompter.h"
 
 #include <QtTest>

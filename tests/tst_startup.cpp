@@ -1,13 +1,13 @@
-#include "AutoRunApplication.h"
-#include "Connection.h"
-#include "DBGridEh.h"
-#include "DataError.h"
-#include "MainForm.h"
-#include "ProgramFixture.h"
-#include "ProgramForm.h"
-#include "Query.h"
-#include "ShareDM.h"
-#include "Startup.h"
+#include "app/AutoRunApplication.h"
+#include "app/Startup.h"
+#include "report/DataError.h"
+#include "store/Connection.h"
+#include "store/Query.h"
+#include "store/ShareDM.h"
+#include "support/ProgramFixture.h"
+#include "ui/DBGridEh.h"
+#include "ui/MainForm.h"
+#include "ui/ProgramForm.h"
 
 #include <QApplication>
 #include <QFile>

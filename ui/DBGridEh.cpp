@@ -1,7 +1,7 @@
-#include "DBGridEh.h"
+#include "ui/DBGridEh.h"
 
-#include "ErrorReport.h"
-#include "Query.h"
+#include "report/ErrorReport.h"
+#include "store/Query.h"
 
 #include <QEvent>
 #include <QHeaderView>

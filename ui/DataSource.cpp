@@ -1,4 +1,4 @@
-#include "DataSource.h"
+#include "ui/DataSource.h"
 
 DataSource::DataSource(QObject *parent)
     : QAbstractTableModel(parent)

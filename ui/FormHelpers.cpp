@@ -1,4 +1,4 @@
-#include "FormHelpers.h"
+#include "ui/FormHelpers.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ErrorReport.h"
+#include "report/ErrorReport.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Launcher.h"
+#include "engine/ProcessLauncher.h"
 
 #include <QIcon>
 #include <QList>

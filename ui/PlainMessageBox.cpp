@@ -1,7 +1,7 @@
-#include "PlainMessageBox.h"
+#include "ui/PlainMessageBox.h"
 
-#include "ApplicationTitle.h"
-#include "FormHelpers.h"
+#include "report/ApplicationTitle.h"
+#include "ui/FormHelpers.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

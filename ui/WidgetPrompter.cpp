@@ -1,6 +1,6 @@
-#include "WidgetPrompter.h"
+#include "ui/WidgetPrompter.h"
 
-#include "PlainMessageBox.h"
+#include "ui/PlainMessageBox.h"
 
 #include <QMessageBox>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Prompter.h"
+#include "report/Prompter.h"
 
 // The system's message boxes on screen. Every box is modal to the whole application.
 class WidgetPrompter final : public Prompter

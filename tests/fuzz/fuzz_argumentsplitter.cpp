@@ -1,6 +1,6 @@
 // Fuzz target: the parameter splitter against an independent model of the README's rules.
-#include "ArgumentSplitter.h"
 #include "FuzzSupport.h"
+#include "engine/ArgumentSplitter.h"
 
 namespace {
 

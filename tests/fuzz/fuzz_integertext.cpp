@@ -1,7 +1,7 @@
 // Fuzz target: the integer conversion of the store against an independent model of its rules.
 #include "FuzzSupport.h"
-#include "IntegerText.h"
 #include "IntegerTextModel.h"
+#include "store/IntegerText.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 //      "r…" a real, "t…" a text, "b…" a blob (the bytes after the letter, as they are, so not
 //      always UTF-8), and anything else that text itself ("" included).
 // SQLite itself says what the file holds; the model says how the store must read it.
-#include "Connection.h"
-#include "DataError.h"
 #include "FuzzSupport.h"
 #include "IntegerTextModel.h"
-#include "Query.h"
-#include "ScheduleSql.h"
-#include "ShareDM.h"
+#include "report/DataError.h"
+#include "store/Connection.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
+#include "store/ShareDM.h"
 
 #include <QChar>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Launcher.h"
+#include "engine/Launcher.h"
 
 #include <QByteArray>
 #include <QList>

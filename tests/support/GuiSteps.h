@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DBGridEh.h"
+#include "ui/DBGridEh.h"
 
 #include <QApplication>
 #include <QIcon>

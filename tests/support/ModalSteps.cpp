@@ -1,6 +1,6 @@
-#include "ModalSteps.h"
+#include "support/ModalSteps.h"
 
-#include "GuiSteps.h"
+#include "support/GuiSteps.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,9 +1,9 @@
-#include "ProgramFixture.h"
+#include "support/ProgramFixture.h"
 
-#include "GuiSteps.h"
-#include "MainForm.h"
-#include "ProgramForm.h"
-#include "ShareDM.h"
+#include "store/ShareDM.h"
+#include "support/GuiSteps.h"
+#include "ui/MainForm.h"
+#include "ui/ProgramForm.h"
 
 #include <QTest>
 

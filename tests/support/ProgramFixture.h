@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ModalSteps.h"
-#include "RecordingPrompter.h"
-#include "Startup.h"
-#include "TestDatabase.h"
+#include "app/Startup.h"
+#include "support/ModalSteps.h"
+#include "support/RecordingPrompter.h"
+#include "support/TestDatabase.h"
 
 #include <QObject>
 

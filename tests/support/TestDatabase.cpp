@@ -1,6 +1,6 @@
-#include "TestDatabase.h"
+#include "support/TestDatabase.h"
 
-#include "ShareDM.h"
+#include "store/ShareDM.h"
 
 #include <QFile>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "ArgumentSplitter.h"
-#include "Launcher.h"
-#include "RunLog.h"
+#include "engine/ArgumentSplitter.h"
+#include "engine/ProcessLauncher.h"
+#include "engine/RunLog.h"
 
 #include <QByteArrayList>
 #include <QDir>
