@@ -29,6 +29,7 @@ TFormMain::TFormMain(QWidget *parent)
     , ImageList1(imageList(
           {Picture::Add, Picture::Change, Picture::Delete, Picture::Start, Picture::Stop}))
     , Timer1(new QTimer(this))
+    , m_engine(ADOQuery1, &m_processLauncher)
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
@@ -82,6 +83,7 @@ TFormMain::TFormMain(QWidget *parent)
     Timer1->setTimerType(Qt::PreciseTimer);
     connectHandler(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     Timer1->start();
+    connect(&m_engine, &RunEngine::runStateChanged, this, &TFormMain::showRunButtons);
 
     FormCreate();
 }
@@ -108,14 +110,8 @@ void TFormMain::showEvent(QShowEvent *event)
         runHandler([this] { FormShow(); });
 }
 
-void TFormMain::FormCreate()
-{
-    RunState = RunStates::stopped;
-    LaunchInfo = {};
-    ElapsedTicks = 0;
-    RunsDone = 0;
-    ProcessState = ProcessStates::closed;
-}
+// The run engine starts stopped, with its counters at 0 and nothing launched.
+void TFormMain::FormCreate() { }
 
 void TFormMain::FormShow()
 {
@@ -125,7 +121,7 @@ void TFormMain::FormShow()
 
 bool TFormMain::RefreshProgramList()
 {
-    return OpenQuery(ADOQuery1, ScheduleSql::list, ScheduleSql::openFailed);
+    return m_engine.reloadList();
 }
 
 void TFormMain::ActionNewExecute()
@@ -169,81 +165,31 @@ void TFormMain::ActionDeleteExecute()
 
 void TFormMain::setLauncher(Launcher *launcher)
 {
-    m_launcher = launcher ? launcher : &m_processLauncher;
+    m_engine.setLauncher(launcher ? launcher : &m_processLauncher);
+}
+
+void TFormMain::showRunButtons(bool running)
+{
+    SpeedButton4->setVisible(!running);
+    SpeedButton5->setVisible(running);
 }
 
 void TFormMain::ActionBeginExecute()
 {
-    SpeedButton4->hide();
-    SpeedButton5->show();
-    RunState = RunStates::running;
+    m_engine.begin();
 }
 
 void TFormMain::ActionStopExecute()
 {
-    SpeedButton4->show();
-    SpeedButton5->hide();
-    RunState = RunStates::stopped;
-    ElapsedTicks = 0;
-    RunsDone = 0;
-    CloseLaunchedProcess();
+    m_engine.stop();
 }
 
 void TFormMain::CloseLaunchedProcess()
 {
-    if (ProcessState == ProcessStates::open)
-        m_launcher->terminate(LaunchInfo.process);
-    ProcessState = ProcessStates::closed;
+    m_engine.closeLaunchedProcess();
 }
 
-void TFormMain::launchCurrentEntry()
-{
-    // The stored bytes, whatever their encoding: a file name on this system is bytes.
-    LaunchInfo.verb = QByteArray();
-    LaunchInfo.file = ADOQuery1->fieldByName(ScheduleSql::programName).asBytes();
-    LaunchInfo.parameters = ADOQuery1->fieldByName(ScheduleSql::programParameter).asBytes();
-    LaunchInfo.directory = QByteArray();
-    LaunchInfo.show = 5;
-    // Only for the trace, so a table without the key column still runs.
-    const int key = ADOQuery1->fieldIndex(ScheduleSql::programIndex);
-    LaunchInfo.entry =
-        key < 0 ? QString() : ADOQuery1->fieldByName(ScheduleSql::programIndex).asString();
-    m_launcher->launch(LaunchInfo);
-}
-
-// One tick of a run. The current entry's columns are read afresh on every tick, so an entry
-// changed, reloaded or selected during a run governs it from the next tick on.
 void TFormMain::Timer1Timer()
 {
-    if (RunState != RunStates::running)
-        return;
-    if (!ADOQuery1->isActive()) {
-        ActionStopExecute();
-        return;
-    }
-    if (ADOQuery1->recordCount() < 1 || ADOQuery1->eof()) {
-        ActionStopExecute();
-        return;
-    }
-    const qint32 count = ADOQuery1->fieldByName(ScheduleSql::programCount).asInteger();
-    if (RunsDone < count) {
-        if (ProcessState == ProcessStates::closed) {
-            ProcessState = ProcessStates::open;
-            launchCurrentEntry();
-        }
-        const qint32 time = ADOQuery1->fieldByName(ScheduleSql::programTime).asInteger();
-        if (ElapsedTicks < time) {
-            ++ElapsedTicks;
-        } else {
-            CloseLaunchedProcess();
-            ElapsedTicks = 0;
-            ++RunsDone;
-        }
-    } else {
-        CloseLaunchedProcess();
-        RunsDone = 0;
-        ElapsedTicks = 0;
-        if (!ADOQuery1->eof())
-            ADOQuery1->next();
-    }
+    m_engine.tick();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ProcessLauncher.h"
+#include "run/RunEngine.h"
 
 #include <QIcon>
 #include <QList>
@@ -43,13 +44,15 @@ public:
     QAction *ActionStop;
     QTimer *Timer1;
 
-    // The run engine: "运行" or "停止", the latest launch, ticks of the current run, finished runs
-    // of the current entry, and "打开" while a launched program is taken to be running.
-    QString RunState;
-    ::LaunchInfo LaunchInfo;
-    qint32 ElapsedTicks = 0;
-    qint32 RunsDone = 0;
-    QString ProcessState;
+    // The run engine's state: "运行" or "停止", the latest launch, ticks of the current run,
+    // finished runs of the current entry, and "打开" while a launched program is taken to be
+    // running.
+    const QString &RunState() const { return m_engine.runState(); }
+    const ::LaunchInfo &LaunchInfo() const { return m_engine.launchInfo(); }
+    qint32 ElapsedTicks() const { return m_engine.elapsedTicks(); }
+    qint32 RunsDone() const { return m_engine.runsDone(); }
+    const QString &ProcessState() const { return m_engine.processState(); }
+    RunEngine &engine() { return m_engine; }
 
     // Reloads the list; the cursor and the grid's current row are then on the first entry.
     bool RefreshProgramList();
@@ -72,10 +75,10 @@ protected:
 
 private:
     QToolButton *makeSpeedButton(QAction *action, int left);
-    void launchCurrentEntry();
+    void showRunButtons(bool running);
 
     ProcessLauncher m_processLauncher;
-    Launcher *m_launcher = &m_processLauncher;
+    RunEngine m_engine;
 };
 
 extern TFormMain *FormMain;

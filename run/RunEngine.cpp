@@ -1,0 +1,188 @@
+#include "run/RunEngine.h"
+
+#include "store/PublicFunction.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
+
+#include <QHash>
+#include <QStringList>
+
+// Where a run stands in the list, by the keys of the entries: the current one and those before it.
+struct RunEngine::Place
+{
+    bool known = false;
+    QString key;
+    QStringList preceding;
+    // The cursor has moved past the current entry (the run is at the end of the list).
+    bool past = false;
+};
+
+RunEngine::RunEngine(Query *list, Launcher *launcher, QObject *parent)
+    : QObject(parent)
+    , m_list(list)
+    , m_launcher(launcher)
+    , m_runState(RunStates::stopped)
+    , m_processState(ProcessStates::closed)
+{ }
+
+RunEngine::~RunEngine() = default;
+
+void RunEngine::begin()
+{
+    m_runState = RunStates::running;
+    Q_EMIT runStateChanged(true);
+}
+
+void RunEngine::stop()
+{
+    m_runState = RunStates::stopped;
+    m_elapsedTicks = 0;
+    m_runsDone = 0;
+    closeLaunchedProcess();
+    Q_EMIT runStateChanged(false);
+}
+
+void RunEngine::closeLaunchedProcess()
+{
+    if (m_processState == ProcessStates::open)
+        m_launcher->terminate(m_launchInfo.process);
+    m_processState = ProcessStates::closed;
+}
+
+QString RunEngine::currentKey() const
+{
+    // Only to name the entry, so a table without the key column still runs.
+    if (m_list->fieldIndex(ScheduleSql::programIndex) < 0)
+        return QString();
+    return m_list->fieldByName(ScheduleSql::programIndex).asString();
+}
+
+void RunEngine::launchCurrentEntry()
+{
+    // The stored bytes, whatever their encoding: a file name on this system is bytes.
+    m_launchInfo.verb = QByteArray();
+    m_launchInfo.file = m_list->fieldByName(ScheduleSql::programName).asBytes();
+    m_launchInfo.parameters = m_list->fieldByName(ScheduleSql::programParameter).asBytes();
+    m_launchInfo.directory = QByteArray();
+    m_launchInfo.show = 5;
+    m_launchInfo.entry = currentKey();
+    m_launcher->launch(m_launchInfo);
+}
+
+// One tick of a run. The current entry's columns are read afresh on every tick, so an entry
+// changed, reloaded or selected during a run governs it from the next tick on.
+void RunEngine::tick()
+{
+    if (m_runState != RunStates::running)
+        return;
+    if (!m_list->isActive() || m_list->recordCount() < 1) {
+        stop();
+        return;
+    }
+    if (m_list->eof()) {
+        if (!m_loop) {
+            stop();
+            return;
+        }
+        // Looping: this tick goes back to the first entry, as a tick moves on to the next one.
+        m_list->first();
+        return;
+    }
+    qint32 count = 0;
+    qint32 time = 0;
+    try {
+        count = m_list->fieldByName(ScheduleSql::programCount).asInteger();
+        // Read before anything starts: a value that cannot be read starts nothing.
+        if (m_runsDone < count)
+            time = m_list->fieldByName(ScheduleSql::programTime).asInteger();
+    } catch (...) {
+        // An entry whose values cannot be read cannot say when its program is to end: end it now
+        // rather than leave it running.
+        closeLaunchedProcess();
+        m_elapsedTicks = 0;
+        throw;
+    }
+    if (m_runsDone < count) {
+        if (m_processState == ProcessStates::closed) {
+            m_processState = ProcessStates::open;
+            launchCurrentEntry();
+            Q_EMIT runLaunched(m_launchInfo.entry, m_runsDone + 1, count);
+        }
+        if (m_elapsedTicks < time) {
+            ++m_elapsedTicks;
+        } else {
+            closeLaunchedProcess();
+            m_elapsedTicks = 0;
+            ++m_runsDone;
+        }
+    } else {
+        closeLaunchedProcess();
+        m_runsDone = 0;
+        m_elapsedTicks = 0;
+        if (!m_list->eof())
+            m_list->next();
+    }
+}
+
+bool RunEngine::reloadList()
+{
+    const Place place = isRunning() ? currentPlace() : Place();
+    const bool opened = OpenQuery(m_list, ScheduleSql::list, ScheduleSql::openFailed);
+    if (!opened)
+        return false;
+    // The whole list in memory now, so that no tick has to read the file.
+    m_list->recordCount();
+    if (place.known)
+        restorePlace(place);
+    return true;
+}
+
+RunEngine::Place RunEngine::currentPlace() const
+{
+    Place place;
+    const int keyColumn = m_list->fieldIndex(ScheduleSql::programIndex);
+    if (!m_list->isActive() || keyColumn < 0 || m_list->recordCount() < 1)
+        return place;
+    const int current = m_list->recNo();
+    place.known = true;
+    place.key = m_list->text(current, keyColumn);
+    place.past = m_list->eof();
+    for (int row = 0; row < current; ++row)
+        place.preceding.append(m_list->text(row, keyColumn));
+    return place;
+}
+
+void RunEngine::restorePlace(const Place &place)
+{
+    const int keyColumn = m_list->fieldIndex(ScheduleSql::programIndex);
+    const int rows = m_list->recordCount();
+    if (keyColumn < 0)
+        return;
+    QHash<QString, int> rowOfKey;
+    rowOfKey.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        const QString key = m_list->text(row, keyColumn);
+        if (!rowOfKey.contains(key))
+            rowOfKey.insert(key, row);
+    }
+
+    int target = 0;
+    if (const auto found = rowOfKey.constFind(place.key); found != rowOfKey.cend()) {
+        target = place.past ? *found + 1 : *found;
+    } else {
+        // The running entry is gone: so is its program, and the run goes on with the entry after
+        // the last one that was before it, which may be an entry added since.
+        closeLaunchedProcess();
+        m_elapsedTicks = 0;
+        m_runsDone = 0;
+        for (auto key = place.preceding.crbegin(); key != place.preceding.crend(); ++key) {
+            if (const auto before = rowOfKey.constFind(*key); before != rowOfKey.cend()) {
+                target = *before + 1;
+                break;
+            }
+        }
+    }
+    m_list->first();
+    // A move past the last row leaves the cursor there at the end of the list.
+    m_list->moveBy(target);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "engine/Launcher.h"
+#include "run/RunStates.h"
+
+#include <QObject>
+#include <QString>
+
+class Query;
+
+// The run rules: on each tick, walks the schedule list from its current entry, starts each
+// entry's program, counts its seconds, ends it, repeats it the entry's count of times, moves on,
+// and stops by itself after the last entry (or, looping, begins again at the first). The list
+// query is the cursor over the schedule; the launcher starts and ends the programs. Everything
+// the tick needs is in the list's rows in memory, so a busy database file never holds it up.
+class RunEngine final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RunEngine)
+
+public:
+    RunEngine(Query *list, Launcher *launcher, QObject *parent = nullptr);
+    ~RunEngine() override;
+
+    Query *list() const { return m_list; }
+    void setLauncher(Launcher *launcher) { m_launcher = launcher; }
+    // After the last entry, begin again at the first until stopped.
+    void setLoop(bool loop) { m_loop = loop; }
+    bool loops() const { return m_loop; }
+
+    // "运行" or "停止", the latest launch, ticks of the current run, finished runs of the current
+    // entry, and "打开" while a launched program is taken to be running.
+    const QString &runState() const { return m_runState; }
+    const ::LaunchInfo &launchInfo() const { return m_launchInfo; }
+    qint32 elapsedTicks() const { return m_elapsedTicks; }
+    qint32 runsDone() const { return m_runsDone; }
+    const QString &processState() const { return m_processState; }
+    bool isRunning() const { return m_runState == RunStates::running; }
+
+    // Begins the run at the current entry; the next tick launches it.
+    void begin();
+    // Stops the run, zeroes the counters and ends the launched program.
+    void stop();
+    void closeLaunchedProcess();
+    void tick();
+
+    // Reloads the list. During a run the cursor stays on the current entry, found by its key,
+    // with its counters and its program; when that entry is gone, its program is ended and the
+    // run goes on with the entry that followed it. Outside a run the first entry is current.
+    bool reloadList();
+
+Q_SIGNALS:
+    void runStateChanged(bool running);
+    // A program was launched for the current entry: its key (the entry's 程序编号 as text), the
+    // run it is (from 1) and the entry's count of runs.
+    void runLaunched(const QString &entry, int run, int count);
+
+private:
+    struct Place;
+    Place currentPlace() const;
+    void restorePlace(const Place &place);
+    void launchCurrentEntry();
+    QString currentKey() const;
+
+    Query *m_list;
+    Launcher *m_launcher;
+    bool m_loop = false;
+    QString m_runState;
+    ::LaunchInfo m_launchInfo;
+    qint32 m_elapsedTicks = 0;
+    qint32 m_runsDone = 0;
+    QString m_processState;
+};

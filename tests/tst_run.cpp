@@ -1,0 +1,598 @@
+#include "engine/ProcessLauncher.h"
+#include "report/ErrorReport.h"
+#include "run/RunEngine.h"
+#include "store/Connection.h"
+#include "store/Query.h"
+#include "support/FakeLauncher.h"
+#include "support/RecordingPrompter.h"
+#include "support/TestDatabase.h"
+#include "support/TraceCapture.h"
+
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/wait.h>
+
+namespace {
+
+// The engine's state after a tick: the process state, the ticks counted in the current run, the
+// runs done of the current entry, the current entry's name and the run state.
+struct EngineState
+{
+    QString process;
+    int elapsed = 0;
+    int runsDone = 0;
+    QString entry;
+    QString run;
+
+    bool operator==(const EngineState &) const = default;
+};
+
+// Lets QCOMPARE print an engine state.
+char *toString(const EngineState &state)
+{
+    return qstrdup(qUtf8Printable(QStringLiteral("%1, %2, %3, %4, %5")
+                                      .arg(state.process)
+                                      .arg(state.elapsed)
+                                      .arg(state.runsDone)
+                                      .arg(state.entry, state.run)));
+}
+
+const QString open = QStringLiteral("打开");
+const QString closed = QStringLiteral("关闭");
+const QString running = QStringLiteral("运行");
+const QString stopped = QStringLiteral("停止");
+
+} // namespace
+
+Q_DECLARE_METATYPE(EngineState)
+
+// The run engine on its own: a schedule database, the list query as its cursor, a fake launcher
+// (a real one where it says so) and the tick called directly.
+class TestRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void tickByTick_data();
+    void tickByTick();
+    void launchRecord();
+    void emptyListStopsOnFirstTick();
+    void startAtEndOfData();
+    void timeZeroOrNegative_data();
+    void timeZeroOrNegative();
+    void countZeroNegativeOrNull_data();
+    void countZeroNegativeOrNull();
+    void unreadableValues_data();
+    void unreadableValues();
+    void stopInMidRun();
+    void anotherRowSelectedMidRun();
+    void reloadMidRun_data();
+    void reloadMidRun();
+    void loop();
+    void closedListStops();
+    void missingColumnIsReportedEachTick();
+    void reloadKeepsARealProgramRunning();
+    void realProgramOnRealTicks();
+
+private:
+    // Fills the table with (name, time, count) entries and loads the list.
+    void start(const QList<std::tuple<QString, QVariant, QVariant>> &entries);
+    void tick(int times = 1);
+    void select(int row);
+    EngineState state() const;
+
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<Connection> m_connection;
+    std::unique_ptr<Query> m_list;
+    std::unique_ptr<FakeLauncher> m_launcher;
+    std::unique_ptr<RunEngine> m_engine;
+    RecordingPrompter m_prompter;
+    std::unique_ptr<ScopedPrompter> m_prompterInForce;
+};
+
+void TestRun::init()
+{
+    m_database = std::make_unique<TestDatabase>();
+    m_connection = std::make_unique<Connection>(m_database->connectionString());
+    m_list = std::make_unique<Query>(QStringLiteral("ADOQuery1"));
+    m_list->setConnection(m_connection.get());
+    m_launcher = std::make_unique<FakeLauncher>();
+    m_engine = std::make_unique<RunEngine>(m_list.get(), m_launcher.get());
+    m_prompter = RecordingPrompter();
+    m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
+}
+
+void TestRun::cleanup()
+{
+    m_prompterInForce.reset();
+    m_engine.reset();
+    m_launcher.reset();
+    m_list.reset();
+    m_connection.reset();
+    m_database.reset();
+}
+
+void TestRun::start(const QList<std::tuple<QString, QVariant, QVariant>> &entries)
+{
+    QList<TestDatabase::Entry> rows;
+    for (const auto &[name, time, count] : entries)
+        rows.append({name, QString(QStringLiteral("-p ") + name), time, count});
+    m_database->addEntries(rows);
+    QVERIFY(m_engine->reloadList());
+}
+
+// Ticks as the timer does: an error ends the tick and goes to the report.
+void TestRun::tick(int times)
+{
+    for (int i = 0; i < times; ++i)
+        runHandler([this] { m_engine->tick(); });
+}
+
+// Makes a row the current entry, as a click on the grid does.
+void TestRun::select(int row)
+{
+    m_list->first();
+    m_list->moveBy(row);
+}
+
+EngineState TestRun::state() const
+{
+    const QString entry = m_list->isActive() && m_list->recordCount() > 0
+        ? m_list->fieldByName(QStringLiteral("ProgramName")).asString()
+        : QString();
+    return {m_engine->processState(), m_engine->elapsedTicks(), m_engine->runsDone(), entry,
+            m_engine->runState()};
+}
+
+// Two entries, A (3 s, twice) and B (1 s, once), run from the start: the state after each tick,
+// what was launched so far and how many launches were ended.
+void TestRun::tickByTick_data()
+{
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<EngineState>("after");
+    QTest::addColumn<QStringList>("launched");
+    QTest::addColumn<int>("terminated");
+
+    const QString A = QStringLiteral("A");
+    const QString B = QStringLiteral("B");
+    const QStringList a1 {A};
+    const QStringList a2 {A, A};
+    const QStringList b1 {A, A, B};
+    const struct
+    {
+        EngineState after;
+        QStringList launched;
+        int terminated;
+    } table[] = {
+        {{open, 1, 0, A, running}, a1, 0},   {{open, 2, 0, A, running}, a1, 0},
+        {{open, 3, 0, A, running}, a1, 0},   {{closed, 0, 1, A, running}, a1, 1},
+        {{open, 1, 1, A, running}, a2, 1},   {{open, 2, 1, A, running}, a2, 1},
+        {{open, 3, 1, A, running}, a2, 1},   {{closed, 0, 2, A, running}, a2, 2},
+        {{closed, 0, 0, B, running}, a2, 2}, {{open, 1, 0, B, running}, b1, 2},
+        {{closed, 0, 1, B, running}, b1, 3}, {{closed, 0, 0, B, running}, b1, 3},
+        {{closed, 0, 0, B, stopped}, b1, 3},
+    };
+    int ticks = 0;
+    for (const auto &row : table) {
+        ++ticks;
+        QTest::addRow("tick %d", ticks) << ticks << row.after << row.launched << row.terminated;
+    }
+}
+
+void TestRun::tickByTick()
+{
+    QFETCH(int, ticks);
+    start({{QStringLiteral("A"), 3, 2}, {QStringLiteral("B"), 1, 1}});
+    QSignalSpy runStates(m_engine.get(), &RunEngine::runStateChanged);
+    m_engine->begin();
+    tick(ticks);
+    QTEST(state(), "after");
+    QTEST(m_launcher->launchedFiles(), "launched");
+    QTEST(int(m_launcher->terminations.size()), "terminated");
+    QVERIFY(m_prompter.errors.isEmpty());
+    if (ticks >= 12)
+        QVERIFY(m_list->eof());
+    if (ticks == 13) {
+        // The run said so when it stopped by itself, so that a window shows Start again.
+        QCOMPARE(runStates.size(), 2);
+        QCOMPARE(runStates.last().value(0).toBool(), false);
+        // Every launch was ended with its own handle.
+        QCOMPARE(m_launcher->terminations, (QList<qint64> {100, 101, 102}));
+    }
+}
+
+void TestRun::launchRecord()
+{
+    m_database->addEntry(QStringLiteral("/usr/bin/prog"), QVariant(), 2, 1);
+    const qint64 key = m_database->addEntry(QStringLiteral("/usr/bin/程序"),
+                                            QStringLiteral("'我的 文档' 2"), 2, 1);
+    QVERIFY(m_engine->reloadList());
+    QSignalSpy launched(m_engine.get(), &RunEngine::runLaunched);
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_launcher->launches.size(), 1);
+    const FakeLauncher::Launch &launch = m_launcher->launches.first();
+    QCOMPARE(launch.file, QByteArray("/usr/bin/prog"));
+    QCOMPARE(launch.parameters, QByteArray());
+    QVERIFY(launch.verb.isEmpty());
+    QVERIFY(launch.directory.isEmpty());
+    QCOMPARE(launch.show, 5);
+    QCOMPARE(m_engine->launchInfo().process.id, 100);
+
+    // The second entry: its key names it in the trace, its texts go out as UTF-8 bytes.
+    tick(4);
+    QCOMPARE(m_launcher->launches.size(), 2);
+    QCOMPARE(m_launcher->launches.last().entry, QString::number(key));
+    QCOMPARE(m_launcher->launches.last().file, QByteArray("/usr/bin/\xE7\xA8\x8B\xE5\xBA\x8F"));
+    QCOMPARE(m_launcher->launches.last().parameters,
+             QByteArray("'\xE6\x88\x91\xE7\x9A\x84 \xE6\x96\x87\xE6\xA1\xA3' 2"));
+    QCOMPARE(launched.size(), 2);
+    QCOMPARE(launched.last(), (QVariantList {QString::number(key), 1, 1}));
+}
+
+void TestRun::emptyListStopsOnFirstTick()
+{
+    start({});
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_engine->runState(), stopped);
+    QVERIFY(m_launcher->launches.isEmpty());
+    QVERIFY(m_prompter.errors.isEmpty());
+}
+
+void TestRun::startAtEndOfData()
+{
+    start({{QStringLiteral("A"), 0, 1}, {QStringLiteral("B"), 0, 1}});
+    m_engine->begin();
+    tick(20);
+    QCOMPARE(m_engine->runState(), stopped);
+    QCOMPARE(m_launcher->launches.size(), 2);
+
+    // Started again at the end: the next tick stops at once.
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_engine->runState(), stopped);
+    QCOMPARE(m_launcher->launches.size(), 2);
+
+    // Selecting the last row again does not help; an earlier one does.
+    m_list->moveBy(0);
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_engine->runState(), stopped);
+    select(0);
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(m_launcher->launchedFiles().last(), QStringLiteral("A"));
+}
+
+void TestRun::timeZeroOrNegative_data()
+{
+    QTest::addColumn<int>("time");
+    QTest::newRow("zero") << 0;
+    QTest::newRow("negative") << -4;
+}
+
+void TestRun::timeZeroOrNegative()
+{
+    QFETCH(int, time);
+    start({{QStringLiteral("A"), time, 2}});
+    m_engine->begin();
+    // Each run is launched and ended on one tick: two runs, then the move, then the stop.
+    tick();
+    QCOMPARE(m_launcher->launches.size(), 1);
+    QCOMPARE(m_launcher->terminations.size(), 1);
+    QCOMPARE(state(), (EngineState {closed, 0, 1, QStringLiteral("A"), running}));
+    tick();
+    QCOMPARE(m_launcher->launches.size(), 2);
+    QCOMPARE(m_launcher->terminations.size(), 2);
+    tick(2);
+    QCOMPARE(m_engine->runState(), stopped);
+}
+
+void TestRun::countZeroNegativeOrNull_data()
+{
+    QTest::addColumn<QVariant>("count");
+    QTest::newRow("zero") << QVariant(0);
+    QTest::newRow("negative") << QVariant(-3);
+    QTest::newRow("NULL") << QVariant();
+}
+
+void TestRun::countZeroNegativeOrNull()
+{
+    QFETCH(QVariant, count);
+    start({{QStringLiteral("skipped"), 5, count}, {QStringLiteral("B"), 1, 1}});
+    m_engine->begin();
+    tick();
+    QVERIFY(m_launcher->launches.isEmpty());
+    QCOMPARE(state().entry, QStringLiteral("B"));
+    tick();
+    QCOMPARE(m_launcher->launchedFiles(), QStringList {QStringLiteral("B")});
+}
+
+// A run time or count that another tool stored and that does not fit: the entry starts nothing,
+// the error is reported on every tick, and a program it had running is ended, not left running.
+void TestRun::unreadableValues_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("time beyond 64 bits' half")
+        << QStringLiteral("ProgramTime") << QStringLiteral("9223372036854775807")
+        << QStringLiteral("'9223372036854775807' is not a valid "
+                          "integer value for field "
+                          "'ProgramTime'");
+    QTest::newRow("count beyond 32 bits")
+        << QStringLiteral("ProgramCount") << QStringLiteral("3000000000")
+        << QStringLiteral("'3000000000' is not a valid integer "
+                          "value for field 'ProgramCount'");
+    QTest::newRow("time as text") << QStringLiteral("ProgramTime") << QStringLiteral("'abc'")
+                                  << QStringLiteral("'abc' is not a valid integer value for field "
+                                                    "'ProgramTime'");
+}
+
+void TestRun::unreadableValues()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(QString, error);
+    start({{QStringLiteral("A"), 5, 1}, {QStringLiteral("bad"), 5, 1}});
+    m_database->exec(QStringLiteral("UPDATE QZProgram SET %1 = %2 WHERE ProgramName = 'bad'")
+                         .arg(column, value));
+    QVERIFY(m_engine->reloadList());
+    select(1);
+    m_engine->begin();
+    tick(3);
+    QVERIFY(m_launcher->launches.isEmpty());
+    QCOMPARE(m_prompter.errors.size(), 3);
+    QCOMPARE(m_prompter.errors.last().text, error);
+    QCOMPARE(m_engine->runState(), running);
+
+    // The same value arriving while the entry's program runs: that program is ended.
+    select(0);
+    tick();
+    QCOMPARE(m_engine->processState(), open);
+    m_database->exec(
+        QStringLiteral("UPDATE QZProgram SET %1 = %2 WHERE ProgramName = 'A'").arg(column, value));
+    QVERIFY(m_engine->reloadList());
+    tick();
+    QCOMPARE(m_engine->processState(), closed);
+    QCOMPARE(m_launcher->terminations, QList<qint64> {100});
+}
+
+void TestRun::stopInMidRun()
+{
+    start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("B"), 10, 3}});
+    m_engine->begin();
+    tick(4); // A runs and ends, the move to B, B is launched and counts one tick
+    QCOMPARE(state(), (EngineState {open, 1, 0, QStringLiteral("B"), running}));
+    m_engine->stop();
+    QCOMPARE(m_launcher->terminations.size(), 2);
+    QCOMPARE(m_launcher->terminations.last(), m_launcher->launches.last().id);
+    QCOMPARE(state(), (EngineState {closed, 0, 0, QStringLiteral("B"), stopped}));
+    // The next start begins with the entry that was running.
+    m_engine->begin();
+    tick();
+    QCOMPARE(m_launcher->launchedFiles().last(), QStringLiteral("B"));
+}
+
+void TestRun::anotherRowSelectedMidRun()
+{
+    start(
+        {{QStringLiteral("A"), 10, 1}, {QStringLiteral("B"), 10, 1}, {QStringLiteral("C"), 3, 1}});
+    m_engine->begin();
+    tick(4);
+    QCOMPARE(state().elapsed, 4);
+    select(2);
+    // C's time of 3 now governs the open launch of A, whose 4 ticks carry on.
+    tick();
+    QCOMPARE(state(), (EngineState {closed, 0, 1, QStringLiteral("C"), running}));
+    QCOMPARE(m_launcher->launchedFiles(), QStringList {QStringLiteral("A")});
+    QCOMPARE(m_launcher->terminations.size(), 1);
+}
+
+// A reload in the middle of B's first run (A 2 s once, B 4 s twice, C 1 s once): what another
+// program or the window changed, and where the run is then. The running entry keeps its place,
+// counters and program; when it is gone, its program is ended and the run goes on after it.
+void TestRun::reloadMidRun_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("duringRun");
+    QTest::addColumn<EngineState>("after");
+    QTest::addColumn<int>("terminated");
+    QTest::addColumn<QStringList>("launchedNext");
+
+    const QString A = QStringLiteral("A");
+    const QString B = QStringLiteral("B");
+    const QString C = QStringLiteral("C");
+    const QString D = QStringLiteral("D");
+    const QString addD = QStringLiteral("INSERT INTO QZProgram (ProgramName, ProgramTime, "
+                                        "ProgramCount) VALUES ('D', 1, 1)");
+
+    QTest::newRow("an entry added")
+        << addD << true << EngineState {open, 1, 0, B, running} << 1 << QStringList {A, B, B, C, D};
+    QTest::newRow("the running entry changed")
+        << QStringLiteral("UPDATE QZProgram SET ProgramParameter = 'x' WHERE ProgramName = 'B'")
+        << true << EngineState {open, 1, 0, B, running} << 1 << QStringList {A, B, B, C};
+    QTest::newRow("an entry before it deleted")
+        << QStringLiteral("DELETE FROM QZProgram WHERE ProgramName = 'A'") << true
+        << EngineState {open, 1, 0, B, running} << 1 << QStringList {A, B, B, C};
+    QTest::newRow("an entry put before it")
+        << QStringLiteral("UPDATE QZProgram SET ProgramIndex = -1 WHERE ProgramName = 'C'") << true
+        << EngineState {open, 1, 0, B, running} << 1 << QStringList {A, B, B};
+    QTest::newRow("the running entry deleted")
+        << QStringLiteral("DELETE FROM QZProgram WHERE ProgramName = 'B'") << true
+        << EngineState {closed, 0, 0, C, running} << 2 << QStringList {A, B, C};
+    QTest::newRow("it and the one after deleted")
+        << QStringLiteral("DELETE FROM QZProgram WHERE ProgramName IN ('B', 'C'); ") + addD << true
+        << EngineState {closed, 0, 0, D, running} << 2 << QStringList {A, B, D};
+    QTest::newRow("every entry from it on deleted")
+        << QStringLiteral("DELETE FROM QZProgram WHERE ProgramName <> 'A'") << true
+        << EngineState {closed, 0, 0, A, running} << 2 << QStringList {A, B};
+    QTest::newRow("stopped: the first entry")
+        << addD << false << EngineState {closed, 0, 0, A, stopped} << 2
+        << QStringList {A, B, A, B, B, C, D};
+}
+
+void TestRun::reloadMidRun()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, duringRun);
+    QFETCH(EngineState, after);
+    start({{QStringLiteral("A"), 2, 1}, {QStringLiteral("B"), 4, 2}, {QStringLiteral("C"), 1, 1}});
+    m_engine->begin();
+    tick(5); // A's run and the move, then B launched with one tick counted
+    QCOMPARE(state(), (EngineState {open, 1, 0, QStringLiteral("B"), running}));
+    if (!duringRun)
+        m_engine->stop();
+    m_database->exec(change);
+    QVERIFY(m_engine->reloadList());
+    QCOMPARE(state(), after);
+    QTEST(int(m_launcher->terminations.size()), "terminated");
+
+    // The rest of the run from there.
+    m_engine->begin();
+    tick(30);
+    QCOMPARE(m_engine->runState(), stopped);
+    QTEST(m_launcher->launchedFiles(), "launchedNext");
+    QCOMPARE(m_launcher->terminations.size(), m_launcher->launches.size());
+}
+
+// Looping: after the last entry's move, one tick goes back to the first, the next launches it.
+void TestRun::loop()
+{
+    start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("B"), 1, 1}});
+    m_engine->setLoop(true);
+    m_engine->begin();
+    tick(6); // A: launch, end, move; B: launch, end, move past the last entry
+    QVERIFY(m_list->eof());
+    tick();
+    QCOMPARE(state(), (EngineState {closed, 0, 0, QStringLiteral("A"), running}));
+    QCOMPARE(m_launcher->launches.size(), 2);
+    tick();
+    QCOMPARE(m_launcher->launchedFiles(),
+             (QStringList {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A")}));
+    tick(14); // twice round again
+    QCOMPARE(m_launcher->launches.size(), 7);
+    m_engine->stop();
+    QCOMPARE(m_launcher->terminations.size(), 7);
+}
+
+void TestRun::closedListStops()
+{
+    start({{QStringLiteral("A"), 5, 1}});
+    m_engine->begin();
+    tick();
+    m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+    QVERIFY(!m_engine->reloadList());
+    tick();
+    QCOMPARE(m_engine->runState(), stopped);
+    QCOMPARE(m_launcher->terminations.size(), 1);
+}
+
+void TestRun::missingColumnIsReportedEachTick()
+{
+    m_database->exec(QStringLiteral(
+        "DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY KEY, "
+        "ProgramName TEXT, ProgramParameter TEXT, ProgramTime INTEGER); "
+        "INSERT INTO QZProgram (ProgramName, ProgramTime) VALUES ('A', 1)"));
+    start({});
+    m_engine->begin();
+    tick(3);
+    QCOMPARE(m_prompter.errorTexts(),
+             QStringList(3, QStringLiteral("ADOQuery1: Field 'ProgramCount' not found.")));
+    QCOMPARE(m_engine->runState(), running);
+    QVERIFY(m_launcher->launches.isEmpty());
+}
+
+// An entry added during a real program's run: the program runs on to its own time, once.
+void TestRun::reloadKeepsARealProgramRunning()
+{
+    ProcessLauncher launcher;
+    m_engine->setLauncher(&launcher);
+    m_database->addEntry(QStringLiteral("sleep"), QStringLiteral("1"), 0, 1);
+    m_database->addEntry(QStringLiteral("sleep"), QStringLiteral("60"), 4, 1);
+    QVERIFY(m_engine->reloadList());
+    m_engine->begin();
+    tick(4); // the first entry's run and the move, then the second launched, 2 ticks counted
+    const auto pid = static_cast<pid_t>(m_engine->launchInfo().process.id);
+    QVERIFY(pid > 1);
+    const qint64 added = m_database->addEntry(QStringLiteral("sleep"), QStringLiteral("60"), 1, 1);
+    QVERIFY(m_engine->reloadList());
+    tick();
+    QCOMPARE(::kill(pid, 0), 0);
+    QCOMPARE(m_engine->elapsedTicks(), 3);
+    tick(2);
+    // Ended at its own time, and the entry after it follows rather than the first.
+    siginfo_t state {};
+    QTRY_COMPARE_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT), -1,
+                              5000);
+    tick(2);
+    QCOMPARE(m_engine->processState(), open);
+    QCOMPARE(m_engine->launchInfo().entry, QString::number(added));
+    m_engine->stop();
+}
+
+// The whole chain with nothing faked: a real timer's seconds, a real program started and ended.
+void TestRun::realProgramOnRealTicks()
+{
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("report"));
+    qputenv("VANTREL_CHILD_REPORT", report.toUtf8());
+    const auto restore = qScopeGuard([] { qunsetenv("VANTREL_CHILD_REPORT"); });
+    const qint64 key = m_database->addEntry(QStringLiteral(VANTREL_TEST_CHILD),
+                                            QStringLiteral("'one two' 3"), 1, 1);
+    TraceCapture trace;
+    ProcessLauncher launcher;
+    m_engine->setLauncher(&launcher);
+    QVERIFY(m_engine->reloadList());
+    QTimer timer;
+    timer.setInterval(1000);
+    connect(&timer, &QTimer::timeout, this, [this] { tick(); });
+    timer.start();
+    m_engine->begin();
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(report), 5000);
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    static const QRegularExpression pidLine(QStringLiteral("^pid (\\d+)$"),
+                                            QRegularExpression::MultilineOption);
+    const pid_t pid = pidLine.match(text).captured(1).toInt();
+    QVERIFY(pid > 1);
+    // Only the standard descriptors: the database stayed with us.
+    QCOMPARE(text.count(QStringLiteral("fd ")), 3);
+    QVERIFY(
+        text.contains(QStringLiteral("arg ") + QString::fromLatin1(QByteArray("one two").toHex())));
+
+    // Ended after its one second, and collected: the id no longer names a child of ours.
+    QTRY_VERIFY_WITH_TIMEOUT(m_engine->processState() == closed, 3000);
+    siginfo_t state {};
+    QTRY_COMPARE_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT), -1,
+                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_engine->runState(), stopped, 5000);
+    QVERIFY(m_prompter.errors.isEmpty());
+
+    // The trace says what ran, for which entry, and how it ended.
+    const QString subject =
+        QStringLiteral("entry %1 \"%2\"").arg(key).arg(QStringLiteral(VANTREL_TEST_CHILD));
+    const QStringList lines = trace.lines();
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0),
+             QStringLiteral("vantrel.run: started %1 [\"one two\", \"3\"] pid %2")
+                 .arg(subject)
+                 .arg(pid));
+    const QRegularExpression ended(
+        QStringLiteral("^vantrel\\.run: ended %1 pid %2 after [0-9]+\\.[0-9] s: killed$")
+            .arg(QRegularExpression::escape(subject))
+            .arg(pid));
+    QVERIFY2(ended.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
+}
+
+QTEST_GUILESS_MAIN(TestRun)
+#include "tst_run.moc"
