@@ -1,6 +1,9 @@
 #include "app/Startup.h"
 
 #include "app/AutoRunApplication.h"
+#include "app/Autostart.h"
+#include "app/CommandLine.h"
+#include "app/Headless.h"
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
@@ -17,10 +20,16 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
 #include <fontconfig/fontconfig.h>
+#include <optional>
 #include <stdexcept>
+#include <sysexits.h>
 #include <thread>
 #include <typeinfo>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 AutoRunObjects::AutoRunObjects() = default;
 
@@ -95,10 +104,112 @@ int runGuarded(const std::function<void()> &startUp, const std::function<int()> 
     return eventLoop();
 }
 
-int runAutoRunner(int &argc, char **argv, const QString &databasePath)
+namespace {
+
+// Whether the toolkit has a display to open the window on, or was told where to draw instead.
+bool hasDisplay(const QStringList &arguments)
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || arguments.contains(u"-platform"_s)
+        || arguments.contains(u"--platform"_s))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QString noDisplayText(const QString &program)
+{
+    return u"%1: there is no display to open the window on; %1 --headless runs the schedule "
+           "without one"_s.arg(program);
+}
+
+// While the application connects to the display: the toolkit's messages wait, and a failure to
+// connect, which the toolkit ends the program for, is said in one line with the exit status for
+// it instead.
+class DisplayConnection final
+{
+public:
+    explicit DisplayConnection(const QString &program)
+    {
+        s_program = program;
+        s_previous = qInstallMessageHandler(&DisplayConnection::hold);
+    }
+    ~DisplayConnection()
+    {
+        qInstallMessageHandler(s_previous);
+        for (const Message &message : held()) {
+            const QMessageLogContext context(message.file, message.line, message.function,
+                                             message.category);
+            if (s_previous)
+                s_previous(message.type, context, message.text);
+            else
+                qt_message_output(message.type, context, message.text);
+        }
+        held().clear();
+    }
+    Q_DISABLE_COPY_MOVE(DisplayConnection)
+
+private:
+    // The context's texts are the toolkit's own constants, which outlive the message.
+    struct Message
+    {
+        QtMsgType type;
+        const char *file;
+        int line;
+        const char *function;
+        const char *category;
+        QString text;
+    };
+    static QList<Message> &held()
+    {
+        static QList<Message> messages;
+        return messages;
+    }
+    static void hold(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtFatalMsg) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(s_program)));
+            ::_exit(EX_UNAVAILABLE);
+        }
+        held().append(
+            {type, context.file, context.line, context.function, context.category, message});
+    }
+
+    static inline QString s_program;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+// Begins the run as Start does, at the entry the command line names; gives the exit status when
+// the program must end instead.
+std::optional<int> beginRun(const CommandLine &line, const QString &program)
+{
+    RunEngine &engine = FormMain->engine();
+    if (line.from && !engine.selectEntry(*line.from)) {
+        const bool listed = FormMain->ADOQuery1->isActive();
+        std::fprintf(stderr, "%s\n",
+                     qUtf8Printable(listed ? u"%1: the schedule has no entry %2 to begin at"_s.arg(
+                                        program, QString::number(*line.from))
+                                           : u"%1: the schedule could not be read to find entry "
+                                             "%2"_s.arg(program, QString::number(*line.from))));
+        return listed ? EX_USAGE : EX_NOINPUT;
+    }
+    FormMain->ActionBegin->trigger();
+    return std::nullopt;
+}
+
+// The program's own file, for an autostart entry that starts it again.
+QString programFile()
+{
+    const QString self = QFileInfo(u"/proc/self/exe"_s).canonicalFilePath();
+    return self.isEmpty() ? QCoreApplication::applicationFilePath() : self;
+}
+
+int runWindow(int &argc, char **argv, const CommandLine &line, const QString &program,
+              const QString &databasePath)
 {
     std::jthread fontConfiguration = readFontConfiguration();
+    std::optional<DisplayConnection> connecting(std::in_place, program);
     AutoRunApplication application(argc, argv);
+    connecting.reset();
     application.setApplicationName(applicationTitle());
     application.setDesktopFileName(QStringLiteral(VANTREL_APP_ID));
     application.setWindowIcon(applicationIcon());
@@ -113,10 +224,57 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     ScopedPrompter boxesInForce(boxes);
     AutoRunObjects objects;
     fontConfiguration.join();
+    std::optional<int> ended;
     return runGuarded(
         [&] {
             objects.create(TShareDataModule::connectionStringFor(databasePath));
+            FormMain->engine().setLoop(line.loop);
             FormMain->show();
+            if (line.start)
+                ended = beginRun(line, program);
         },
-        [] { return QApplication::exec(); });
+        [&] { return ended ? *ended : QApplication::exec(); });
+}
+
+} // namespace
+
+int runAutoRunner(int &argc, char **argv, const QString &databasePath)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QString program = QFileInfo(arguments.value(0, u"vantrel-autorun"_s)).fileName();
+    const auto parsed = parseCommandLine(arguments);
+    if (const QString *error = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for the options.\n", qUtf8Printable(program),
+                     qUtf8Printable(*error), qUtf8Printable(program));
+        return EX_USAGE;
+    }
+    const CommandLine &line = std::get<CommandLine>(parsed);
+    const QString database = line.database.isEmpty() ? databasePath : line.database;
+    switch (line.action) {
+    case CommandLine::Action::Help:
+        std::fputs(qUtf8Printable(commandLineHelp(program)), stdout);
+        return EX_OK;
+    case CommandLine::Action::Version:
+        std::printf("%s %s\n", qUtf8Printable(program), VANTREL_VERSION);
+        return EX_OK;
+    case CommandLine::Action::Autostart:
+        return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
+    case CommandLine::Action::RemoveAutostart:
+        return Autostart::remove(stdout, stderr);
+    case CommandLine::Action::Headless:
+        return runHeadless(argc, argv, line, database);
+    case CommandLine::Action::History:
+    case CommandLine::Action::Import:
+        std::fprintf(stderr, "%s: not built yet\n", qUtf8Printable(program));
+        return EX_SOFTWARE;
+    case CommandLine::Action::Window:
+        break;
+    }
+    if (!hasDisplay(arguments)) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(program)));
+        return EX_UNAVAILABLE;
+    }
+    return runWindow(argc, argv, line, program, database);
 }

@@ -137,6 +137,23 @@ bool RunEngine::reloadList()
     return true;
 }
 
+bool RunEngine::selectEntry(qint64 key)
+{
+    const int keyColumn = m_list->fieldIndex(ScheduleSql::programIndex);
+    if (!m_list->isActive() || keyColumn < 0)
+        return false;
+    const QString text = QString::number(key);
+    const int rows = m_list->recordCount();
+    for (int row = 0; row < rows; ++row) {
+        if (m_list->text(row, keyColumn) == text) {
+            m_list->first();
+            m_list->moveBy(row);
+            return true;
+        }
+    }
+    return false;
+}
+
 RunEngine::Place RunEngine::currentPlace() const
 {
     Place place;

@@ -48,6 +48,8 @@ public:
     // with its counters and its program; when that entry is gone, its program is ended and the
     // run goes on with the entry that followed it. Outside a run the first entry is current.
     bool reloadList();
+    // Makes the entry with this key (its 程序编号) the current one; false when there is none.
+    bool selectEntry(qint64 key);
 
 Q_SIGNALS:
     void runStateChanged(bool running);

@@ -1,0 +1,232 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The toolkit's own options for a window, which it takes from the command line itself: these
+// take a value.
+const QStringList toolkitOptionsWithValue = {
+    u"platform"_s,
+    u"platformpluginpath"_s,
+    u"platformtheme"_s,
+    u"plugin"_s,
+    u"qwindowgeometry"_s,
+    u"qwindowicon"_s,
+    u"qwindowtitle"_s,
+    u"display"_s,
+    u"geometry"_s,
+    u"style"_s,
+    u"stylesheet"_s,
+    u"session"_s,
+    u"name"_s,
+    u"title"_s,
+};
+const QStringList toolkitFlags = {u"reverse"_s, u"nograb"_s, u"dograb"_s, u"sync"_s,
+                                  u"widgetcount"_s};
+
+// The toolkit's option that an argument names ("-style" and "--style" alike), or "".
+QString toolkitOption(const QString &argument)
+{
+    if (!argument.startsWith(u'-'))
+        return QString();
+    const QString name = argument.mid(argument.startsWith(u"--") ? 2 : 1);
+    if (toolkitOptionsWithValue.contains(name) || toolkitFlags.contains(name)
+        || name.startsWith(u"qmljsdebugger="))
+        return name;
+    return QString();
+}
+
+// The arguments without the toolkit's own options and their values.
+QStringList withoutToolkitOptions(const QStringList &arguments)
+{
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString name = i == 0 ? QString() : toolkitOption(arguments.at(i));
+        if (name.isEmpty())
+            kept.append(arguments.at(i));
+        else if (toolkitOptionsWithValue.contains(name))
+            ++i;
+    }
+    return kept;
+}
+
+struct Options
+{
+    QCommandLineOption help {{u"h"_s, u"help"_s}, u"Show this help and exit."_s};
+    QCommandLineOption version {{u"v"_s, u"version"_s}, u"Show the version and exit."_s};
+    QCommandLineOption database {
+        u"database"_s,
+        u"Use the schedule database FILE instead of the one the program was built for. The file "
+        "is never created."_s,
+        u"FILE"_s};
+    QCommandLineOption start {u"start"_s,
+                              u"Open the window and begin the run at once, as Start does."_s};
+    QCommandLineOption from {
+        u"from"_s,
+        u"With --start or --headless: begin at the entry whose number (程序编号) is KEY. With "
+        "--history: only that entry's runs."_s,
+        u"KEY"_s};
+    QCommandLineOption loop {u"loop"_s,
+                             u"After the last entry begin again at the first, until stopped."_s};
+    QCommandLineOption headless {
+        u"headless"_s,
+        u"Run the schedule without a window or display and exit after the last entry (with "
+        "--loop, when stopped by SIGTERM, SIGINT or SIGHUP)."_s};
+    QCommandLineOption autostart {
+        u"autostart"_s,
+        u"Start the window and its run at every log-in to the desktop (with --loop, --from and "
+        "--database when given), then exit."_s};
+    QCommandLineOption noAutostart {u"no-autostart"_s, u"No longer start at log-in, then exit."_s};
+    QCommandLineOption history {u"history"_s, u"Print the record of every run, then exit."_s};
+    QCommandLineOption format {u"format"_s, u"With --history: table (the default), csv or json."_s,
+                               u"FORMAT"_s};
+    QCommandLineOption import {
+        u"import"_s,
+        u"Copy the entries of a schedule kept on Windows (a Jet .mdb file) into the schedule."_s,
+        u"FILE.mdb"_s};
+    QCommandLineOption dryRun {u"dry-run"_s,
+                               u"With --import: say what would be imported, write nothing."_s};
+
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.addOptions({help, version, database, start, from, loop, headless, autostart,
+                           noAutostart, history, format, import, dryRun});
+    }
+};
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        u"Runs a list of programs one after another, each for a set time and number of times. "
+        "Without options it opens the window on the schedule."_s);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+}
+
+} // namespace
+
+QStringList CommandLine::runOptions() const
+{
+    QStringList options {u"--start"_s};
+    if (loop)
+        options.append(u"--loop"_s);
+    if (from)
+        options << u"--from"_s << QString::number(*from);
+    if (!database.isEmpty())
+        options << u"--database"_s << database;
+    return options;
+}
+
+std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    describe(parser);
+    const Options options;
+    options.addTo(parser);
+    if (!parser.parse(withoutToolkitOptions(arguments)))
+        return parser.errorText();
+    if (!parser.positionalArguments().isEmpty())
+        return u"Unexpected argument '%1'."_s.arg(parser.positionalArguments().constFirst());
+
+    CommandLine line;
+    if (parser.isSet(options.help)) {
+        line.action = CommandLine::Action::Help;
+        return line;
+    }
+    if (parser.isSet(options.version)) {
+        line.action = CommandLine::Action::Version;
+        return line;
+    }
+
+    // At most one thing to do besides opening the window.
+    const std::pair<const QCommandLineOption *, CommandLine::Action> actions[] = {
+        {&options.headless, CommandLine::Action::Headless},
+        {&options.autostart, CommandLine::Action::Autostart},
+        {&options.noAutostart, CommandLine::Action::RemoveAutostart},
+        {&options.history, CommandLine::Action::History},
+        {&options.import, CommandLine::Action::Import},
+    };
+    QString chosen;
+    for (const auto &[option, action] : actions) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString name = u"--"_s + option->names().constFirst();
+        if (!chosen.isEmpty())
+            return u"%1 and %2 cannot be given together."_s.arg(chosen, name);
+        chosen = name;
+        line.action = action;
+    }
+    const bool window = line.action == CommandLine::Action::Window;
+    const bool autostart = line.action == CommandLine::Action::Autostart;
+    const bool headless = line.action == CommandLine::Action::Headless;
+    const bool history = line.action == CommandLine::Action::History;
+    const bool import = line.action == CommandLine::Action::Import;
+
+    // Each option with what it may go with.
+    const auto onlyWith = [&](const QCommandLineOption &option, bool allowed,
+                              const QString &with) -> QString {
+        if (parser.isSet(option) && !allowed)
+            return u"--%1 goes only with %2."_s.arg(option.names().constFirst(), with);
+        return QString();
+    };
+    line.start = parser.isSet(options.start);
+    if (line.start && !window && !autostart)
+        return u"--start and %1 cannot be given together."_s.arg(chosen);
+    for (const QString &problem : {
+             onlyWith(options.from, line.start || headless || autostart || history,
+                      u"--start, --headless, --autostart or --history"_s),
+             onlyWith(options.loop, window || headless || autostart,
+                      u"the window, --start, --headless or --autostart"_s),
+             onlyWith(options.format, history, u"--history"_s),
+             onlyWith(options.dryRun, import, u"--import"_s),
+             onlyWith(options.database, line.action != CommandLine::Action::RemoveAutostart,
+                      u"a schedule to use"_s),
+         }) {
+        if (!problem.isEmpty())
+            return problem;
+    }
+
+    line.loop = parser.isSet(options.loop);
+    line.dryRun = parser.isSet(options.dryRun);
+    if (parser.isSet(options.database)) {
+        const QString database = parser.value(options.database);
+        if (database.isEmpty())
+            return u"--database needs the name of a file."_s;
+        // Absolute, so that the file stays the same whatever folder the program moves to.
+        line.database = QFileInfo(database).absoluteFilePath();
+    }
+    if (parser.isSet(options.from)) {
+        bool ok = false;
+        const QString key = parser.value(options.from);
+        line.from = key.trimmed().toLongLong(&ok);
+        if (!ok || key.trimmed() != key)
+            return u"--from needs an entry's number (程序编号), not '%1'."_s.arg(key);
+    }
+    if (parser.isSet(options.format)) {
+        line.format = parser.value(options.format);
+        if (!QStringList {u"table"_s, u"csv"_s, u"json"_s}.contains(line.format))
+            return u"--format is table, csv or json, not '%1'."_s.arg(line.format);
+    }
+    if (import) {
+        line.importFile = parser.value(options.import);
+        if (line.importFile.isEmpty())
+            return u"--import needs the name of a file."_s;
+    }
+    return line;
+}
+
+QString commandLineHelp(const QString &programName)
+{
+    QCommandLineParser parser;
+    describe(parser);
+    Options().addTo(parser);
+    QString text = parser.helpText();
+    text.replace(u"<executable_name>"_s, programName);
+    text += u"\nExit status: 0 done; 64 a wrong command line; 65 the schedule's table cannot be\n"
+            "used; 66 the database cannot be opened; 69 no display for the window; 73 a file\n"
+            "cannot be written.\n"_s;
+    return text;
+}

@@ -1,0 +1,379 @@
+#include "support/TestDatabase.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString program = QStringLiteral(VANTREL_PROGRAM);
+
+// The program as started from a terminal without a display, its output and exit status.
+struct Finished
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+        environment.remove(name);
+    return environment;
+}
+
+// Starts the program; the caller waits for it with a deadline.
+std::unique_ptr<QProcess> started(const QStringList &arguments,
+                                  const QProcessEnvironment &environment = withoutDisplay())
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->start(program, arguments);
+    return process;
+}
+
+Finished finish(QProcess &process, int deadlineMs)
+{
+    if (!process.waitForFinished(deadlineMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, QString(), u"did not end in time"_s};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Finished run(const QStringList &arguments,
+             const QProcessEnvironment &environment = withoutDisplay())
+{
+    auto process = started(arguments, environment);
+    return finish(*process, 30000);
+}
+
+// The trace lines of started programs, as "entry N" in order, and each end's time in seconds.
+QStringList startedEntries(const QString &trace)
+{
+    static const QRegularExpression line(u"^vantrel\\.run: started (entry \\d+) "_s,
+                                         QRegularExpression::MultilineOption);
+    QStringList entries;
+    for (auto match = line.globalMatch(trace); match.hasNext();)
+        entries.append(match.next().captured(1));
+    return entries;
+}
+
+QList<double> lifetimes(const QString &trace)
+{
+    static const QRegularExpression line(u"^vantrel\\.run: ended .* after ([0-9.]+) s: killed$"_s,
+                                         QRegularExpression::MultilineOption);
+    QList<double> seconds;
+    for (auto match = line.globalMatch(trace); match.hasNext();)
+        seconds.append(match.next().captured(1).toDouble());
+    return seconds;
+}
+
+bool groupIsGone(pid_t group)
+{
+    return ::kill(-group, 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+// The program's command line, run as a person or a service manager would run it: each option,
+// each bad combination, and runs without a window of real programs on real seconds.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void commandLines_data();
+    void commandLines();
+    void headlessRunsTheList();
+    void headlessStopsOnASignal_data();
+    void headlessStopsOnASignal();
+    void loopAndServiceNotifications();
+    void autostart_data();
+    void autostart();
+
+private:
+    QString schedule(const QList<TestDatabase::Entry> &entries);
+
+    std::unique_ptr<TestDatabase> m_database;
+};
+
+void TestCommandLine::init()
+{
+    m_database = std::make_unique<TestDatabase>();
+}
+
+QString TestCommandLine::schedule(const QList<TestDatabase::Entry> &entries)
+{
+    m_database->addEntries(entries);
+    return m_database->path();
+}
+
+// What each command line does when it ends at once: its exit status and what it says. "@DB" is a
+// good schedule with two entries, "@MISSING" a file that does not exist; the other files are
+// made as the row's name says.
+void TestCommandLine::commandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+
+    const QString none;
+    const auto row = [](const char *name, const QStringList &arguments, const QString &display,
+                        int status, const QString &says) {
+        QTest::newRow(name) << arguments << display << status << says;
+    };
+    row("help", {u"--help"_s}, none, 0, u"--headless"_s);
+    row("help, short", {u"-h"_s}, none, 0, u"Exit status: 0 done; 64"_s);
+    row("version", {u"--version"_s}, none, 0, u"vantrel-autorun-e2e 1.0"_s);
+    row("version, short", {u"-v"_s}, none, 0, u"vantrel-autorun-e2e 1.0"_s);
+    row("unknown option", {u"--bogus"_s}, none, 64, u"Unknown option 'bogus'."_s);
+    row("an argument that is no option", {u"ProgramRun.mdb"_s}, none, 64,
+        u"Unexpected argument 'ProgramRun.mdb'."_s);
+    row("--from without a run", {u"--from"_s, u"1"_s}, none, 64,
+        u"--from goes only with --start, --headless, --autostart or --history."_s);
+    row("--from that is no number", {u"--headless"_s, u"--from"_s, u"abc"_s}, none, 64,
+        u"--from needs an entry's number (程序编号), not 'abc'."_s);
+    row("--from an entry that is not there",
+        {u"--headless"_s, u"--database"_s, u"@DB"_s, u"--from"_s, u"99"_s}, none, 64,
+        u"the schedule has no entry 99 to begin at"_s);
+    row("--start with --headless", {u"--start"_s, u"--headless"_s}, none, 64,
+        u"--start and --headless cannot be given together."_s);
+    row("--autostart with --no-autostart", {u"--autostart"_s, u"--no-autostart"_s}, none, 64,
+        u"--autostart and --no-autostart cannot be given together."_s);
+    row("--headless with --history", {u"--headless"_s, u"--history"_s}, none, 64,
+        u"--headless and --history cannot be given together."_s);
+    row("--format without --history", {u"--format"_s, u"csv"_s}, none, 64,
+        u"--format goes only with --history."_s);
+    row("--format that is not known", {u"--history"_s, u"--format"_s, u"xml"_s}, none, 64,
+        u"--format is table, csv or json, not 'xml'."_s);
+    row("--dry-run without --import", {u"--dry-run"_s}, none, 64,
+        u"--dry-run goes only with --import."_s);
+    row("--loop with --history", {u"--history"_s, u"--loop"_s}, none, 64,
+        u"--loop goes only with the window, --start, --headless or --autostart."_s);
+    row("--database with --no-autostart", {u"--no-autostart"_s, u"--database"_s, u"x"_s}, none, 64,
+        u"--database goes only with a schedule to use."_s);
+    row("--database that is empty", {u"--headless"_s, u"--database="_s}, none, 64,
+        u"--database needs the name of a file."_s);
+    row("no such database", {u"--headless"_s, u"--database"_s, u"@MISSING"_s}, none, 66,
+        u"cannot open the schedule: Could not find file"_s);
+    row("not a database", {u"--headless"_s, u"--database"_s, u"@TEXT"_s}, none, 66,
+        u"the file is not an SQLite database"_s);
+    row("no schedule table", {u"--headless"_s, u"--database"_s, u"@NOTABLE"_s}, none, 65,
+        u"cannot read the schedule's table QZProgram: no such table: QZProgram"_s);
+    row("a column missing", {u"--headless"_s, u"--database"_s, u"@NOCOUNT"_s}, none, 65,
+        u"the schedule's table QZProgram has no column ProgramCount"_s);
+    row("window without a display", {}, none, 69,
+        u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
+        "--headless runs the schedule without one\n"_s);
+    row("window with a display that is not there", {u"--start"_s}, u":987"_s, 69,
+        u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
+        "--headless runs the schedule without one\n"_s);
+}
+
+void TestCommandLine::commandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+
+    m_database->addEntries({{u"true"_s, QString(), 0, 1}, {u"true"_s, QString(), 0, 1}});
+    QTemporaryDir files;
+    const QString text = files.filePath(u"text.mdb"_s);
+    QFile textFile(text);
+    QVERIFY(textFile.open(QIODevice::WriteOnly));
+    textFile.write("This is not a database, just a text someone saved under the name.\n");
+    textFile.close();
+    TestDatabase noTable;
+    noTable.exec(u"DROP TABLE QZProgram; CREATE TABLE Other (a)"_s);
+    TestDatabase noCount;
+    noCount.exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY "
+                 "KEY, ProgramName, ProgramParameter, ProgramTime)"_s);
+    for (QString &argument : arguments) {
+        argument.replace(u"@DB"_s, m_database->path());
+        argument.replace(u"@MISSING"_s, files.filePath(u"missing.mdb"_s));
+        argument.replace(u"@TEXT"_s, text);
+        argument.replace(u"@NOTABLE"_s, noTable.path());
+        argument.replace(u"@NOCOUNT"_s, noCount.path());
+    }
+    QProcessEnvironment environment = withoutDisplay();
+    if (!display.isEmpty())
+        environment.insert(u"DISPLAY"_s, display);
+
+    const Finished finished = run(arguments, environment);
+    QCOMPARE(finished.status, status);
+    const QString said = status == 0 ? finished.out : finished.err;
+    QVERIFY2(said.contains(says), qPrintable(said));
+    if (status == 69)
+        QCOMPARE(finished.err, says); // one line, and nothing of the toolkit's own
+    if (status == 64 && !arguments.contains(u"--database"_s))
+        QVERIFY(finished.err.endsWith(u"Try 'vantrel-autorun-e2e --help' for the options.\n"_s));
+}
+
+// A real two-entry schedule without a window: each program runs its time, in order, and the
+// program exits by itself after the last entry.
+void TestCommandLine::headlessRunsTheList()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 1, 2}, {u"sleep"_s, u"61"_s, 2, 1}});
+    const Finished finished = run({u"--headless"_s, u"--database"_s, database});
+    QCOMPARE(finished.status, 0);
+    QCOMPARE(startedEntries(finished.err),
+             (QStringList {u"entry 1"_s, u"entry 1"_s, u"entry 2"_s}));
+    const QList<double> seconds = lifetimes(finished.err);
+    QCOMPARE(seconds.size(), 3);
+    const double expected[] = {1, 1, 2};
+    for (qsizetype i = 0; i < seconds.size(); ++i)
+        QVERIFY2(qAbs(seconds[i] - expected[i]) < 0.5, qPrintable(finished.err));
+
+    // From the second entry on, only the second entry runs.
+    const Finished fromSecond =
+        run({u"--headless"_s, u"--database"_s, database, u"--from"_s, u"2"_s});
+    QCOMPARE(fromSecond.status, 0);
+    QCOMPARE(startedEntries(fromSecond.err), QStringList {u"entry 2"_s});
+}
+
+void TestCommandLine::headlessStopsOnASignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// A signal in the middle of a run stops it as Stop does: the running program is ended with
+// everything it started, and the program exits 0.
+void TestCommandLine::headlessStopsOnASignal()
+{
+    QFETCH(int, signal);
+    const QString database = schedule({{u"sh"_s, u"-c 'sleep 300 & sleep 301'"_s, 60, 1}});
+    auto process = started({u"--headless"_s, u"--database"_s, database});
+    QString trace;
+    static const QRegularExpression startedLine(u"started entry 1 .* pid (\\d+)"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (trace += QString::fromUtf8(process->readAllStandardError())).contains(startedLine), 5000);
+    const auto pid = static_cast<pid_t>(startedLine.match(trace).captured(1).toInt());
+    // The wrapper's own child is up too before the signal comes.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QProcess::execute(u"pgrep"_s, {u"-g"_s, QString::number(pid), u"-f"_s, u"sleep 300"_s})
+            == 0,
+        5000);
+    QCOMPARE(::kill(pid_t(process->processId()), signal), 0);
+    const Finished finished = finish(*process, 10000);
+    QCOMPARE(finished.status, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(groupIsGone(pid), 5000);
+}
+
+// Looping begins again at the first entry; as a service, the program says when it is ready and
+// which entry it runs.
+void TestCommandLine::loopAndServiceNotifications()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 0, 1}});
+    QTemporaryDir folder;
+    const QByteArray socketPath = QFile::encodeName(folder.filePath(u"notify"_s));
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    QVERIFY(listener >= 0);
+    const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path);
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+
+    QProcessEnvironment environment = withoutDisplay();
+    environment.insert(u"NOTIFY_SOCKET"_s, QString::fromUtf8(socketPath));
+    auto process = started({u"--headless"_s, u"--loop"_s, u"--database"_s, database}, environment);
+    QStringList notifications;
+    const auto receive = [&] {
+        char buffer[4096];
+        for (ssize_t size; (size = ::recv(listener, buffer, sizeof buffer, 0)) > 0;)
+            notifications.append(QString::fromUtf8(buffer, size));
+        return notifications.join(u'|');
+    };
+    QString trace;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        startedEntries(trace += QString::fromUtf8(process->readAllStandardError())).size() >= 2,
+        10000);
+    QCOMPARE(::kill(pid_t(process->processId()), SIGTERM), 0);
+    QCOMPARE(finish(*process, 10000).status, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(receive().contains(u"STOPPING=1"_s), 5000);
+    QVERIFY2(notifications.first().startsWith(u"READY=1\nSTATUS=Running the schedule "_s),
+             qPrintable(notifications.first()));
+    QVERIFY(notifications.contains(u"STATUS=Running entry 1, run 1 of 1"_s));
+}
+
+// The autostart entry for each way of asking for it: its Exec line, the validator's word on it,
+// and its removal.
+void TestCommandLine::autostart_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("exec");
+
+    QTest::newRow("plain") << QStringList() << u"@PROGRAM --start"_s;
+    QTest::newRow("looping") << QStringList {u"--loop"_s} << u"@PROGRAM --start --loop"_s;
+    QTest::newRow("from an entry, another schedule")
+        << QStringList {u"--from"_s, u"3"_s, u"--database"_s, u"/srv/x/ProgramRun.mdb"_s}
+        << u"@PROGRAM --start --from 3 --database /srv/x/ProgramRun.mdb"_s;
+    QTest::newRow("a schedule whose name needs quoting")
+        << QStringList {u"--database"_s, u"/srv/my \"lists\"/$100% \\ 程序.mdb"_s}
+        << u"@PROGRAM --start --database \"/srv/my \\\\\"lists\\\\\"/\\\\$100%% \\\\\\\\ "
+           "程序.mdb\""_s;
+}
+
+void TestCommandLine::autostart()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, exec);
+    QTemporaryDir config;
+    QProcessEnvironment environment = withoutDisplay();
+    environment.insert(u"XDG_CONFIG_HOME"_s, config.path());
+    const QString entry = config.filePath(u"autostart/org.vantrel.AutoRun.desktop"_s);
+
+    const Finished written = run(QStringList {u"--autostart"_s} + options, environment);
+    QCOMPARE(written.status, 0);
+    QVERIFY2(written.out.startsWith(u"Wrote "_s + entry), qPrintable(written.out));
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    exec.replace(u"@PROGRAM"_s, QFileInfo(program).canonicalFilePath());
+    QVERIFY2(text.contains(u"\nExec="_s + exec + u'\n'), qPrintable(text));
+    const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+    if (!validator.isEmpty()) {
+        QProcess validate;
+        validate.start(validator, {entry});
+        QVERIFY(validate.waitForFinished(30000));
+        QCOMPARE(validate.readAll(), QByteArray());
+        QCOMPARE(validate.exitCode(), 0);
+    }
+
+    const Finished removed = run({u"--no-autostart"_s}, environment);
+    QCOMPARE(removed.status, 0);
+    QVERIFY(!QFile::exists(entry));
+    QVERIFY(run({u"--no-autostart"_s}, environment).out.contains(u"nothing to remove"_s));
+
+    // A configuration folder that cannot hold the entry.
+    environment.insert(u"XDG_CONFIG_HOME"_s, program);
+    const Finished refused = run({u"--autostart"_s}, environment);
+    QCOMPARE(refused.status, 73);
+    QVERIFY2(refused.err.startsWith(u"Cannot write the autostart entry "_s),
+             qPrintable(refused.err));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
