@@ -29,7 +29,7 @@ install_missing() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-translations-l10n libsqlite3-dev
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-translations-l10n libsqlite3-dev libsystemd-dev
                 libfontconfig-dev sqlite3 fonts-wqy-microhei)
 # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
 SANITIZE_PACKAGES=(clang libclang-rt-dev)

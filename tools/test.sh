@@ -6,7 +6,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" clang-format xvfb xauth \
-  x11-utils libx11-dev libxdamage-dev desktop-file-utils appstream dpkg-dev file lintian
+  x11-utils libx11-dev libxdamage-dev desktop-file-utils appstream dpkg-dev file lintian systemd
 build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 # The format check (clang-format --dry-run --Werror over every source), then every test.
 cmake --build "$BUILD_DIR" --target check

@@ -54,6 +54,26 @@ if grep -q '"vantrel-autorun-e2e"' <<<"$names"; then
   fail "a message box came up on a good database"
 fi
 
+# Started with --start, the run begins without a click: the entry's program writes its process id
+# into a file.
+marker=$(mktemp -u)
+sqlite3 "$database" "UPDATE QZProgram SET ProgramName = 'sh', ProgramTime = 30, ProgramParameter = '-c ''echo \$\$ > $marker; exec sleep 60'''"
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  "$0" --start 2>"$1.stderr" &
+  pid=$!
+  for _ in $(seq 100); do
+    [ -s "$2" ] && break
+    sleep 0.1
+  done
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  true' "$program" "$database" "$marker"
+[ -s "$marker" ] || { cat "$database.stderr"; fail "--start did not begin the run"; }
+# Closing the window leaves the started program running, so the test ends it itself.
+kill -KILL -- "-$(cat "$marker")" 2>/dev/null
+rm -f "$marker"
+echo "--start began the run"
+
 # Without its database the program reports why before anything else comes up.
 rm -f "$database"
 names=$(window_names)

@@ -39,6 +39,8 @@ done
 
 awk '$2 != "root/root" { print "owned by " $2 ": " $6 }' "$work/list" | grep . && fail "files not owned by root"
 grep -q '^-rwxr-xr-x .* \./usr/bin/vantrel-autorun$' "$work/list" || fail "no program usr/bin/vantrel-autorun"
+grep -qx 'ExecStart=/usr/bin/vantrel-autorun --headless --loop' \
+  "$work/root/usr/lib/systemd/user/vantrel-autorun.service" || fail "no user service for /usr/bin"
 # dpkg would replace the schedule on upgrade and delete it on remove if the package held it.
 grep -q " \./var/" "$work/list" && fail "the package holds files under /var"
 grep -qaF "$database" "$work/root/usr/bin/vantrel-autorun" ||

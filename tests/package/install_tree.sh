@@ -69,5 +69,23 @@ schema=$(grep -o '/usr/[^"]*schema.sql' "$postinst" | head -n1)
 [ -n "$schema" ] && [ -f "$dest$schema" ] || fail "postinst reads the schema '$schema', not installed"
 [ -f "$usr/share/doc/$program/copyright" ] || fail "no copyright file"
 
+# The user service runs the installed program without a window, and the service manager's own
+# check finds nothing wrong with it (run on a copy that names the program where this scratch
+# install put it, and without looking up the manual page in the system's index).
+unit=$usr/lib/systemd/user/$program.service
+if [ ! -f "$unit" ]; then
+  fail "no user service $program.service"
+else
+  grep -qx "ExecStart=/usr/bin/$program --headless --loop" "$unit" ||
+    fail "the service does not run /usr/bin/$program --headless --loop: $(grep ExecStart "$unit")"
+  grep -qx 'Type=notify' "$unit" || fail "the service does not wait to be told it is ready"
+  if command -v systemd-analyze >/dev/null; then
+    mkdir -p "$dest/check"
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$dest/check/$program.service"
+    systemd-analyze verify --man=no "$dest/check/$program.service" ||
+      fail "systemd-analyze verify finds fault with the service"
+  fi
+fi
+
 [ "$failures" -eq 0 ] || exit 1
 echo "PASS"
