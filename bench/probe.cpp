@@ -1,5 +1,7 @@
 // Times another program from outside, as a person starting it would see it:
-//   vantrel_bench_probe exit -- PROGRAM ARGS...    exec to exit; prints "<µs> <peak RSS kB>"
+//   vantrel_bench_probe exit -- PROGRAM ARGS...    exec to exit; prints "<µs> <peak RSS kB>
+//                                                  <processor µs>", the processes collected
+//                                                  on the way counted too
 //   vantrel_bench_probe window -- PROGRAM ARGS...  exec to its first top-level window shown on
 //                                                  the X display: mapped, and its first picture
 //                                                  drawn; prints "<µs> <RSS kB then>", then ends
@@ -91,7 +93,11 @@ int measureExit(char **argv)
     reapAll();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(std::string(argv[0]) + " failed");
-    std::printf("%lld %ld\n", elapsed, usage.ru_maxrss);
+    const auto microseconds = [](const timeval &time) {
+        return static_cast<long long>(time.tv_sec) * 1000000 + time.tv_usec;
+    };
+    std::printf("%lld %ld %lld\n", elapsed, usage.ru_maxrss,
+                microseconds(usage.ru_utime) + microseconds(usage.ru_stime));
     return 0;
 }
 

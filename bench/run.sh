@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
 done
 started=$SECONDS
 
-install_missing "${BUILD_PACKAGES[@]}" xvfb libx11-dev libxdamage-dev
+install_missing "${BUILD_PACKAGES[@]}" xvfb libx11-dev libxdamage-dev supervisor
 cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_BENCH=ON \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" >/dev/null
@@ -120,6 +120,40 @@ lifetime_runs() {
 median() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 }
   END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+# A run without a window of ten entries of 1 s each, and the same ten runs by `timeout` in a shell
+# loop. Both sleep nearly all the time. The processor time of the ten `sleep` programs themselves
+# is measured apart and taken off both.
+unattended_runs() {
+  rm -f "$WORK/db-unattended.mdb"
+  sqlite3 "$WORK/db-unattended.mdb" <"$ROOT/store/schema.sql"
+  sqlite3 "$WORK/db-unattended.mdb" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1
+    FROM n WHERE i < 10) INSERT INTO QZProgram (ProgramName, ProgramParameter, ProgramTime,
+    ProgramCount) SELECT 'sleep', '5', 1, 1 FROM n"
+  local sleeps=0 out time
+  for _ in $(seq 10); do
+    read -r _ _ time <<<"$(probe exit -- sleep 0)"
+    sleeps=$((sleeps + time))
+  done
+  read -r runnerTime runnerRss runnerCpu <<<"$(probe exit -- "$BIN/vantrel-autorun-bench" \
+    --headless --database "$WORK/db-unattended.mdb")"
+  read -r loopTime _ loopCpu <<<"$(probe exit -- bash -c \
+    'for _ in 1 2 3 4 5 6 7 8 9 10; do timeout 1 sleep 5; done; exit 0')"
+  record run_cpu "$(((runnerCpu - sleeps) * 60000000 / runnerTime))" \
+    "$(((loopCpu - sleeps) * 60000000 / loopTime))"
+
+  cat >"$WORK/supervisord.conf" <<CONF
+[supervisord]
+nodaemon=true
+logfile=$WORK/supervisord.log
+pidfile=$WORK/supervisord.pid
+[program:sleep]
+command=sleep 60
+CONF
+  read -r _ supervisorRss _ <<<"$(probe exit -- timeout --preserve-status 5 supervisord \
+    -c "$WORK/supervisord.conf")"
+  record headless_rss "$runnerRss" "$supervisorRss"
+}
+
 # Median run lifetime minus T and drift of the start times, both in µs, from a report of
 # "<start> <end>" lines; runs start every `period` µs.
 lifetime_figures() {
@@ -134,11 +168,11 @@ for ((rep = 1; rep <= reps; rep++)); do
   for size in "${sizes[@]}"; do
     db=$WORK/db-$size.mdb
     out=$(probe exit -- "$BIN/vantrel_bench_load" "$db")
-    read -r loadTime loadRss <<<"$out"
+    read -r loadTime loadRss _ <<<"$out"
     out=$(probe exit -- sqlite3 "$db" "select * from QZProgram")
     read -r clientTime _ <<<"$out"
     out=$(probe exit -- "$BIN/vantrel_bench_load" "$WORK/db-0.mdb")
-    read -r _ emptyRss <<<"$out"
+    read -r _ emptyRss _ <<<"$out"
     record "load_$size" "$loadTime" "$clientTime"
     record "memory_$size" "$((loadRss - emptyRss))" "$(($(stat -c %s "$db") / 1024))"
     [ "$size" = 100k ] && client100k=$clientTime
@@ -189,6 +223,9 @@ for ((rep = 1; rep <= reps; rep++)); do
   read -r -d '' loopError loopDrift <<<"$loop" || true
   record lifetime_error "$engineError" "$loopError"
   record lifetime_drift "$engineDrift" "$loopDrift"
+
+  # Half a minute each: three times are enough for a median.
+  [ "$rep" -le 3 ] && unattended_runs
 done
 
 over=()
@@ -215,7 +252,7 @@ $quick || figures+=(load_1m)
 figures+=(memory_100k)
 $quick || figures+=(memory_1m)
 figures+=(window_100k add_100k startup startup_rss launch_cycle lifetime_error lifetime_drift
-  tick_flat)
+  tick_flat headless_rss run_cpu)
 declare -A shape=(
   [load_100k]="ms 1000 1.5" [load_1m]="ms 1000 1.5"
   [memory_100k]="MB 1024 2" [memory_1m]="MB 1024 2"
@@ -223,7 +260,8 @@ declare -A shape=(
   [startup]="ms 1000 1.3" [startup_rss]="MB 1024 1.2"
   [launch_cycle]="us 1 1.2"
   [lifetime_error]="ms 1000 5ms" [lifetime_drift]="ms 1000 5ms"
-  [tick_flat]="us 1 1.2")
+  [tick_flat]="us 1 1.2"
+  [headless_rss]="MB 1024 0.5" [run_cpu]="ms 1000 1.0")
 for name in "${figures[@]}"; do
   # shellcheck disable=SC2086
   line=$(report "$name" ${shape[$name]})
