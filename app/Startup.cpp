@@ -1,9 +1,8 @@
 #include "app/Startup.h"
 
 #include "app/AutoRunApplication.h"
-#include "app/Autostart.h"
 #include "app/CommandLine.h"
-#include "app/Headless.h"
+#include "app/Program.h"
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
@@ -106,22 +105,6 @@ int runGuarded(const std::function<void()> &startUp, const std::function<int()> 
 
 namespace {
 
-// Whether the toolkit has a display to open the window on, or was told where to draw instead.
-bool hasDisplay(const QStringList &arguments)
-{
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || arguments.contains(u"-platform"_s)
-        || arguments.contains(u"--platform"_s))
-        return true;
-    return !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-QString noDisplayText(const QString &program)
-{
-    return u"%1: there is no display to open the window on; %1 --headless runs the schedule "
-           "without one"_s.arg(program);
-}
-
 // While the application connects to the display: the toolkit's messages wait, and a failure to
 // connect, which the toolkit ends the program for, is said in one line with the exit status for
 // it instead.
@@ -196,12 +179,7 @@ std::optional<int> beginRun(const CommandLine &line, const QString &program)
     return std::nullopt;
 }
 
-// The program's own file, for an autostart entry that starts it again.
-QString programFile()
-{
-    const QString self = QFileInfo(u"/proc/self/exe"_s).canonicalFilePath();
-    return self.isEmpty() ? QCoreApplication::applicationFilePath() : self;
-}
+} // namespace
 
 int runWindow(int &argc, char **argv, const CommandLine &line, const QString &program,
               const QString &databasePath)
@@ -234,47 +212,4 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
                 ended = beginRun(line, program);
         },
         [&] { return ended ? *ended : QApplication::exec(); });
-}
-
-} // namespace
-
-int runAutoRunner(int &argc, char **argv, const QString &databasePath)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    const QString program = QFileInfo(arguments.value(0, u"vantrel-autorun"_s)).fileName();
-    const auto parsed = parseCommandLine(arguments);
-    if (const QString *error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for the options.\n", qUtf8Printable(program),
-                     qUtf8Printable(*error), qUtf8Printable(program));
-        return EX_USAGE;
-    }
-    const CommandLine &line = std::get<CommandLine>(parsed);
-    const QString database = line.database.isEmpty() ? databasePath : line.database;
-    switch (line.action) {
-    case CommandLine::Action::Help:
-        std::fputs(qUtf8Printable(commandLineHelp(program)), stdout);
-        return EX_OK;
-    case CommandLine::Action::Version:
-        std::printf("%s %s\n", qUtf8Printable(program), VANTREL_VERSION);
-        return EX_OK;
-    case CommandLine::Action::Autostart:
-        return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
-    case CommandLine::Action::RemoveAutostart:
-        return Autostart::remove(stdout, stderr);
-    case CommandLine::Action::Headless:
-        return runHeadless(argc, argv, line, database);
-    case CommandLine::Action::History:
-    case CommandLine::Action::Import:
-        std::fprintf(stderr, "%s: not built yet\n", qUtf8Printable(program));
-        return EX_SOFTWARE;
-    case CommandLine::Action::Window:
-        break;
-    }
-    if (!hasDisplay(arguments)) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(program)));
-        return EX_UNAVAILABLE;
-    }
-    return runWindow(argc, argv, line, program, database);
 }

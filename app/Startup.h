@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+struct CommandLine;
 class TFormMain;
 class TFormProgram;
 class TShareDataModule;
@@ -37,5 +38,7 @@ QString startupFailureText(const std::exception &error);
 // shown in the "Application Error" box and ends the program with exit code 1.
 int runGuarded(const std::function<void()> &startUp, const std::function<int()> &eventLoop);
 
-// The whole program on the given database file.
-int runAutoRunner(int &argc, char **argv, const QString &databasePath);
+// The window on the database: the application, the three objects, the run begun at once when
+// the command line says so, and the event loop. Gives the exit status.
+int runWindow(int &argc, char **argv, const CommandLine &line, const QString &program,
+              const QString &databasePath);

@@ -1,5 +1,5 @@
 #include "DatabaseLocation.h"
-#include "app/Startup.h"
+#include "app/Program.h"
 
 #include <QString>
 

@@ -19,7 +19,7 @@ window_names() {
   xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     "$0" 2>"$1.stderr" &
     pid=$!
-    for _ in $(seq 50); do
+    for _ in $(seq 150); do
       sleep 0.2
       names=$(xwininfo -root -tree 2>/dev/null | grep -o "0x[0-9a-f]* \"[^\"]*\"" |
         while read -r id name; do
@@ -61,7 +61,7 @@ sqlite3 "$database" "UPDATE QZProgram SET ProgramName = 'sh', ProgramTime = 30, 
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   "$0" --start 2>"$1.stderr" &
   pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [ -s "$2" ] && break
     sleep 0.1
   done

@@ -1,0 +1,112 @@
+#include "app/Program.h"
+
+#include "app/Autostart.h"
+#include "app/CommandLine.h"
+#include "app/Headless.h"
+#include "app/Window.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <sysexits.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Whether the toolkit has a display to open the window on, or was told where to draw instead.
+bool hasDisplay(const QStringList &arguments)
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || arguments.contains(u"-platform"_s)
+        || arguments.contains(u"--platform"_s))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The program's own file, for an autostart entry that starts it again and to find its window.
+QString programFile()
+{
+    return QFileInfo(u"/proc/self/exe"_s).canonicalFilePath();
+}
+
+// The window and the graphical libraries it needs, loaded only when the window is asked for:
+// beside the program in a build, or where the install puts it.
+RunWindow *loadWindow(const QString &program)
+{
+    const QString folder = QFileInfo(programFile()).absolutePath();
+    const QString name = QString::fromLatin1(windowModuleName);
+    QString lastError;
+    const QStringList candidates = {folder + u'/' + name,
+                                    folder + u"/../" VANTREL_WINDOW_MODULE_DIR u"/"_s + name};
+    for (const QString &candidate : candidates) {
+        if (!QFile::exists(candidate))
+            continue;
+        void *module = ::dlopen(QFile::encodeName(candidate).constData(), RTLD_LAZY | RTLD_LOCAL);
+        if (!module) {
+            lastError = QString::fromLocal8Bit(::dlerror());
+            continue;
+        }
+        if (void *entry = ::dlsym(module, windowEntryName))
+            return reinterpret_cast<RunWindow *>(entry);
+        lastError = QString::fromLocal8Bit(::dlerror());
+    }
+    std::fprintf(stderr, "%s: cannot load the window (%s): %s\n", qUtf8Printable(program),
+                 qUtf8Printable(name),
+                 qUtf8Printable(lastError.isEmpty() ? u"it is not installed"_s : lastError));
+    return nullptr;
+}
+
+} // namespace
+
+QString noDisplayText(const QString &program)
+{
+    return u"%1: there is no display to open the window on; %1 --headless runs the schedule "
+           "without one"_s.arg(program);
+}
+
+int runAutoRunner(int &argc, char **argv, const QString &databasePath)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QString program = QFileInfo(arguments.value(0, u"vantrel-autorun"_s)).fileName();
+    const auto parsed = parseCommandLine(arguments);
+    if (const QString *error = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for the options.\n", qUtf8Printable(program),
+                     qUtf8Printable(*error), qUtf8Printable(program));
+        return EX_USAGE;
+    }
+    const CommandLine &line = std::get<CommandLine>(parsed);
+    const QString database = line.database.isEmpty() ? databasePath : line.database;
+    switch (line.action) {
+    case CommandLine::Action::Help:
+        std::fputs(qUtf8Printable(commandLineHelp(program)), stdout);
+        return EX_OK;
+    case CommandLine::Action::Version:
+        std::printf("%s %s\n", qUtf8Printable(program), VANTREL_VERSION);
+        return EX_OK;
+    case CommandLine::Action::Autostart:
+        return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
+    case CommandLine::Action::RemoveAutostart:
+        return Autostart::remove(stdout, stderr);
+    case CommandLine::Action::Headless:
+        return runHeadless(argc, argv, line, database);
+    case CommandLine::Action::History:
+    case CommandLine::Action::Import:
+        std::fprintf(stderr, "%s: not built yet\n", qUtf8Printable(program));
+        return EX_SOFTWARE;
+    case CommandLine::Action::Window:
+        break;
+    }
+    if (!hasDisplay(arguments)) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(program)));
+        return EX_UNAVAILABLE;
+    }
+    RunWindow *runWindow = loadWindow(program);
+    return runWindow ? runWindow(argc, argv, line, program, database) : EX_SOFTWARE;
+}
