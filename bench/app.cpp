@@ -61,7 +61,11 @@ class IdleLauncher final : public Launcher
 {
 public:
     void launch(LaunchInfo &info) override { info.process = {}; }
-    void terminate(ProcessHandle &process) override { process = {}; }
+    ProcessEnd terminate(ProcessHandle &process) override
+    {
+        process = {};
+        return {};
+    }
 };
 
 [[noreturn]] void fail(const char *text)

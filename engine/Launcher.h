@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <utility>
+
 // Identifies a started process; empty (id 0) when nothing was started.
 struct ProcessHandle
 {
@@ -21,18 +24,54 @@ struct LaunchInfo
     int show = 0; // 5 = show normally (kept for the record; no meaning on Linux)
     QString entry; // the schedule entry's key, only to name it in the trace
     ProcessHandle process; // filled in by launch()
+    QString failure; // filled in by launch(): why nothing was started, "" when it was
+};
+
+// How one run of a program ended, as far as the launcher knows.
+struct ProcessEnd
+{
+    enum class How {
+        None, // nothing was started, or there was nothing left to end
+        Killed, // still running when it was ended, with its whole process group
+        Exited, // had ended by itself before; status is its exit status
+        Signalled, // had been ended by a signal before; status is the signal
+        NotEnded, // could not be ended (detail says why); it is collected later
+    };
+    How how = How::None;
+    int status = 0;
+    QString detail;
+    // From the start to terminate(), or to the late collection of one that could not be ended.
+    qint64 lifetimeMs = 0;
 };
 
 // Starts and ends the schedule's programs; abstract so the scheduler can run against a fake.
 class Launcher
 {
 public:
+    // Called once for each program that terminate() could not end, when it is finally gone: how
+    // its leader ended then, and its lifetime until then.
+    using LateCollection = std::function<void(qint64 id, const ProcessEnd &end)>;
+
     Launcher() = default;
     virtual ~Launcher() = default;
     Q_DISABLE_COPY_MOVE(Launcher)
 
-    // Never throws and never reports failure to the caller: info.process stays empty instead.
+    // Never throws and never reports failure to the caller other than by info.process staying
+    // empty and info.failure saying why.
     virtual void launch(LaunchInfo &info) = 0;
-    // Never throws and never waits: ends the process if it can, then empties the handle.
-    virtual void terminate(ProcessHandle &process) = 0;
+    // Never throws and never waits: ends the process and its group if it can, then empties the
+    // handle and says how the program ended.
+    virtual ProcessEnd terminate(ProcessHandle &process) = 0;
+
+    void setLateCollection(LateCollection report) { m_lateCollection = std::move(report); }
+
+protected:
+    void collectedLate(qint64 id, const ProcessEnd &end) const
+    {
+        if (m_lateCollection)
+            m_lateCollection(id, end);
+    }
+
+private:
+    LateCollection m_lateCollection;
 };

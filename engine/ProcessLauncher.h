@@ -14,13 +14,14 @@
 #include <unordered_map>
 
 // Starts programs directly, never through a shell, and hands documents and URLs to the desktop's
-// opener. A program that has not gone by the time terminate() returns is collected once the
-// kernel reports it ended, so its id stays reserved until then.
+// opener. A program stays uncollected until terminate(), even once it has ended, so that its id,
+// which is also its process group's, cannot name another process when the group is ended. One that
+// has not gone by the time terminate() returns is collected once the kernel reports it ended.
 class ProcessLauncher final : public Launcher
 {
 public:
     // Sends a signal to a process (positive target) or a process group (negative target);
-    // returns 0 or the reason as an errno value.
+    // returns 0 or the reason as an errno value. Signal 0 only asks whether one may be sent.
     using SignalSender = std::function<int(qint64 target, int signal)>;
 
     ProcessLauncher();
@@ -31,7 +32,7 @@ public:
     Q_DISABLE_COPY_MOVE(ProcessLauncher)
 
     void launch(LaunchInfo &info) override;
-    void terminate(ProcessHandle &process) override;
+    ProcessEnd terminate(ProcessHandle &process) override;
 
 private:
     struct Child
@@ -39,19 +40,26 @@ private:
         QString entry;
         QByteArray file;
         QElapsedTimer clock;
-        bool refused = false; // the kill was refused, so its collection goes into the trace
+        // Something in its group could not be ended: it is collected only once the whole group
+        // has gone, and that goes into the trace.
+        bool refused = false;
     };
 
-    void leaveForLater(qint64 id, Child child);
+    bool watch(qint64 pid);
+    void waitFor(qint64 pid);
+    void dropWatch(qint64 pid);
     void collectEnded();
 
     SignalSender m_sendSignal;
     // Started and not yet handed back: the only ids terminate() may ever signal.
     QHash<qint64, Child> m_running;
-    // Handed back but not yet gone; never signalled again, only collected.
+    // Handed back but not yet collected; never signalled again.
     QHash<qint64, Child> m_leftRunning;
-    // For each of those, the kernel's word that it has ended; where there is none (an old
-    // kernel), the timer looks from time to time instead.
+    // The kernel's word that a process has ended, for those left running and for what runs on in
+    // their groups; where there is none (an old kernel), the timer looks from time to time instead.
     std::unordered_map<qint64, std::unique_ptr<QSocketNotifier>> m_exitWatches;
     QTimer m_collector;
+    // The system's latest process id, kept open since terminate() reads it every time; -1 when the
+    // kernel does not offer it.
+    int m_lastProcessId = -1;
 };

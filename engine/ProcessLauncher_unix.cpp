@@ -3,16 +3,19 @@
 #include "engine/RunLog.h"
 
 #include <QByteArrayList>
-#include <QDir>
-#include <QFile>
 #include <QScopeGuard>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -54,8 +57,9 @@ QString subject(const QString &entry, const QByteArray &file)
     return (entry.isEmpty() ? QString() : u"entry "_s + entry + u' ') + quotedBytes(file);
 }
 
-void complain(const LaunchInfo &info, const QString &reason)
+void complain(LaunchInfo &info, const QString &reason)
 {
+    info.failure = reason;
     qCWarning(runLog).noquote() << u"cannot start "_s + subject(info.entry, info.file) + u": "
             + reason;
 }
@@ -78,23 +82,101 @@ QString howItEnded(const siginfo_t &state)
         + QString::fromLocal8Bit(::strsignal(state.si_status)) + u')';
 }
 
-// Collects the child if it has ended, without waiting; false while it is still running.
-bool collect(pid_t pid, siginfo_t &state)
+enum class Leader { running, ended, lost };
+
+// Whether a child has ended, leaving it uncollected: a process that has ended keeps its id, and
+// with it its group's, until it is collected.
+Leader lookAt(pid_t pid, siginfo_t &state)
 {
     state = {};
-    while (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG) != 0) {
+    while (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG | WNOWAIT) != 0) {
         // Collected by someone else: the id is no longer ours either way.
         if (errno != EINTR)
-            return true;
+            return Leader::lost;
     }
-    return state.si_pid == pid;
+    return state.si_pid == pid ? Leader::ended : Leader::running;
+}
+
+void collect(pid_t pid)
+{
+    siginfo_t state {};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG) != 0
+           && errno == EINTR) { }
+}
+
+ProcessEnd endOf(const siginfo_t &state)
+{
+    ProcessEnd end;
+    end.how = state.si_code == CLD_EXITED ? ProcessEnd::How::Exited : ProcessEnd::How::Signalled;
+    end.status = state.si_status;
+    return end;
+}
+
+// Gone, or ended and only waiting to be collected by its parent.
+bool hasEnded(pid_t pid)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    const int file = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return true;
+    char text[256];
+    const ssize_t length = ::read(file, text, sizeof text);
+    ::close(file);
+    // The state follows the name, which is in parentheses and may hold any character itself.
+    const QByteArrayView line(text, length > 0 ? length : 0);
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return true;
+    return line.at(close + 2) == 'Z' || line.at(close + 2) == 'X';
+}
+
+// Whether no process (nor thread) has been started since the one given: anything that joins its
+// group is started after it, so it is alone there then.
+bool noneStartedSince(int lastProcessId, pid_t pid)
+{
+    char text[32];
+    const ssize_t length =
+        lastProcessId < 0 ? -1 : ::pread(lastProcessId, text, sizeof text - 1, 0);
+    if (length <= 0)
+        return false;
+    text[length] = '\0';
+    return std::strtol(text, nullptr, 10) == pid;
+}
+
+// The processes of a group, its leader aside, that have not ended. The kernel lists the members
+// of no group, so this looks at every process it shows.
+std::vector<pid_t> othersInGroup(pid_t group, int lastProcessId)
+{
+    std::vector<pid_t> others;
+    if (noneStartedSince(lastProcessId, group))
+        return others;
+    DIR *processes = ::opendir("/proc");
+    if (!processes)
+        return others;
+    while (const dirent *entry = ::readdir(processes)) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid <= 0 || pid == group)
+            continue;
+        if (::getpgid(pid_t(pid)) == group && !hasEnded(pid_t(pid)))
+            others.push_back(pid_t(pid));
+    }
+    ::closedir(processes);
+    return others;
+}
+
+// The current folder as the kernel names it: its name need not be UTF-8.
+QByteArray currentDirectory()
+{
+    const std::unique_ptr<char, decltype(&std::free)> name(::getcwd(nullptr, 0), &std::free);
+    return name ? QByteArray(name.get()) : QByteArray();
 }
 
 QByteArray absolute(const QByteArray &path)
 {
-    if (path.startsWith('/'))
-        return path;
-    return QFile::encodeName(QDir::currentPath()) + '/' + path;
+    const QByteArray directory = path.startsWith('/') ? QByteArray() : currentDirectory();
+    return directory.isEmpty() ? path : directory + '/' + path;
 }
 
 bool isProgram(const QByteArray &path)
@@ -140,7 +222,7 @@ bool looksLikeUrl(QByteArrayView text)
     return true;
 }
 
-std::optional<Command> openerCommand(const LaunchInfo &info, const QByteArray &target)
+std::optional<Command> openerCommand(LaunchInfo &info, const QByteArray &target)
 {
     const QByteArray opener = findOnPath("xdg-open");
     if (opener.isEmpty()) {
@@ -150,7 +232,7 @@ std::optional<Command> openerCommand(const LaunchInfo &info, const QByteArray &t
     return Command {opener, {QByteArray("xdg-open"), target}, true};
 }
 
-std::optional<Command> programCommand(const LaunchInfo &info, const QByteArray &program)
+std::optional<Command> programCommand(LaunchInfo &info, const QByteArray &program)
 {
     const std::optional<QList<QByteArray>> words = splitArguments(info.parameters);
     if (!words) {
@@ -167,7 +249,7 @@ std::optional<Command> programCommand(const LaunchInfo &info, const QByteArray &
 }
 
 // The verb has no counterpart here: every entry gets its file type's default action.
-std::optional<Command> resolve(const LaunchInfo &info)
+std::optional<Command> resolve(LaunchInfo &info)
 {
     const QByteArray &file = info.file;
     struct stat status = {};
@@ -187,7 +269,44 @@ std::optional<Command> resolve(const LaunchInfo &info)
     return std::nullopt;
 }
 
-pid_t spawn(const LaunchInfo &info, Command &command)
+// The kernel answers "no such file" for a script that is there when the program named on its
+// interpreter line is not; a line end left from Windows on that line is the usual reason.
+QString missingInterpreter(const QByteArray &script)
+{
+    const int file = ::open(script.constData(), O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return {};
+    // No more than the kernel itself reads of that line.
+    char text[256];
+    const ssize_t length = ::read(file, text, sizeof text);
+    ::close(file);
+    QByteArrayView line(text, length > 0 ? length : 0);
+    if (!line.startsWith("#!"))
+        return {};
+    line = line.sliced(2);
+    if (const qsizetype end = line.indexOf('\n'); end >= 0)
+        line.truncate(end);
+    const auto isBlank = [](char c) {
+        return c == ' ' || c == '\t';
+    };
+    qsizetype begin = 0;
+    while (begin < line.size() && isBlank(line.at(begin)))
+        ++begin;
+    qsizetype end = begin;
+    while (end < line.size() && !isBlank(line.at(end)) && line.at(end) != '\0')
+        ++end;
+    const QByteArray interpreter = line.sliced(begin, end - begin).toByteArray();
+    struct stat status = {};
+    if (interpreter.isEmpty() || ::stat(interpreter.constData(), &status) == 0)
+        return {};
+    QString reason =
+        u"its interpreter line names a program that does not exist: "_s + quotedBytes(interpreter);
+    if (line.endsWith('\r'))
+        reason += u" (the file may have Windows line ends)";
+    return reason;
+}
+
+pid_t spawn(LaunchInfo &info, Command &command)
 {
     std::vector<char *> argv;
     for (QByteArray &argument : command.arguments)
@@ -231,7 +350,9 @@ pid_t spawn(const LaunchInfo &info, Command &command)
         error = ::posix_spawn(&pid, command.program.constData(), &actions, &attributes, argv.data(),
                               environ);
     if (error != 0) {
-        complain(info, errorText(error));
+        const QString interpreter =
+            error == ENOENT ? missingInterpreter(command.program) : QString();
+        complain(info, interpreter.isEmpty() ? errorText(error) : interpreter);
         return 0;
     }
     return pid;
@@ -250,6 +371,7 @@ ProcessLauncher::ProcessLauncher()
 
 ProcessLauncher::ProcessLauncher(SignalSender sendSignal)
     : m_sendSignal(std::move(sendSignal))
+    , m_lastProcessId(::open("/proc/sys/kernel/ns_last_pid", O_RDONLY | O_CLOEXEC))
 {
     QObject::connect(&m_collector, &QTimer::timeout, &m_collector, [this] { collectEnded(); });
 }
@@ -257,6 +379,7 @@ ProcessLauncher::ProcessLauncher(SignalSender sendSignal)
 void ProcessLauncher::launch(LaunchInfo &info)
 {
     info.process = {};
+    info.failure.clear();
     // A zero byte would end the name early at the kernel, which would then start another file.
     if (info.file.contains('\0')) {
         complain(info, u"its name holds a zero byte"_s);
@@ -296,90 +419,198 @@ void ProcessLauncher::launch(LaunchInfo &info)
     qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
 }
 
-void ProcessLauncher::terminate(ProcessHandle &process)
+ProcessEnd ProcessLauncher::terminate(ProcessHandle &process)
 {
     const qint64 id = std::exchange(process.id, 0);
     // kill(-id) with any of these would hit everything, ourselves or our own group.
     if (id <= 1 || id > std::numeric_limits<pid_t>::max())
-        return;
+        return {};
     const auto pid = static_cast<pid_t>(id);
     if (pid == ::getpid() || pid == ::getpgrp())
-        return;
+        return {};
     // Only what this launcher started and has not handed back yet: an id handed back may already
     // have been collected and given to someone else.
     const auto found = m_running.constFind(id);
     if (found == m_running.cend())
-        return;
+        return {};
     Child child = *found;
     m_running.erase(found);
     const QString name = subject(child.entry, child.file) + u" pid " + QString::number(pid);
+    ProcessEnd end;
+    end.lifetimeMs = child.clock.elapsed();
 
     siginfo_t state {};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &state, WEXITED | WNOHANG) != 0)
-        return; // collected behind our back; the id may be someone else's now
-    if (state.si_pid == pid) {
-        qCInfo(runLog).noquote() << u"ended "_s + name + u" after " + seconds(child.clock)
-                + u": had already " + howItEnded(state);
-        return;
-    }
-    // The group only goes missing if the program never got a session of its own.
-    int error = m_sendSignal(-id, SIGKILL);
-    if (error != 0)
-        error = m_sendSignal(id, SIGKILL);
-    if (error != 0) {
-        // For instance a set-user-ID program that took another user's id: it keeps running.
-        child.refused = true;
-        qCWarning(runLog).noquote()
-            << u"cannot end "_s + name + u": " + errorText(error) + u"; it keeps running";
+    const Leader leader = lookAt(pid, state);
+    if (leader == Leader::lost)
+        return {}; // collected behind our back; the id may be someone else's now
+    // The group's id is its leader's, which stays reserved while the leader is uncollected, so it
+    // names no one else's group even when the program has left first. A running program is ended
+    // before anything else is done, so that the run lasts exactly its time.
+    std::vector<pid_t> others;
+    int error = 0;
+    if (leader == Leader::running) {
+        error = m_sendSignal(-id, SIGKILL);
+        // The group only goes missing if the program never got a session of its own.
+        if (error != 0)
+            error = m_sendSignal(id, SIGKILL);
+        others = othersInGroup(pid, m_lastProcessId);
     } else {
+        others = othersInGroup(pid, m_lastProcessId);
+        if (!others.empty())
+            error = m_sendSignal(-id, SIGKILL);
+    }
+    // A group's signal counts as sent when any member got it, so each one is asked whether it
+    // could be ended, as one that took another user's id could not.
+    const auto refusal = [this](pid_t member) {
+        const int answer = m_sendSignal(member, 0);
+        return answer == ESRCH ? 0 : answer;
+    };
+    int leaderRefusal = 0;
+    if (leader == Leader::running)
+        leaderRefusal = error != 0 ? error : (others.empty() ? 0 : refusal(pid));
+    QStringList refusing;
+    int memberRefusal = 0;
+    for (const pid_t member : others) {
+        if (const int answer = refusal(member); answer != 0) {
+            refusing.append(QString::number(member));
+            memberRefusal = memberRefusal != 0 ? memberRefusal : answer;
+        }
+    }
+
+    if (leaderRefusal != 0 || memberRefusal != 0) {
+        // For instance a set-user-ID program that took another user's id: it keeps running, and
+        // the leader stays uncollected so that the group's id stays reserved while it does.
+        child.refused = true;
+        end.how = ProcessEnd::How::NotEnded;
+        QString line = u"cannot end "_s + name + u": ";
+        if (leaderRefusal != 0) {
+            end.detail = errorText(leaderRefusal);
+            line += end.detail;
+        } else {
+            end.detail = errorText(memberRefusal);
+            line += end.detail + (refusing.size() == 1 ? u" for pid "_s : u" for pids "_s)
+                + refusing.join(u", "_s) + u" in its group";
+        }
+        qCWarning(runLog).noquote() << line + u"; it keeps running";
+    } else if (leader == Leader::running) {
+        end.how = ProcessEnd::How::Killed;
         qCInfo(runLog).noquote() << u"ended "_s + name + u" after " + seconds(child.clock)
                 + u": killed";
+    } else {
+        const ProcessEnd left = endOf(state);
+        end.how = left.how;
+        end.status = left.status;
+        QString line = u"ended "_s + name + u" after " + seconds(child.clock) + u": had already "
+            + howItEnded(state);
+        if (!others.empty())
+            line += u"; killed "_s + QString::number(others.size())
+                + (others.size() == 1 ? u" process"_s : u" processes"_s) + u" it left in its group";
+        qCInfo(runLog).noquote() << line;
     }
-    if (!collect(pid, state))
-        leaveForLater(id, std::move(child));
+    if (child.refused) {
+        // Watched from now on: first the leader while it runs, then what runs on in its group.
+        if (leader == Leader::running) {
+            waitFor(id);
+        } else {
+            for (const pid_t member : others)
+                waitFor(member);
+        }
+        m_leftRunning.insert(id, std::move(child));
+    } else if (leader == Leader::running && lookAt(pid, state) == Leader::running) {
+        waitFor(id);
+        m_leftRunning.insert(id, std::move(child));
+    } else {
+        collect(pid);
+    }
+    return end;
 }
 
-ProcessLauncher::~ProcessLauncher() = default;
-
-void ProcessLauncher::leaveForLater(qint64 id, Child child)
+ProcessLauncher::~ProcessLauncher()
 {
-    m_leftRunning.insert(id, std::move(child));
-    // Called directly: this glibc declares pidfd_open() without C linkage for C++.
-    const int descriptor = int(::syscall(SYS_pidfd_open, static_cast<pid_t>(id), 0));
-    if (descriptor < 0) {
-        if (!m_collector.isActive())
-            m_collector.start(firstCollectMs);
+    if (m_lastProcessId >= 0)
+        ::close(m_lastProcessId);
+}
+
+// Wakes the event loop once the process has ended; false when the kernel offers no such word.
+bool ProcessLauncher::watch(qint64 pid)
+{
+    if (m_exitWatches.count(pid) != 0)
+        return true;
+    // Called directly: this glibc declares pidfd_open() without C linkage for C++. It works for any
+    // process this one can see, not only for its own children.
+    const int descriptor = int(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (descriptor < 0)
+        return false;
+    auto exitWatch = std::make_unique<ExitWatch>(descriptor);
+    QObject::connect(exitWatch.get(), &QSocketNotifier::activated, exitWatch.get(), [this, pid] {
+        dropWatch(pid);
+        collectEnded();
+    });
+    m_exitWatches[pid] = std::move(exitWatch);
+    return true;
+}
+
+void ProcessLauncher::dropWatch(qint64 pid)
+{
+    const auto found = m_exitWatches.find(pid);
+    if (found == m_exitWatches.end())
         return;
-    }
-    auto watch = std::make_unique<ExitWatch>(descriptor);
-    QObject::connect(watch.get(), &QSocketNotifier::activated, watch.get(),
-                     [this] { collectEnded(); });
-    m_exitWatches[id] = std::move(watch);
+    // This may run inside the watch's own signal, so it goes once that has returned.
+    found->second->setEnabled(false);
+    found->second.release()->deleteLater();
+    m_exitWatches.erase(found);
+}
+
+void ProcessLauncher::waitFor(qint64 pid)
+{
+    if (!watch(pid) && !m_collector.isActive())
+        m_collector.start(firstCollectMs);
 }
 
 void ProcessLauncher::collectEnded()
 {
+    bool unwatched = false;
+    std::vector<std::pair<qint64, ProcessEnd>> lateCollections;
     for (auto it = m_leftRunning.begin(); it != m_leftRunning.end();) {
         const auto pid = static_cast<pid_t>(it.key());
         siginfo_t state {};
-        if (!collect(pid, state)) {
+        const Leader leader = lookAt(pid, state);
+        if (leader == Leader::running) {
+            unwatched = !watch(pid) || unwatched;
             ++it;
             continue;
         }
-        if (it->refused && state.si_pid == pid)
-            qCInfo(runLog).noquote() << u"collected "_s + subject(it->entry, it->file) + u" pid "
-                    + QString::number(pid) + u" after " + seconds(it->clock) + u": "
-                    + howItEnded(state);
-        if (const auto watch = m_exitWatches.find(it.key()); watch != m_exitWatches.end()) {
-            // This may run inside the watch's own signal, so it goes once that has returned.
-            watch->second->setEnabled(false);
-            watch->second.release()->deleteLater();
-            m_exitWatches.erase(watch);
+        if (leader == Leader::ended && it->refused) {
+            // What could not be ended keeps the group's id reserved until it has gone too.
+            const std::vector<pid_t> others = othersInGroup(pid, m_lastProcessId);
+            for (const pid_t member : others)
+                unwatched = !watch(member) || unwatched;
+            if (!others.empty()) {
+                ++it;
+                continue;
+            }
         }
+        if (leader == Leader::ended) {
+            collect(pid);
+            if (it->refused) {
+                ProcessEnd end = endOf(state);
+                end.lifetimeMs = it->clock.elapsed();
+                qCInfo(runLog).noquote() << u"collected "_s + subject(it->entry, it->file)
+                        + u" pid " + QString::number(pid) + u" after " + seconds(it->clock) + u": "
+                        + howItEnded(state);
+                lateCollections.emplace_back(it.key(), end);
+            }
+        }
+        dropWatch(it.key());
         it = m_leftRunning.erase(it);
     }
-    if (m_leftRunning.isEmpty())
+    if (!unwatched)
         m_collector.stop();
-    else if (m_collector.isActive())
+    else if (!m_collector.isActive())
+        m_collector.start(firstCollectMs);
+    else
         m_collector.setInterval(std::min(m_collector.interval() * 2, slowestCollectMs));
+    // Last, since whoever hears of it may start or end programs at once.
+    for (const auto &[id, end] : lateCollections)
+        collectedLate(id, end);
 }

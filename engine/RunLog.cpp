@@ -39,6 +39,15 @@ qsizetype utf8SequenceLength(QByteArrayView bytes)
     return length;
 }
 
+// Line and paragraph separators would break the line, and controls, format characters such as
+// bidirectional overrides and unassigned ones could break it or disguise it.
+bool printsOnOneLine(char32_t character)
+{
+    const QChar::Category category = QChar::category(character);
+    return QChar::isPrint(character) && category != QChar::Separator_Line
+        && category != QChar::Separator_Paragraph;
+}
+
 void appendEscaped(QString &text, uchar byte)
 {
     switch (byte) {
@@ -76,9 +85,7 @@ QString quotedBytes(QByteArrayView bytes)
         const qsizetype length = utf8SequenceLength(bytes.sliced(i));
         if (length > 0) {
             const QString character = QString::fromUtf8(bytes.sliced(i, length));
-            // Line and paragraph separators, bidirectional overrides and the like could break
-            // the line or disguise it, so only characters that print are kept as they are.
-            if (QChar::isPrint(character.toUcs4().value(0))) {
+            if (printsOnOneLine(character.toUcs4().value(0))) {
                 text += character;
                 i += length;
                 continue;

@@ -2,6 +2,7 @@
 #include "support/OrdinaryUser.h"
 #include "support/TraceCapture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,10 +12,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,11 +41,12 @@ struct ChildReport
 {
     QByteArrayList arguments;
     QList<int> descriptors;
-    QString directory;
+    QByteArray directory;
     qint64 pid = 0;
     qint64 pgid = 0;
     qint64 sid = 0;
     qint64 grandchild = 0;
+    QByteArray grandchildUids; // real, effective and saved
     quint64 blocked = ~0ULL;
     quint64 ignored = ~0ULL;
     QByteArray uids; // real, effective and saved
@@ -63,7 +67,7 @@ ChildReport readReport(const QString &path)
         else if (key == "fd")
             report.descriptors.append(value.toInt());
         else if (key == "cwd")
-            report.directory = QString::fromUtf8(QByteArray::fromHex(value));
+            report.directory = QByteArray::fromHex(value);
         else if (key == "pid")
             report.pid = value.toLongLong();
         else if (key == "pgid")
@@ -72,6 +76,8 @@ ChildReport readReport(const QString &path)
             report.sid = value.toLongLong();
         else if (key == "grandchild")
             report.grandchild = value.toLongLong();
+        else if (key == "grandchilduids")
+            report.grandchildUids = value;
         else if (key == "sigblk")
             report.blocked = value.toULongLong(nullptr, 16);
         else if (key == "sigign")
@@ -91,6 +97,13 @@ bool hasEnded(qint64 pid)
     const QByteArray text = stat.readAll();
     const qsizetype close = text.lastIndexOf(')');
     return close < 0 || text.mid(close + 2, 1) == "Z";
+}
+
+QByteArray canonical(const QByteArray &path)
+{
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        ::realpath(path.constData(), nullptr), &std::free);
+    return resolved ? QByteArray(resolved.get()) : QByteArray();
 }
 
 bool hasUnreapedChild()
@@ -231,6 +244,11 @@ void LauncherTest::passesParameters_data()
         << "'a\nb' \"say \\\"hi\\\"\" back\\\\slash '\x7F\x1B'"_ba
         << QByteArrayList {"a\nb", "say \"hi\"", "back\\slash", "\x7F\x1B"}
         << uR"("@helper@" ["a\nb", "say \"hi\"", "back\\slash", "\x7F\x1B"])"_s;
+    QTest::newRow("line and paragraph separators and direction overrides stay on one line")
+        << "@helper@"_ba
+        << "a\u2028b c\u2029d \u202Ee\u200Dg"_ba
+        << QByteArrayList {"a\u2028b", "c\u2029d", "\u202Ee\u200Dg"}
+        << uR"("@helper@" ["a\xE2\x80\xA8b", "c\xE2\x80\xA9d", "\xE2\x80\xAEe\xE2\x80\x8Dg"])"_s;
 }
 
 void LauncherTest::passesParameters()
@@ -261,45 +279,65 @@ void LauncherTest::passesParameters()
 
 void LauncherTest::findsProgramAndDirectory_data()
 {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("currentDir");
-    QTest::addColumn<QString>("pathPrefix");
-    QTest::addColumn<QString>("directory");
-    QTest::addColumn<QString>("expectedDir");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("currentDir");
+    QTest::addColumn<QByteArray>("pathPrefix");
+    QTest::addColumn<QByteArray>("directory");
+    QTest::addColumn<QByteArray>("expectedDir");
 
-    QTest::newRow("absolute path") << u"@helper@"_s << u"@tmp@"_s << u""_s << u""_s << u"@tmp@"_s;
-    QTest::newRow("absolute path, given directory")
-        << u"@helper@"_s << u"@tmp@"_s << u""_s << u"/"_s << u"/"_s;
-    QTest::newRow("name in current directory")
-        << helperName << u"@helperDir@"_s << u""_s << u""_s << u"@helperDir@"_s;
-    QTest::newRow("relative path is ours, not the given directory's")
-        << u"./"_s + helperName << u"@helperDir@"_s << u""_s << u"@tmp@"_s << u"@tmp@"_s;
-    QTest::newRow("name on PATH") << helperName << u"@tmp@"_s << u"@helperDir@"_s << u""_s
-                                  << u"@tmp@"_s;
-    QTest::newRow("name on a later PATH entry")
-        << helperName << u"@tmp@"_s << u"@tmp@::/nonexistent:@helperDir@"_s << u""_s << u"@tmp@"_s;
+    const auto row = [](const char *name, const QByteArray &file, const char *currentDir,
+                        const char *pathPrefix, const char *directory, const char *expectedDir) {
+        QTest::newRow(name) << file << QByteArray(currentDir) << QByteArray(pathPrefix)
+                            << QByteArray(directory) << QByteArray(expectedDir);
+    };
+    const QByteArray name = QFile::encodeName(helperName);
+    row("absolute path", "@helper@", "@tmp@", "", "", "@tmp@");
+    row("absolute path, given directory", "@helper@", "@tmp@", "", "/", "/");
+    row("name in current directory", name, "@helperDir@", "", "", "@helperDir@");
+    row("relative path is ours, not the given directory's", "./" + name, "@helperDir@", "", "@tmp@",
+        "@tmp@");
+    row("name on PATH", name, "@tmp@", "@helperDir@", "", "@tmp@");
+    row("name on a later PATH entry", name, "@tmp@", "@tmp@::/nonexistent:@helperDir@", "",
+        "@tmp@");
+    // Each row has a directory named in another encoding below the temporary one, with a link to
+    // the stand-in program in it.
+    row("name in a current directory not named in UTF-8", name, "@tmp@/\xB3\xCC", "", "",
+        "@tmp@/\xB3\xCC");
+    row("relative path in it, given directory", "./" + name, "@tmp@/\xB3\xCC", "", "@tmp@",
+        "@tmp@");
 }
 
 void LauncherTest::findsProgramAndDirectory()
 {
-    QFETCH(QString, file);
-    QFETCH(QString, currentDir);
-    QFETCH(QString, pathPrefix);
-    QFETCH(QString, directory);
-    QFETCH(QString, expectedDir);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, currentDir);
+    QFETCH(QByteArray, pathPrefix);
+    QFETCH(QByteArray, directory);
+    QFETCH(QByteArray, expectedDir);
 
-    QVERIFY(QDir::setCurrent(expand(currentDir)));
+    // Made and removed here: the temporary directory cannot remove names that are not UTF-8.
+    const QByteArray madeDir = expand("@tmp@/\xB3\xCC"_ba);
+    const QByteArray link = madeDir + '/' + QFile::encodeName(helperName);
+    QCOMPARE(::mkdir(madeDir.constData(), 0700), 0);
+    QCOMPARE(::symlink(QFile::encodeName(helperPath).constData(), link.constData()), 0);
+    const auto removeMade = qScopeGuard([&] {
+        QVERIFY(QDir::setCurrent(m_currentDir));
+        QCOMPARE(::unlink(link.constData()), 0);
+        QCOMPARE(::rmdir(madeDir.constData()), 0);
+    });
+
+    QCOMPARE(::chdir(expand(currentDir).constData()), 0);
     if (!pathPrefix.isEmpty())
-        prependPath(expand(pathPrefix));
-    m_info.file = QFile::encodeName(expand(file));
-    m_info.directory = QFile::encodeName(expand(directory));
+        qputenv("PATH", expand(pathPrefix) + ':' + m_path);
+    m_info.file = expand(file);
+    m_info.directory = expand(directory);
+    TraceCapture trace;
     m_launcher.launch(m_info);
-    QVERIFY(!m_info.process.isEmpty());
+    QVERIFY2(!m_info.process.isEmpty(), qPrintable(trace.lines().join(u'\n')));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
     const ChildReport report = readReport(reportPath());
     QCOMPARE(report.arguments.value(0), m_info.file);
-    QCOMPARE(QFileInfo(report.directory).canonicalFilePath(),
-             QFileInfo(expand(expectedDir)).canonicalFilePath());
+    QCOMPARE(canonical(report.directory), canonical(expand(expectedDir)));
 }
 
 void LauncherTest::startsClean()
@@ -353,7 +391,8 @@ void LauncherTest::endsWholeGroup()
     QVERIFY(grandchild > 0);
     QVERIFY(!hasEnded(grandchild));
 
-    m_launcher.terminate(m_info.process);
+    const ProcessEnd end = m_launcher.terminate(m_info.process);
+    QCOMPARE(end.how, ProcessEnd::How::Killed);
     QVERIFY(m_info.process.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(hasEnded(child), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
@@ -365,11 +404,23 @@ void LauncherTest::reapsProgramThatEndedItself_data()
     QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<int>("signal");
     QTest::addColumn<QString>("how");
+    QTest::addColumn<ProcessEnd::How>("expectedHow");
+    QTest::addColumn<int>("status");
 
-    QTest::newRow("exited") << "exit"_ba << 0 << u"had already exited with status 0"_s;
+    const QString terminated =
+        u"had already ended by signal %1 (%2)"_s.arg(SIGTERM).arg(signalName(SIGTERM));
+    const QString leftChild = u"; killed 1 process it left in its group"_s;
+    QTest::newRow("exited") << "exit"_ba << 0 << u"had already exited with status 0"_s
+                            << ProcessEnd::How::Exited << 0;
     QTest::newRow("ended by someone else's signal")
-        << ""_ba << int(SIGTERM)
-        << u"had already ended by signal %1 (%2)"_s.arg(SIGTERM).arg(signalName(SIGTERM));
+        << ""_ba << int(SIGTERM) << terminated << ProcessEnd::How::Signalled << int(SIGTERM);
+    // What a wrapper leaves in its group ends with it all the same.
+    QTest::newRow("wrapper that exited at once, leaving its child")
+        << "grandchild exit"_ba << 0 << u"had already exited with status 0"_s + leftChild
+        << ProcessEnd::How::Exited << 0;
+    QTest::newRow("wrapper ended halfway, leaving its child")
+        << "grandchild"_ba << int(SIGTERM) << terminated + leftChild << ProcessEnd::How::Signalled
+        << int(SIGTERM);
 }
 
 void LauncherTest::reapsProgramThatEndedItself()
@@ -377,20 +428,28 @@ void LauncherTest::reapsProgramThatEndedItself()
     QFETCH(QByteArray, mode);
     QFETCH(int, signal);
     QFETCH(QString, how);
+    QFETCH(ProcessEnd::How, expectedHow);
+    QFETCH(int, status);
 
     qputenv("VANTREL_CHILD_MODE", mode);
     m_info.file = QFile::encodeName(helperPath);
     m_launcher.launch(m_info);
     QVERIFY(!m_info.process.isEmpty());
     const qint64 pid = m_info.process.id;
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
+    const qint64 grandchild = readReport(reportPath()).grandchild;
     if (signal != 0)
         QCOMPARE(::kill(pid_t(pid), signal), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid), 5000);
     QVERIFY(hasUnreapedChild());
+    if (grandchild != 0)
+        QVERIFY(!hasEnded(grandchild));
 
     TraceCapture trace;
-    m_launcher.terminate(m_info.process);
+    const ProcessEnd end = m_launcher.terminate(m_info.process);
     QVERIFY(m_info.process.isEmpty());
+    QCOMPARE(end.how, expectedHow);
+    QCOMPARE(end.status, status);
     // Collected at once, not left for later.
     QVERIFY(!hasUnreapedChild());
     const QStringList lines = trace.lines();
@@ -400,21 +459,43 @@ void LauncherTest::reapsProgramThatEndedItself()
             QRegularExpression::escape(helperPath), QString::number(pid),
             QRegularExpression::escape(how)));
     QVERIFY2(ended.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+    if (grandchild != 0)
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(grandchild), 5000);
 }
 
 void LauncherTest::keepsRunningWhatItCannotEnd_data()
 {
     QTest::addColumn<bool>("byKernel");
+    QTest::addColumn<QByteArray>("mode");
+    // The program's own child cannot be ended rather than the program.
+    QTest::addColumn<bool>("childRefuses");
+    // How the program itself has ended by the time everything is collected.
+    QTest::addColumn<ProcessEnd::How>("finalHow");
+    QTest::addColumn<int>("finalStatus");
 
-    QTest::newRow("kill refused") << false;
-    QTest::newRow("program that took another user's id") << true;
+    const auto killed = ProcessEnd::How::Signalled;
+    QTest::newRow("kill refused") << false << ""_ba << false << killed << int(SIGKILL);
+    QTest::newRow("program that took another user's id")
+        << true << "otheruser"_ba << false << killed << int(SIGKILL);
+    QTest::newRow("child's kill refused")
+        << false << "grandchild"_ba << true << killed << int(SIGKILL);
+    // As a set-user-ID program started by a wrapper script.
+    QTest::newRow("child that took another user's id, wrapper still running")
+        << true << "grandchild-otheruser ordinary"_ba << true << killed << int(SIGKILL);
+    QTest::newRow("child that took another user's id, wrapper left first")
+        << true << "grandchild-otheruser ordinary exit"_ba << true << ProcessEnd::How::Exited << 0;
 }
 
 // A program may not be ours to end, as a set-user-ID program that took another user's id is not:
-// the window must not wait for it, and it is collected once it ends by other means.
+// the window must not wait for it, and it is collected once it ends by other means. Until then
+// the program's id stays reserved, so that its group's id cannot come to name another group.
 void LauncherTest::keepsRunningWhatItCannotEnd()
 {
     QFETCH(bool, byKernel);
+    QFETCH(QByteArray, mode);
+    QFETCH(bool, childRefuses);
+    QFETCH(ProcessEnd::How, finalHow);
+    QFETCH(int, finalStatus);
 
     if (byKernel) {
         if (::geteuid() != 0)
@@ -424,14 +505,27 @@ void LauncherTest::keepsRunningWhatItCannotEnd()
                                       QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                           | QFileDevice::ExeOwner | QFileDevice::ReadOther
                                           | QFileDevice::WriteOther | QFileDevice::ExeOther));
-        qputenv("VANTREL_CHILD_MODE", "otheruser");
     }
+    qputenv("VANTREL_CHILD_MODE", mode);
     int signalsSent = 0;
+    QList<qint64> group;
+    qint64 refusing = 0;
     ProcessLauncher launcher([&](qint64 target, int signal) {
         ++signalsSent;
-        if (!byKernel)
-            return EPERM;
-        return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
+        if (byKernel)
+            return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
+        // As the kernel does for a process that took another user's id: a signal to the group
+        // reaches the others.
+        int answer = EPERM;
+        for (const qint64 each : target < 0 ? group : QList<qint64> {target}) {
+            if (each != refusing && ::kill(pid_t(each), signal) == 0)
+                answer = 0;
+        }
+        return answer;
+    });
+    QList<std::pair<qint64, ProcessEnd>> lateCollections;
+    launcher.setLateCollection([&](qint64 id, const ProcessEnd &end) {
+        lateCollections.append({id, end});
     });
     TraceCapture trace;
     m_info.file = QFile::encodeName(helperPath);
@@ -439,45 +533,82 @@ void LauncherTest::keepsRunningWhatItCannotEnd()
     const ProcessHandle started = m_info.process;
     QVERIFY(!started.isEmpty());
     const auto pid = pid_t(started.id);
-    // Whatever fails below, the child ends and is collected before the next test.
-    auto endChild = qScopeGuard([pid] {
+    qint64 child = 0;
+    // Whatever fails below, everything ends and is collected before the next test.
+    auto endChild = qScopeGuard([pid, &child] {
+        if (child > 0)
+            ::kill(pid_t(child), SIGKILL);
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     });
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
-    if (byKernel && readReport(reportPath()).uids != "65533 65533 65533")
+    const ChildReport report = readReport(reportPath());
+    child = report.grandchild;
+    if (byKernel && !childRefuses && report.uids != "65533 65533 65533")
         QSKIP("The stand-in program could not take another user's id");
+    if (byKernel && childRefuses
+        && (report.uids != "65534 65534 65534" || report.grandchildUids != "65533 65533 65533"))
+        QSKIP("The stand-in program and its child could not take other users' ids");
+    group = {pid};
+    if (child > 0)
+        group.append(child);
+    refusing = childRefuses ? child : pid;
+    QVERIFY(refusing > 0);
+    if (mode.contains("exit"))
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid), 5000);
 
+    ProcessEnd end;
     {
         // As an ordinary user, as whom the kernel refuses to signal another user's program.
         std::optional<ScopedOrdinaryUser> user;
         if (byKernel && !user.emplace().switched())
             QSKIP("Could not act as another user for a moment");
-        launcher.terminate(m_info.process);
+        end = launcher.terminate(m_info.process);
     }
     if (byKernel)
         QCOMPARE(::geteuid(), uid_t(0));
     QVERIFY(m_info.process.isEmpty());
-    QVERIFY(!hasEnded(pid));
+    QCOMPARE(end.how, ProcessEnd::How::NotEnded);
+    QCOMPARE(end.detail, notPermitted);
+    QVERIFY(!hasEnded(refusing));
+    if (childRefuses) {
+        // The program itself has ended, but stays uncollected while its child runs on.
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid), 5000);
+        QCoreApplication::processEvents();
+        QVERIFY(hasUnreapedChild());
+        QVERIFY(!hasEnded(child));
+    }
     // Handed back, so never signalled again.
     const int sentBefore = signalsSent;
     ProcessHandle copy = started;
     launcher.terminate(copy);
     QCOMPARE(signalsSent, sentBefore);
+    QVERIFY(lateCollections.isEmpty());
 
     endChild.dismiss();
-    QCOMPARE(::kill(pid, SIGKILL), 0);
+    QCOMPARE(::kill(pid_t(refusing), SIGKILL), 0);
+    if (childRefuses && !mode.contains("exit"))
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(child), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
     const QStringList lines = trace.lines();
     QCOMPARE(lines.size(), 3);
+    const QString which = childRefuses ? u" for pid %1 in its group"_s.arg(child) : QString();
     QCOMPARE(lines.at(1),
-             u"vantrel.run: cannot end \"%1\" pid %2: %3; it keeps running"_s.arg(
-                 helperPath, QString::number(pid), notPermitted));
+             u"vantrel.run: cannot end \"%1\" pid %2: %3%4; it keeps running"_s.arg(
+                 helperPath, QString::number(pid), notPermitted, which));
+    const QString how = finalHow == ProcessEnd::How::Exited
+        ? u"exited with status %1"_s.arg(finalStatus)
+        : u"ended by signal %1 (%2)"_s.arg(finalStatus).arg(signalName(finalStatus));
     const QRegularExpression collected(
-        u"^vantrel\\.run: collected \"%1\" pid %2 after [0-9]+\\.[0-9] s: ended by signal %3 \\(%4\\)$"_s
-            .arg(QRegularExpression::escape(helperPath), QString::number(pid),
-                 QString::number(SIGKILL), QRegularExpression::escape(signalName(SIGKILL))));
+        u"^vantrel\\.run: collected \"%1\" pid %2 after [0-9]+\\.[0-9] s: %3$"_s.arg(
+            QRegularExpression::escape(helperPath), QString::number(pid),
+            QRegularExpression::escape(how)));
     QVERIFY2(collected.match(lines.at(2)).hasMatch(), qPrintable(lines.at(2)));
+    QCOMPARE(lateCollections.size(), 1);
+    QCOMPARE(lateCollections.first().first, started.id);
+    QCOMPARE(lateCollections.first().second.how, finalHow);
+    QCOMPARE(lateCollections.first().second.status, finalStatus);
+    QVERIFY(lateCollections.first().second.lifetimeMs >= end.lifetimeMs);
 }
 
 void LauncherTest::repeatedCyclesLeaveNothingBehind()
@@ -583,6 +714,12 @@ void LauncherTest::refusesWhatCannotStart_data()
     row("zero byte in the name", "@helper@\0-not"_ba, {}, {}, u"zero byte"_s,
         uR"(@helper@\x00-not)"_s);
     row("zero byte in a parameter", "@helper@"_ba, "one t\0wo"_ba, {}, u"zero byte"_s);
+    // The kernel's own answer for both would be that the script does not exist.
+    row("script with Windows line ends", "@tmp@/windows.sh"_ba, {}, {},
+        uR"(its interpreter line names a program that does not exist: "/bin/sh\r" (the file may )"
+        uR"(have Windows line ends))"_s);
+    row("script whose interpreter is missing", "@tmp@/orphan.sh"_ba, {}, {},
+        uR"(its interpreter line names a program that does not exist: "/nonexistent/sh")"_s);
 }
 
 void LauncherTest::refusesWhatCannotStart()
@@ -595,6 +732,8 @@ void LauncherTest::refusesWhatCannotStart()
 
     const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     QVERIFY(writeFile(m_dir->filePath(u"garbage"_s), "this is not a program\n", all));
+    QVERIFY(writeFile(m_dir->filePath(u"windows.sh"_s), "#!/bin/sh\r\nexit 0\r\n", all));
+    QVERIFY(writeFile(m_dir->filePath(u"orphan.sh"_s), "#!/nonexistent/sh -e\nexit 0\n", all));
     QVERIFY(writeFile(m_dir->filePath(u"notes.txt"_s), "notes\n", QFileDevice::ReadOwner));
     QVERIFY(QDir().mkpath(m_dir->filePath(u"empty"_s)));
     qputenv("PATH", QFile::encodeName(m_dir->filePath(u"empty"_s)));
@@ -611,6 +750,9 @@ void LauncherTest::refusesWhatCannotStart()
     const QString start = u"vantrel.run: cannot start \"%1\": "_s.arg(expand(shown));
     QVERIFY2(lines.first().startsWith(start), qPrintable(lines.first()));
     QVERIFY2(lines.first().contains(expand(reason)), qPrintable(lines.first()));
+    QCOMPARE(start + m_info.failure, lines.first());
+    // The hint is given only where it may help.
+    QCOMPARE(m_info.failure.contains(u"Windows"_s), reason.contains(u"Windows"_s));
 }
 
 void LauncherTest::ignoresHandlesItMustNotKill_data()
@@ -650,7 +792,7 @@ void LauncherTest::ignoresHandlesItMustNotKill()
         QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
     }
     const qsizetype before = signalled.size();
-    launcher.terminate(handle);
+    QCOMPARE(launcher.terminate(handle).how, ProcessEnd::How::None);
     QVERIFY(handle.isEmpty());
     launcher.terminate(handle);
     QVERIFY(handle.isEmpty());

@@ -1,9 +1,11 @@
 // Stand-in program for the launcher tests: reports how it was started, then waits to be ended.
 //
 // VANTREL_CHILD_REPORT names the report file, written whole by a rename so a reader never sees
-// half of it. VANTREL_CHILD_MODE is "exit" (end after reporting), "grandchild" (also start a
-// sleeping child of its own), "otheruser" (first take another user's id for good, as a
-// set-user-ID program may, then sleep) or unset (just sleep).
+// half of it. VANTREL_CHILD_MODE holds words, or nothing (just sleep): "exit" (end after
+// reporting), "grandchild" (also start a sleeping child of its own), "otheruser" (first take
+// another user's id for good, as a set-user-ID program may), "grandchild-otheruser" (the child
+// takes that id instead) and "ordinary" (take the id of the ordinary user the tests act as, once
+// the child is started).
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -36,23 +38,61 @@ std::string statusField(std::string_view name)
     return {};
 }
 
+std::string userIds()
+{
+    uid_t real = 0;
+    uid_t effective = 0;
+    uid_t saved = 0;
+    ::getresuid(&real, &effective, &saved);
+    return std::to_string(real) + ' ' + std::to_string(effective) + ' ' + std::to_string(saved);
+}
+
+// Failure shows in the reported ids, and the test gives up on it. Groups go first, while the
+// rights to change them are still there.
+void becomeUser(uid_t user, gid_t group)
+{
+    [[maybe_unused]] int result = ::setgroups(0, nullptr);
+    result = ::setresgid(group, group, group);
+    result = ::setresuid(user, user, user);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const char *reportPath = std::getenv("VANTREL_CHILD_REPORT");
     const char *modeText = std::getenv("VANTREL_CHILD_MODE");
-    const std::string_view mode = modeText ? modeText : "";
+    const std::string mode = std::string(" ") + (modeText ? modeText : "") + ' ';
+    const auto has = [&mode](const std::string &word) {
+        return mode.find(' ' + word + ' ') != std::string::npos;
+    };
+    constexpr uid_t otherUser = 65533;
+    constexpr uid_t ordinaryUser = 65534;
 
-    if (mode == "otheruser") {
-        constexpr uid_t otherUser = 65533;
-        constexpr gid_t otherGroup = 65533;
-        // Failure shows in the reported ids, and the test gives up on it. Groups go first, while
-        // the rights to change them are still there.
-        [[maybe_unused]] int result = ::setgroups(0, nullptr);
-        result = ::setresgid(otherGroup, otherGroup, otherGroup);
-        result = ::setresuid(otherUser, otherUser, otherUser);
+    if (has("otheruser"))
+        becomeUser(otherUser, otherUser);
+
+    std::string grandchildReport;
+    if (has("grandchild") || has("grandchild-otheruser")) {
+        int ids[2] = {-1, -1};
+        [[maybe_unused]] const int piped = ::pipe(ids);
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            if (has("grandchild-otheruser"))
+                becomeUser(otherUser, otherUser);
+            const std::string uids = userIds() + '\n';
+            [[maybe_unused]] const ssize_t written = ::write(ids[1], uids.data(), uids.size());
+            ::sleep(20);
+            ::_exit(0);
+        }
+        ::close(ids[1]);
+        char uids[64] = {};
+        [[maybe_unused]] const ssize_t got = ::read(ids[0], uids, sizeof uids - 1);
+        ::close(ids[0]);
+        grandchildReport = "grandchild " + std::to_string(grandchild) + "\ngrandchilduids " + uids;
     }
+    if (has("ordinary"))
+        becomeUser(ordinaryUser, ordinaryUser);
 
     std::string report;
     // Descriptors come first, before this program opens any of its own.
@@ -73,21 +113,7 @@ int main(int argc, char **argv)
     report += "sid " + std::to_string(::getsid(0)) + '\n';
     report += "sigblk " + statusField("SigBlk") + '\n';
     report += "sigign " + statusField("SigIgn") + '\n';
-    uid_t real = 0;
-    uid_t effective = 0;
-    uid_t saved = 0;
-    ::getresuid(&real, &effective, &saved);
-    report += "uids " + std::to_string(real) + ' ' + std::to_string(effective) + ' '
-        + std::to_string(saved) + '\n';
-
-    if (mode == "grandchild") {
-        const pid_t grandchild = ::fork();
-        if (grandchild == 0) {
-            ::sleep(20);
-            ::_exit(0);
-        }
-        report += "grandchild " + std::to_string(grandchild) + '\n';
-    }
+    report += "uids " + userIds() + '\n' + grandchildReport;
 
     if (reportPath) {
         const std::string temporary = std::string(reportPath) + ".tmp";
@@ -100,7 +126,7 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    if (mode == "exit")
+    if (has("exit"))
         return 0;
     // Bounded, so a test that fails before ending it leaves nothing behind for long.
     ::sleep(20);

@@ -6,7 +6,8 @@
 #include <QList>
 #include <QString>
 
-// Stands in for the real launcher: remembers what it was asked to start and end.
+// Stands in for the real launcher: remembers what it was asked to start and end, and answers as
+// the test chooses.
 class FakeLauncher final : public Launcher
 {
 public:
@@ -23,7 +24,11 @@ public:
 
     QList<Launch> launches;
     QList<qint64> terminations;
+    // Starts nothing, for the reason given.
     bool startsNothing = false;
+    QString failure = QStringLiteral("no such file");
+    // How every started program ends when terminate() is called.
+    ProcessEnd end = {ProcessEnd::How::Killed, 0, {}, 0};
 
     void launch(LaunchInfo &info) override
     {
@@ -31,12 +36,17 @@ public:
         launches.append(
             {info.verb, info.file, info.parameters, info.directory, info.show, info.entry, id});
         info.process.id = id;
+        info.failure = startsNothing ? failure : QString();
     }
-    void terminate(ProcessHandle &process) override
+    ProcessEnd terminate(ProcessHandle &process) override
     {
         terminations.append(process.id);
+        const bool started = !process.isEmpty();
         process = {};
+        return started ? end : ProcessEnd {};
     }
+    // As the real launcher does once a program it could not end is gone.
+    void collectLate(qint64 id, const ProcessEnd &late) const { collectedLate(id, late); }
 
     QStringList launchedFiles() const
     {
