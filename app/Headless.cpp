@@ -6,6 +6,7 @@
 #include "report/ApplicationTitle.h"
 #include "report/DataError.h"
 #include "report/ErrorReport.h"
+#include "run/HistoryRecorder.h"
 #include "run/RunEngine.h"
 #include "store/Connection.h"
 #include "store/Query.h"
@@ -115,8 +116,11 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
     if (const int status = openSchedule(connection, list); status != EX_OK)
         return status;
 
+    HistoryRecorder history(connection.connectionString());
     ProcessLauncher launcher;
     RunEngine engine(&list, &launcher);
+    QObject::connect(&engine, &RunEngine::runEnded, &history, &HistoryRecorder::record);
+    QObject::connect(&engine, &RunEngine::runUpdated, &history, &HistoryRecorder::update);
     engine.setLoop(line.loop);
     if (line.from && !engine.selectEntry(*line.from)) {
         complain(u"the schedule has no entry %1 to begin at"_s.arg(*line.from));

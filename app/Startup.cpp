@@ -6,6 +6,7 @@
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
+#include "run/HistoryRecorder.h"
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
@@ -34,6 +35,10 @@ AutoRunObjects::AutoRunObjects() = default;
 
 AutoRunObjects::~AutoRunObjects()
 {
+    // A run that the closing window leaves is recorded as stopped, and the history written out.
+    if (m_formMain)
+        m_formMain->engine().abandon();
+    m_history.reset();
     FormProgram = nullptr;
     ShareDataModule = nullptr;
     FormMain = nullptr;
@@ -51,6 +56,11 @@ void AutoRunObjects::create(const QString &connectionString)
     FormMain->ADOQuery1->setConnection(ShareDataModule->ADOConnection1);
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
+    m_history = std::make_unique<HistoryRecorder>(connectionString);
+    QObject::connect(&FormMain->engine(), &RunEngine::runEnded, m_history.get(),
+                     &HistoryRecorder::record);
+    QObject::connect(&FormMain->engine(), &RunEngine::runUpdated, m_history.get(),
+                     &HistoryRecorder::update);
 }
 
 namespace {

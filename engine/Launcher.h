@@ -25,6 +25,7 @@ struct LaunchInfo
     QString entry; // the schedule entry's key, only to name it in the trace
     ProcessHandle process; // filled in by launch()
     QString failure; // filled in by launch(): why nothing was started, "" when it was
+    QByteArray opener; // filled in by launch(): the opener a document or URL went to, or ""
 };
 
 // How one run of a program ended, as far as the launcher knows.
@@ -40,7 +41,8 @@ struct ProcessEnd
     How how = How::None;
     int status = 0;
     QString detail;
-    // From the start to terminate(), or to the late collection of one that could not be ended.
+    // From the start to its end when the launcher saw it end by itself, else to terminate(), or
+    // to the late collection of one that could not be ended.
     qint64 lifetimeMs = 0;
 };
 

@@ -40,6 +40,8 @@ private:
         QString entry;
         QByteArray file;
         QElapsedTimer clock;
+        // When the kernel said it had ended by itself, on its clock; -1 until then.
+        qint64 endedMs = -1;
         // Something in its group could not be ended: it is collected only once the whole group
         // has gone, and that goes into the trace.
         bool refused = false;

@@ -380,6 +380,7 @@ void ProcessLauncher::launch(LaunchInfo &info)
 {
     info.process = {};
     info.failure.clear();
+    info.opener.clear();
     // A zero byte would end the name early at the kernel, which would then start another file.
     if (info.file.contains('\0')) {
         complain(info, u"its name holds a zero byte"_s);
@@ -402,9 +403,13 @@ void ProcessLauncher::launch(LaunchInfo &info)
     if (pid == 0)
         return;
     info.process.id = pid;
+    if (command->throughOpener)
+        info.opener = command->program;
     Child &child = m_running[pid];
-    child = {info.entry, info.file, {}, false};
+    child = {info.entry, info.file, {}, -1, false};
     child.clock.start();
+    // Watched from the start, so that a program that ends by itself is seen to end when it does.
+    watch(pid);
 
     QString line = u"started "_s + subject(info.entry, info.file);
     if (command->throughOpener) {
@@ -500,6 +505,8 @@ ProcessEnd ProcessLauncher::terminate(ProcessHandle &process)
         const ProcessEnd left = endOf(state);
         end.how = left.how;
         end.status = left.status;
+        if (child.endedMs >= 0)
+            end.lifetimeMs = child.endedMs;
         QString line = u"ended "_s + name + u" after " + seconds(child.clock) + u": had already "
             + howItEnded(state);
         if (!others.empty())
@@ -543,6 +550,9 @@ bool ProcessLauncher::watch(qint64 pid)
         return false;
     auto exitWatch = std::make_unique<ExitWatch>(descriptor);
     QObject::connect(exitWatch.get(), &QSocketNotifier::activated, exitWatch.get(), [this, pid] {
+        if (const auto running = m_running.find(pid);
+            running != m_running.end() && running->endedMs < 0)
+            running->endedMs = running->clock.elapsed();
         dropWatch(pid);
         collectEnded();
     });

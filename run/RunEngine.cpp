@@ -4,6 +4,7 @@
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QStringList>
 
@@ -23,9 +24,18 @@ RunEngine::RunEngine(Query *list, Launcher *launcher, QObject *parent)
     , m_launcher(launcher)
     , m_runState(RunStates::stopped)
     , m_processState(ProcessStates::closed)
-{ }
+{
+    setLauncher(launcher);
+}
 
 RunEngine::~RunEngine() = default;
+
+void RunEngine::setLauncher(Launcher *launcher)
+{
+    m_launcher = launcher;
+    m_launcher->setLateCollection(
+        [this](qint64 id, const ProcessEnd &end) { collectedLate(id, end); });
+}
 
 void RunEngine::begin()
 {
@@ -38,15 +48,68 @@ void RunEngine::stop()
     m_runState = RunStates::stopped;
     m_elapsedTicks = 0;
     m_runsDone = 0;
-    closeLaunchedProcess();
+    closeLaunchedProcess(RunRecord::Ending::Stopped);
     Q_EMIT runStateChanged(false);
 }
 
-void RunEngine::closeLaunchedProcess()
+void RunEngine::closeLaunchedProcess(RunRecord::Ending ending)
 {
-    if (m_processState == ProcessStates::open)
-        m_launcher->terminate(m_launchInfo.process);
+    if (m_processState == ProcessStates::open) {
+        const ProcessEnd end = m_launcher->terminate(m_launchInfo.process);
+        if (m_runOpen)
+            endRun(ending, end);
+    }
     m_processState = ProcessStates::closed;
+}
+
+void RunEngine::abandon()
+{
+    if (!m_runOpen)
+        return;
+    ProcessEnd left;
+    left.lifetimeMs = QDateTime::currentMSecsSinceEpoch() - m_run.startedMs;
+    endRun(RunRecord::Ending::Stopped, left);
+}
+
+void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
+{
+    m_runOpen = false;
+    RunRecord record = m_run;
+    record.lifetimeMs = end.lifetimeMs;
+    record.ending = ending;
+    switch (end.how) {
+    case ProcessEnd::How::Exited:
+        record.ending = RunRecord::Ending::Exited;
+        record.status = end.status;
+        break;
+    case ProcessEnd::How::Signalled:
+        record.ending = RunRecord::Ending::Signal;
+        record.status = end.status;
+        break;
+    case ProcessEnd::How::NotEnded:
+        record.ending = RunRecord::Ending::NotEnded;
+        record.detail = end.detail;
+        break;
+    case ProcessEnd::How::Killed:
+    case ProcessEnd::How::None:
+        break;
+    }
+    const quint64 ticket = ++m_lastTicket;
+    if (record.ending == RunRecord::Ending::NotEnded)
+        m_notEnded.insert(m_runProcess, {ticket, record});
+    Q_EMIT runEnded(ticket, record);
+}
+
+void RunEngine::collectedLate(qint64 id, const ProcessEnd &end)
+{
+    const auto found = m_notEnded.constFind(id);
+    if (found == m_notEnded.cend())
+        return;
+    auto [ticket, record] = *found;
+    m_notEnded.erase(found);
+    record.lifetimeMs = end.lifetimeMs;
+    record.collectedMs = QDateTime::currentMSecsSinceEpoch();
+    Q_EMIT runUpdated(ticket, record);
 }
 
 QString RunEngine::currentKey() const
@@ -66,7 +129,22 @@ void RunEngine::launchCurrentEntry()
     m_launchInfo.directory = QByteArray();
     m_launchInfo.show = 5;
     m_launchInfo.entry = currentKey();
+    m_run = RunRecord();
+    m_run.entry = m_launchInfo.entry;
+    m_run.program = m_launchInfo.file;
+    m_run.parameters = m_launchInfo.parameters;
+    m_run.startedMs = QDateTime::currentMSecsSinceEpoch();
     m_launcher->launch(m_launchInfo);
+    m_run.opener = m_launchInfo.opener;
+    m_runProcess = m_launchInfo.process.id;
+    if (m_launchInfo.process.isEmpty()) {
+        // Nothing to wait for: the run has ended before it began.
+        m_run.ending = RunRecord::Ending::NotStarted;
+        m_run.detail = m_launchInfo.failure;
+        Q_EMIT runEnded(++m_lastTicket, m_run);
+        return;
+    }
+    m_runOpen = true;
 }
 
 // One tick of a run. The current entry's columns are read afresh on every tick, so an entry
@@ -98,7 +176,7 @@ void RunEngine::tick()
     } catch (...) {
         // An entry whose values cannot be read cannot say when its program is to end: end it now
         // rather than leave it running.
-        closeLaunchedProcess();
+        closeLaunchedProcess(RunRecord::Ending::Stopped);
         m_elapsedTicks = 0;
         throw;
     }
@@ -189,7 +267,7 @@ void RunEngine::restorePlace(const Place &place)
     } else {
         // The running entry is gone: so is its program, and the run goes on with the entry after
         // the last one that was before it, which may be an entry added since.
-        closeLaunchedProcess();
+        closeLaunchedProcess(RunRecord::Ending::Stopped);
         m_elapsedTicks = 0;
         m_runsDone = 0;
         for (auto key = place.preceding.crbegin(); key != place.preceding.crend(); ++key) {

@@ -2,6 +2,9 @@
 
 #include "engine/Launcher.h"
 #include "run/RunStates.h"
+#include "store/RunHistory.h"
+
+#include <QHash>
 
 #include <QObject>
 #include <QString>
@@ -23,7 +26,7 @@ public:
     ~RunEngine() override;
 
     Query *list() const { return m_list; }
-    void setLauncher(Launcher *launcher) { m_launcher = launcher; }
+    void setLauncher(Launcher *launcher);
     // After the last entry, begin again at the first until stopped.
     void setLoop(bool loop) { m_loop = loop; }
     bool loops() const { return m_loop; }
@@ -41,8 +44,13 @@ public:
     void begin();
     // Stops the run, zeroes the counters and ends the launched program.
     void stop();
-    void closeLaunchedProcess();
+    // Ends the launched program; the run's record says it ended as given when it was still
+    // running then.
+    void closeLaunchedProcess(RunRecord::Ending ending = RunRecord::Ending::AtTime);
     void tick();
+    // The run ends without its program being ended, as when the window closes: the record says
+    // it was stopped.
+    void abandon();
 
     // Reloads the list. During a run the cursor stays on the current entry, found by its key,
     // with its counters and its program; when that entry is gone, its program is ended and the
@@ -56,6 +64,11 @@ Q_SIGNALS:
     // A program was launched for the current entry: its key (the entry's 程序编号 as text), the
     // run it is (from 1) and the entry's count of runs.
     void runLaunched(const QString &entry, int run, int count);
+    // A run has ended (its program could not start, was ended, or had ended by itself): its
+    // record, and a ticket that names it when more becomes known of it later.
+    void runEnded(quint64 ticket, const RunRecord &record);
+    // What became known of an ended run later: a program that could not be ended was collected.
+    void runUpdated(quint64 ticket, const RunRecord &record);
 
 private:
     struct Place;
@@ -63,6 +76,8 @@ private:
     void restorePlace(const Place &place);
     void launchCurrentEntry();
     QString currentKey() const;
+    void endRun(RunRecord::Ending ending, const ProcessEnd &end);
+    void collectedLate(qint64 id, const ProcessEnd &end);
 
     Query *m_list;
     Launcher *m_launcher;
@@ -72,4 +87,11 @@ private:
     qint32 m_elapsedTicks = 0;
     qint32 m_runsDone = 0;
     QString m_processState;
+    // The record of the run whose program is open, until it ends.
+    RunRecord m_run;
+    bool m_runOpen = false;
+    qint64 m_runProcess = 0;
+    quint64 m_lastTicket = 0;
+    // The runs whose programs could not be ended, by their process ids, until they are collected.
+    QHash<qint64, std::pair<quint64, RunRecord>> m_notEnded;
 };
