@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/AutoRunApplication.h"
+#include "import/JetConversion.h"
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
@@ -115,6 +116,8 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     fontConfiguration.join();
     return runGuarded(
         [&] {
+            // An old schedule from Windows copied over ours: offered for conversion first.
+            offerJetConversion(databasePath);
             objects.create(TShareDataModule::connectionStringFor(databasePath));
             FormMain->show();
         },
