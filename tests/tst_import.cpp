@@ -512,11 +512,10 @@ void TestImport::importedEntryRuns()
 {
     const QString name = u"/usr/bin/程序"_s;
     const QString parameters = uR"('我的 文档' "引号" C:\temp)"_s;
-    QVERIFY(writeJetFile(
-        jetPath(),
-        {u"--rows"_s,
-         QString::fromUtf8(
-             QJsonDocument(QJsonArray {QJsonArray {4, name, parameters, 2, 1}}).toJson())}));
+    QJsonArray rows;
+    rows.append(QJsonArray {4, name, parameters, 2, 1});
+    QVERIFY(
+        writeJetFile(jetPath(), {u"--rows"_s, QString::fromUtf8(QJsonDocument(rows).toJson())}));
     QCOMPARE(runImportOf(jetPath(), m_database->path(), false).status, EX_OK);
     createObjects();
     FormMain->Timer1->stop();
