@@ -4,11 +4,13 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/Window.h"
+#include "import/ScheduleImport.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTextStream>
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -97,9 +99,13 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     case CommandLine::Action::Headless:
         return runHeadless(argc, argv, line, database);
     case CommandLine::Action::History:
-    case CommandLine::Action::Import:
         std::fprintf(stderr, "%s: not built yet\n", qUtf8Printable(program));
         return EX_SOFTWARE;
+    case CommandLine::Action::Import: {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runImport({line.importFile, database, line.dryRun}, out, err);
+    }
     case CommandLine::Action::Window:
         break;
     }

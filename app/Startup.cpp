@@ -3,6 +3,7 @@
 #include "app/AutoRunApplication.h"
 #include "app/CommandLine.h"
 #include "app/Program.h"
+#include "import/JetConversion.h"
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
@@ -215,6 +216,8 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
     std::optional<int> ended;
     return runGuarded(
         [&] {
+            // An old schedule from Windows copied over ours: offered for conversion first.
+            offerJetConversion(databasePath);
             objects.create(TShareDataModule::connectionStringFor(databasePath));
             FormMain->engine().setLoop(line.loop);
             FormMain->show();

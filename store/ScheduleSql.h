@@ -6,6 +6,7 @@
 // shows with them.
 namespace ScheduleSql {
 
+inline const QString table = QStringLiteral("QZProgram");
 inline const QString programIndex = QStringLiteral("ProgramIndex");
 inline const QString programName = QStringLiteral("ProgramName");
 inline const QString programParameter = QStringLiteral("ProgramParameter");

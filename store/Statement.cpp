@@ -41,8 +41,10 @@ void Statement::bind(int index, const ValueView &value)
         rc = sqlite3_bind_double(m_stmt, index, value.real);
         break;
     case ValueView::Type::Text:
-        rc = sqlite3_bind_text64(m_stmt, index, value.bytes.data(), quint64(value.bytes.size()),
-                                 SQLITE_TRANSIENT, SQLITE_UTF8);
+        // The engine binds NULL for a text without bytes; an empty text has none when it was
+        // made from a null string, and must still be an empty text.
+        rc = sqlite3_bind_text64(m_stmt, index, value.bytes.isNull() ? "" : value.bytes.data(),
+                                 quint64(value.bytes.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
     case ValueView::Type::Blob:
         rc = sqlite3_bind_blob64(m_stmt, index, value.bytes.data(), quint64(value.bytes.size()),

@@ -180,6 +180,11 @@ void TestCommandLine::commandLines_data()
         u"cannot read the schedule's table QZProgram: no such table: QZProgram"_s);
     row("a column missing", {u"--headless"_s, u"--database"_s, u"@NOCOUNT"_s}, none, 65,
         u"the schedule's table QZProgram has no column ProgramCount"_s);
+    row("--import of a file that is not there",
+        {u"--import"_s, u"@MISSING"_s, u"--database"_s, u"@DB"_s}, none, 66, u"Cannot open '"_s);
+    row("--import of a file that is not a Jet file",
+        {u"--import"_s, u"@TEXT"_s, u"--database"_s, u"@DB"_s, u"--dry-run"_s}, none, 65,
+        u"is not a Jet database file"_s);
     row("window without a display", {}, none, 69,
         u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
         "--headless runs the schedule without one\n"_s);

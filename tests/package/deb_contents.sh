@@ -33,7 +33,8 @@ logged=$(gzip -dc "$changelog" 2>/dev/null | sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/
 depends=$(field Depends)
 # What the program needs that its binary does not say: the client that prepares the database,
 # a font for the Chinese texts, the opener of documents; and what dpkg-shlibdeps found.
-for wanted in sqlite3 'fonts-wqy-microhei | fonts-noto-cjk' xdg-utils libqt6widgets6 libsqlite3-0; do
+for wanted in sqlite3 'fonts-wqy-microhei | fonts-noto-cjk' xdg-utils libqt6widgets6 libsqlite3-0 \
+  libmdb3; do
   [[ ", $depends," == *", $wanted"[\ ,]* ]] || fail "Depends lacks '$wanted': $depends"
 done
 

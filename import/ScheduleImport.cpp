@@ -1,0 +1,162 @@
+#include "import/ScheduleImport.h"
+
+#include "engine/RunLog.h"
+#include "import/ImportError.h"
+#include "import/JetReader.h"
+#include "report/DataError.h"
+#include "store/Connection.h"
+#include "store/ScheduleSql.h"
+#include "store/ShareDM.h"
+#include "store/Statement.h"
+
+#include <QTextStream>
+
+#include <sqlite3.h>
+#include <sysexits.h>
+
+#include <functional>
+#include <limits>
+
+namespace {
+
+// Runs one step of an import; the store's error becomes an import error with the step's status.
+template<typename Step> auto step(int status, const QString &context, Step &&work)
+{
+    try {
+        return work();
+    } catch (const DatabaseError &error) {
+        throw ImportError(status, context.arg(error.message()));
+    }
+}
+
+qint64 integerResult(sqlite3 *db, const QString &sql)
+{
+    Statement query(db, sql);
+    if (!query.step())
+        return 0;
+    const ValueView value = query.column(0, true);
+    return value.type == ValueView::Type::Integer ? value.integer : 0;
+}
+
+} // namespace
+
+QString entryCount(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(count);
+}
+
+QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
+{
+    QList<qint64> keys;
+    const QString table = ScheduleSql::table;
+    if (integerResult(db, QStringLiteral("SELECT count(*) FROM ") + table) == 0) {
+        for (const JetEntry &entry : schedule.entries)
+            keys.append(entry.key);
+        return keys;
+    }
+    // A new key is above every key the table holds and every key it has ever given.
+    qint64 last = integerResult(
+        db, QStringLiteral("SELECT max(%1) FROM %2").arg(ScheduleSql::programIndex, table));
+    if (integerResult(db,
+                      QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                                     "'table' AND name = 'sqlite_sequence'"))
+        != 0) {
+        Statement sequence(db, QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = ?"));
+        const QByteArray name = table.toUtf8();
+        sequence.bind(1, {ValueView::Type::Text, 0, 0, name});
+        if (sequence.step() && sequence.column(0, true).type == ValueView::Type::Integer)
+            last = std::max(last, sequence.column(0, true).integer);
+    }
+    if (last > std::numeric_limits<qint64>::max() - schedule.entries.size()) {
+        throw DatabaseError(QStringLiteral("The schedule has no keys left for %1")
+                                .arg(entryCount(schedule.entries.size())));
+    }
+    for (qsizetype i = 0; i < schedule.entries.size(); ++i)
+        keys.append(last + 1 + i);
+    return keys;
+}
+
+QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule)
+{
+    sqlite3 *db = connection.handleForWriting();
+    Statement begin(db, QStringLiteral("BEGIN IMMEDIATE"));
+    connection.write(begin);
+    try {
+        const QList<qint64> keys = plannedKeys(db, schedule);
+        const QString insert =
+            QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
+                .arg(ScheduleSql::table, ScheduleSql::programIndex, ScheduleSql::programName,
+                     ScheduleSql::programParameter, ScheduleSql::programTime,
+                     ScheduleSql::programCount);
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const JetEntry &entry = schedule.entries[i];
+            Statement row(db, insert);
+            row.bind(1, {ValueView::Type::Integer, keys[i], 0, {}});
+            row.bind(2, entry.name.view());
+            row.bind(3, entry.parameter.view());
+            row.bind(4, entry.time.view());
+            row.bind(5, entry.count.view());
+            connection.write(row);
+        }
+        Statement commit(db, QStringLiteral("COMMIT"));
+        connection.write(commit);
+        return keys;
+    } catch (const DatabaseError &) {
+        // The failure that stopped the import is the one to report. Closing the connection ends
+        // the transaction unwritten too, where even the rollback fails.
+        if (!sqlite3_get_autocommit(db)
+            && sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
+            connection.close();
+        throw;
+    }
+}
+
+int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
+{
+    try {
+        const JetSchedule schedule = readJetSchedule(request.jetPath);
+        if (isJetFile(request.databasePath)) {
+            throw ImportError(EX_NOINPUT,
+                              QStringLiteral("The schedule '%1' is itself a Jet database file: "
+                                             "start the program's window on it to convert it, "
+                                             "or import into another schedule.")
+                                  .arg(request.databasePath));
+        }
+        Connection connection(TShareDataModule::connectionStringFor(request.databasePath));
+        const QString cannotRead = QStringLiteral("The schedule cannot be read: %1.");
+        const QString cannotWrite = QStringLiteral("The schedule cannot be written: %1.");
+        step(EX_NOINPUT, cannotRead, [&] { connection.open(); });
+        QList<qint64> keys = step(EX_NOINPUT, cannotRead,
+                                  [&] { return plannedKeys(connection.handle(), schedule); });
+        step(EX_CANTCREAT, cannotWrite, [&] { connection.handleForWriting(); });
+        if (!request.dryRun)
+            keys =
+                step(EX_CANTCREAT, cannotWrite, [&] { return writeEntries(connection, schedule); });
+
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const StoredValue &name = schedule.entries[i].name;
+            out << schedule.entries[i].key << " → " << keys[i] << ' '
+                << (name.type == ValueView::Type::Null ? QStringLiteral("NULL")
+                                                       : quotedBytes(name.bytes))
+                << '\n';
+        }
+        for (const QString &column : schedule.leftOut) {
+            out << "The column " << column << " of " << schedule.tableName
+                << " is not part of the schedule; its values were left out.\n";
+        }
+        const QString what = entryCount(keys.size());
+        if (request.dryRun) {
+            out << "Would import " << what << " from '" << request.jetPath << "' into '"
+                << request.databasePath << "'; nothing was written (dry run).\n";
+        } else {
+            out << "Imported " << what << " from '" << request.jetPath << "' into '"
+                << request.databasePath << "'.\n";
+        }
+        out.flush();
+        return EX_OK;
+    } catch (const ImportError &error) {
+        err << error.message() << '\n';
+        err.flush();
+        return error.status();
+    }
+}
