@@ -5,6 +5,11 @@
 #include "app/Headless.h"
 #include "app/Window.h"
 #include "import/ScheduleImport.h"
+#include "report/DataError.h"
+#include "run/HistoryFormat.h"
+#include "store/Connection.h"
+#include "store/RunHistory.h"
+#include "store/ShareDM.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -63,6 +68,38 @@ RunWindow *loadWindow(const QString &program)
     return nullptr;
 }
 
+// Prints the run history, oldest first, in the form asked for.
+int printHistory(const CommandLine &line, const QString &program, const QString &database)
+{
+    Connection connection(TShareDataModule::connectionStringFor(database));
+    std::vector<RunRecord> records;
+    try {
+        connection.open();
+        records = RunHistory::read(
+            connection, 0, line.from ? std::optional(QString::number(*line.from)) : std::nullopt);
+    } catch (const DatabaseError &error) {
+        std::fprintf(stderr, "%s: cannot read the run history: %s\n", qUtf8Printable(program),
+                     qUtf8Printable(error.message()));
+        return EX_NOINPUT;
+    }
+    QStringList lines;
+    if (line.format == u"csv") {
+        lines.append(HistoryFormat::csvHeader());
+        for (const RunRecord &record : records)
+            lines.append(HistoryFormat::csvLine(record));
+    } else if (line.format == u"json") {
+        for (const RunRecord &record : records)
+            lines.append(HistoryFormat::jsonLine(record));
+    } else {
+        lines = HistoryFormat::table(records);
+    }
+    QTextStream out(stdout);
+    for (const QString &text : lines)
+        out << text << '\n';
+    out.flush();
+    return EX_OK;
+}
+
 } // namespace
 
 QString noDisplayText(const QString &program)
@@ -99,8 +136,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     case CommandLine::Action::Headless:
         return runHeadless(argc, argv, line, database);
     case CommandLine::Action::History:
-        std::fprintf(stderr, "%s: not built yet\n", qUtf8Printable(program));
-        return EX_SOFTWARE;
+        return printHistory(line, program, database);
     case CommandLine::Action::Import: {
         QTextStream out(stdout);
         QTextStream err(stderr);

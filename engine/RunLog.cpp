@@ -6,8 +6,30 @@ Q_LOGGING_CATEGORY(runLog, "vantrel.run", QtInfoMsg)
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence that starts the bytes, 0 when there is none (a stray
-// byte, an overlong form, a surrogate or a value beyond Unicode).
+void appendEscaped(QString &text, uchar byte)
+{
+    switch (byte) {
+    case '\n':
+        text += u"\\n";
+        return;
+    case '\r':
+        text += u"\\r";
+        return;
+    case '\t':
+        text += u"\\t";
+        return;
+    case '"':
+    case '\\':
+        text += u'\\';
+        text += QLatin1Char(char(byte));
+        return;
+    default:
+        text += u"\\x" + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+    }
+}
+
+} // namespace
+
 qsizetype utf8SequenceLength(QByteArrayView bytes)
 {
     const auto at = [&](qsizetype i) {
@@ -47,30 +69,6 @@ bool printsOnOneLine(char32_t character)
     return QChar::isPrint(character) && category != QChar::Separator_Line
         && category != QChar::Separator_Paragraph;
 }
-
-void appendEscaped(QString &text, uchar byte)
-{
-    switch (byte) {
-    case '\n':
-        text += u"\\n";
-        return;
-    case '\r':
-        text += u"\\r";
-        return;
-    case '\t':
-        text += u"\\t";
-        return;
-    case '"':
-    case '\\':
-        text += u'\\';
-        text += QLatin1Char(char(byte));
-        return;
-    default:
-        text += u"\\x" + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
-    }
-}
-
-} // namespace
 
 QString quotedBytes(QByteArrayView bytes)
 {

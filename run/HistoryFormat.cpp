@@ -1,0 +1,243 @@
+#include "run/HistoryFormat.h"
+
+#include "engine/RunLog.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString signalName(int signal)
+{
+    const char *name = ::strsignal(signal);
+    return name ? QString::fromLocal8Bit(name) : QString();
+}
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n')
+        && !text.contains(u'\r'))
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', u"\"\""_s);
+    return u'"' + quoted + u'"';
+}
+
+QString jsonString(const QString &text)
+{
+    QString json(u'"');
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '"':
+            json += u"\\\"";
+            break;
+        case '\\':
+            json += u"\\\\";
+            break;
+        case '\n':
+            json += u"\\n";
+            break;
+        case '\r':
+            json += u"\\r";
+            break;
+        case '\t':
+            json += u"\\t";
+            break;
+        default:
+            // Line and paragraph separators too, so that a record stays one line to every reader.
+            if (c.unicode() < 0x20 || c.unicode() == 0x2028 || c.unicode() == 0x2029)
+                json += u"\\u" + QString::number(c.unicode(), 16).rightJustified(4, u'0');
+            else
+                json += c;
+        }
+    }
+    return json + u'"';
+}
+
+// The entry's key as a number when it is one, else as a text, or null.
+QString jsonEntry(const QString &entry)
+{
+    bool isNumber = false;
+    const qint64 key = entry.toLongLong(&isNumber);
+    if (isNumber && QString::number(key) == entry)
+        return entry;
+    return entry.isEmpty() ? u"null"_s : jsonString(entry);
+}
+
+// The fields of a record in their order, as texts; a null field as std::nullopt.
+struct Fields
+{
+    QString entry;
+    QString program;
+    QString parameters;
+    QString started;
+    QString seconds;
+    QString ended;
+    std::optional<int> status;
+    QString detail;
+};
+
+Fields fieldsOf(const RunRecord &record)
+{
+    return {record.entry,
+            HistoryFormat::bytesAsText(record.program),
+            HistoryFormat::bytesAsText(record.parameters),
+            HistoryFormat::startedUtc(record.startedMs),
+            HistoryFormat::seconds(record.lifetimeMs),
+            RunHistory::endingName(record.ending),
+            record.status,
+            HistoryFormat::detail(record)};
+}
+
+} // namespace
+
+namespace HistoryFormat {
+
+QString bytesAsText(QByteArrayView bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const auto byte = uchar(bytes.at(i));
+        if (byte < 0x80) {
+            text += QLatin1Char(char(byte));
+            ++i;
+            continue;
+        }
+        if (const qsizetype length = utf8SequenceLength(bytes.sliced(i)); length > 0) {
+            text += QString::fromUtf8(bytes.sliced(i, length));
+            i += length;
+            continue;
+        }
+        text += u"\\x" + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+        ++i;
+    }
+    return text;
+}
+
+QString startedUtc(qint64 milliseconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QString startedLocal(qint64 milliseconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(milliseconds).toString(u"yyyy-MM-dd HH:mm:ss"_s);
+}
+
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 3);
+}
+
+QString detail(const RunRecord &record)
+{
+    if (record.ending != RunRecord::Ending::NotStarted
+        && record.ending != RunRecord::Ending::NotEnded)
+        return QString();
+    QString text = record.detail;
+    if (record.collectedMs)
+        text += u"; collected at "_s + startedUtc(*record.collectedMs);
+    return text;
+}
+
+QString ending(const RunRecord &record)
+{
+    const int status = record.status.value_or(0);
+    switch (record.ending) {
+    case RunRecord::Ending::AtTime:
+        return u"ended at its time"_s;
+    case RunRecord::Ending::Exited:
+        return u"exited with status %1"_s.arg(status);
+    case RunRecord::Ending::Signal:
+        return u"killed by signal %1 (%2)"_s.arg(status).arg(signalName(status));
+    case RunRecord::Ending::NotStarted:
+        return u"could not start"_s;
+    case RunRecord::Ending::NotEnded:
+        return record.collectedMs ? u"could not be ended, collected later"_s
+                                  : u"could not be ended"_s;
+    case RunRecord::Ending::Stopped:
+        return u"stopped"_s;
+    }
+    return QString();
+}
+
+bool endedEarly(const RunRecord &record)
+{
+    return record.ending != RunRecord::Ending::AtTime;
+}
+
+QString csvHeader()
+{
+    return u"entry,program,parameters,started,seconds,ended,status,detail"_s;
+}
+
+QString csvLine(const RunRecord &record)
+{
+    const Fields fields = fieldsOf(record);
+    return QStringList {csvField(fields.entry),
+                        csvField(fields.program),
+                        csvField(fields.parameters),
+                        fields.started,
+                        fields.seconds,
+                        fields.ended,
+                        fields.status ? QString::number(*fields.status) : QString(),
+                        csvField(fields.detail)}
+        .join(u',');
+}
+
+QString jsonLine(const RunRecord &record)
+{
+    const Fields fields = fieldsOf(record);
+    return u"{\"entry\":"_s + jsonEntry(fields.entry) + u",\"program\":"
+        + jsonString(fields.program) + u",\"parameters\":" + jsonString(fields.parameters)
+        + u",\"started\":" + jsonString(fields.started) + u",\"seconds\":" + fields.seconds
+        + u",\"ended\":" + jsonString(fields.ended) + u",\"status\":"
+        + (fields.status ? QString::number(*fields.status) : u"null"_s) + u",\"detail\":"
+        + (fields.detail.isEmpty() ? u"null"_s : jsonString(fields.detail)) + u'}';
+}
+
+QStringList table(const std::vector<RunRecord> &records)
+{
+    const QStringList titles {u"Started"_s, u"Entry"_s, u"Seconds"_s, u"Ended"_s, u"Program"_s};
+    std::vector<QStringList> rows;
+    rows.push_back(titles);
+    for (const RunRecord &record : records) {
+        QString ended = ending(record);
+        if (const QString why = detail(record); !why.isEmpty())
+            ended += u": "_s + why;
+        QString program = quotedBytes(record.program);
+        if (!record.parameters.isEmpty())
+            program += u' ' + quotedBytes(record.parameters);
+        if (!record.opener.isEmpty())
+            program += u" through "_s + quotedBytes(record.opener);
+        rows.push_back({startedLocal(record.startedMs), record.entry, seconds(record.lifetimeMs),
+                        ended, program});
+    }
+    // Every column but the last is padded to its widest text; the numbers to the right.
+    std::vector<qsizetype> widths(titles.size() - 1, 0);
+    for (const QStringList &row : rows) {
+        for (size_t column = 0; column < widths.size(); ++column)
+            widths[column] = std::max(widths[column], row.at(qsizetype(column)).size());
+    }
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (size_t column = 0; column < widths.size(); ++column) {
+            const QString &cell = row.at(qsizetype(column));
+            const bool number = column == 1 || column == 2;
+            line +=
+                (number ? cell.rightJustified(widths[column]) : cell.leftJustified(widths[column]))
+                + u"  ";
+        }
+        lines.append(line + row.last());
+    }
+    return lines;
+}
+
+} // namespace HistoryFormat
