@@ -200,6 +200,12 @@ for ((rep = 1; rep <= reps; rep++)); do
   record add_100k "$addTime" "$loadOnce"
   record add_100k_rss "$addRss" "$loadRss"
 
+  cp "$WORK/db-2.mdb" "$WORK/db-history.mdb"
+  out=$("$BIN/vantrel_bench_history" "$WORK/db-history.mdb" 50 2>>"$LOG") ||
+    failed "the history writes"
+  read -r historyWrite plainInsert <<<"$out"
+  record history_write "$historyWrite" "$plainInsert"
+
   out=$(app tick "$WORK/db-100k.mdb")
   read -r tickLong <<<"$out"
   out=$(app tick "$WORK/db-10.mdb")
@@ -252,7 +258,7 @@ $quick || figures+=(load_1m)
 figures+=(memory_100k)
 $quick || figures+=(memory_1m)
 figures+=(window_100k add_100k startup startup_rss launch_cycle lifetime_error lifetime_drift
-  tick_flat headless_rss run_cpu)
+  tick_flat history_write headless_rss run_cpu)
 declare -A shape=(
   [load_100k]="ms 1000 1.5" [load_1m]="ms 1000 1.5"
   [memory_100k]="MB 1024 2" [memory_1m]="MB 1024 2"
@@ -261,7 +267,7 @@ declare -A shape=(
   [launch_cycle]="us 1 1.2"
   [lifetime_error]="ms 1000 5ms" [lifetime_drift]="ms 1000 5ms"
   [tick_flat]="us 1 1.2"
-  [headless_rss]="MB 1024 0.5" [run_cpu]="ms 1000 1.0")
+  [history_write]="us 1 1.5" [headless_rss]="MB 1024 0.5" [run_cpu]="ms 1000 1.0")
 for name in "${figures[@]}"; do
   # shellcheck disable=SC2086
   line=$(report "$name" ${shape[$name]})

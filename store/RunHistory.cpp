@@ -147,10 +147,9 @@ qint64 append(Connection &connection, const RunRecord &record)
     const qint64 id = insert.column(0, true).integer;
     while (insert.step()) { }
 
-    Statement trim(db,
-                   u"DELETE FROM QZRunLog WHERE RunIndex <= (SELECT RunIndex FROM QZRunLog "
-                   "ORDER BY RunIndex DESC LIMIT 1 OFFSET ?)"_s);
-    trim.bind(1, number(limit));
+    // The numbers only grow, so the records to go are found by the key alone.
+    Statement trim(db, u"DELETE FROM QZRunLog WHERE RunIndex <= ?"_s);
+    trim.bind(1, number(id - limit));
     while (trim.step()) { }
     transaction.commit();
     return id;

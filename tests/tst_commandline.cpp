@@ -1,5 +1,9 @@
+#include "store/Connection.h"
+#include "store/RunHistory.h"
 #include "support/TestDatabase.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -83,6 +87,38 @@ QList<double> lifetimes(const QString &trace)
     return seconds;
 }
 
+// Splits CSV text into rows of fields by RFC 4180, apart from the code that writes it.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
+                field += u'"';
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            row.append(std::exchange(field, QString()));
+        } else if (c == u'\n') {
+            row.append(std::exchange(field, QString()));
+            rows.append(std::exchange(row, QStringList()));
+        } else {
+            field += c;
+        }
+    }
+    return rows;
+}
+
 bool groupIsGone(pid_t group)
 {
     return ::kill(-group, 0) != 0 && errno == ESRCH;
@@ -107,6 +143,8 @@ private Q_SLOTS:
     void loopAndServiceNotifications();
     void autostart_data();
     void autostart();
+    void historyFormats_data();
+    void historyFormats();
 
 private:
     QString schedule(const QList<TestDatabase::Entry> &entries);
@@ -378,6 +416,135 @@ void TestCommandLine::autostart()
     QCOMPARE(refused.status, 73);
     QVERIFY2(refused.err.startsWith(u"Cannot write the autostart entry "_s),
              qPrintable(refused.err));
+}
+
+// Records of every kind, printed for a script as JSON lines and as CSV, read back by parsers of
+// their own: what each field holds. The columns give the record and then its fields as printed;
+// status -1 and an empty detail are null.
+void TestCommandLine::historyFormats_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QByteArray>("parameters");
+    QTest::addColumn<int>("ending");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("programText");
+    QTest::addColumn<QString>("parametersText");
+    QTest::addColumn<QString>("ended");
+    QTest::addColumn<QString>("detailText");
+
+    using Ending = RunRecord::Ending;
+    QTest::newRow("at its time") << u"1"_s << "sleep"_ba
+                                 << "30"_ba << int(Ending::AtTime) << -1 << QString() << u"sleep"_s
+                                 << u"30"_s << u"at-time"_s << QString();
+    QTest::newRow("Chinese, quotes, a comma and a line break")
+        << u"2"_s << "/usr/bin/\xE7\xA8\x8B\xE5\xBA\x8F"_ba
+        << "a,\"b\"\nc"_ba << int(Ending::Exited) << 3 << QString() << u"/usr/bin/程序"_s
+        << u"a,\"b\"\nc"_s << u"exited"_s << QString();
+    QTest::newRow("bytes that are not UTF-8, a backslash")
+        << u"3"_s << "\xB3\xCC.exe"_ba
+        << "C:\\temp \xFF"_ba << int(Ending::Signal) << 9 << QString() << u"\\xB3\\xCC.exe"_s
+        << u"C:\\temp \\xFF"_s << u"signal"_s << QString();
+    QTest::newRow("a line separator, a key that is no number")
+        << u"abc"_s << "x"_ba
+        << "1\xE2\x80\xA8"
+           "2"_ba
+        << int(Ending::NotStarted) << -1 << u"no such file"_s << u"x"_s << u"1\u20282"_s
+        << u"not-started"_s << u"no such file"_s;
+    QTest::newRow("not ended, collected later")
+        << u"5"_s << "/usr/bin/su"_ba << QByteArray() << int(Ending::NotEnded) << -1
+        << u"Operation not permitted"_s << u"/usr/bin/su"_s << QString() << u"not-ended"_s
+        << u"Operation not permitted; collected at 2026-12-08T09:51:00.000Z"_s;
+    QTest::newRow("stopped, from a table without a key")
+        << QString() << "sleep"_ba
+        << "9"_ba << int(Ending::Stopped) << -1 << QString() << u"sleep"_s << u"9"_s << u"stopped"_s
+        << QString();
+}
+
+void TestCommandLine::historyFormats()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, program);
+    QFETCH(QByteArray, parameters);
+    QFETCH(int, ending);
+    QFETCH(int, status);
+    QFETCH(QString, detail);
+
+    RunRecord record;
+    record.entry = entry;
+    record.program = program;
+    record.parameters = parameters;
+    record.startedMs = 1796723454573; // 2026-12-08T09:50:54.573Z
+    record.lifetimeMs = 2003;
+    record.ending = RunRecord::Ending(ending);
+    if (status >= 0)
+        record.status = status;
+    record.detail = detail;
+    if (record.ending == RunRecord::Ending::NotEnded)
+        record.collectedMs = 1796723460000;
+    Connection connection(m_database->connectionString());
+    RunHistory::append(connection, record);
+    // Another entry's run, which --from leaves out.
+    RunRecord other;
+    other.entry = u"99"_s;
+    RunHistory::append(connection, other);
+    // A key that is no number is no entry --from can name: "0" names none.
+    QStringList from;
+    if (!entry.isEmpty())
+        from << u"--from"_s << QString::number(entry.toLongLong());
+
+    const Finished json = run(QStringList {u"--history"_s, u"--format"_s, u"json"_s,
+                                           u"--database"_s, m_database->path()});
+    QCOMPARE(json.status, 0);
+    const QStringList lines = json.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QJsonParseError error {};
+    const QJsonObject object = QJsonDocument::fromJson(lines.first().toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(object.keys().size(), 8);
+    if (entry.isEmpty())
+        QVERIFY(object.value(u"entry").isNull());
+    else if (entry.toLongLong())
+        QCOMPARE(object.value(u"entry").toInteger(), entry.toLongLong());
+    else
+        QCOMPARE(object.value(u"entry").toString(), entry);
+    QTEST(object.value(u"program").toString(), "programText");
+    QTEST(object.value(u"parameters").toString(), "parametersText");
+    QCOMPARE(object.value(u"started").toString(), u"2026-12-08T09:50:54.573Z"_s);
+    QCOMPARE(object.value(u"seconds").toDouble(), 2.003);
+    QTEST(object.value(u"ended").toString(), "ended");
+    if (status < 0)
+        QVERIFY(object.value(u"status").isNull());
+    else
+        QCOMPARE(object.value(u"status").toInt(), status);
+    QFETCH(QString, detailText);
+    if (detailText.isEmpty())
+        QVERIFY(object.value(u"detail").isNull());
+    else
+        QCOMPARE(object.value(u"detail").toString(), detailText);
+
+    const Finished csv = run(
+        QStringList {u"--history"_s, u"--format"_s, u"csv"_s, u"--database"_s, m_database->path()});
+    QCOMPARE(csv.status, 0);
+    const QList<QStringList> rows = parseCsv(csv.out);
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0),
+             (QStringList {u"entry"_s, u"program"_s, u"parameters"_s, u"started"_s, u"seconds"_s,
+                           u"ended"_s, u"status"_s, u"detail"_s}));
+    QCOMPARE(rows.at(1),
+             (QStringList {entry, object.value(u"program").toString(),
+                           object.value(u"parameters").toString(), u"2026-12-08T09:50:54.573Z"_s,
+                           u"2.003"_s, object.value(u"ended").toString(),
+                           status < 0 ? QString() : QString::number(status), detailText}));
+
+    // One entry's runs only, in a table, oldest first.
+    const Finished table =
+        run(QStringList {u"--history"_s, u"--database"_s, m_database->path()} + from);
+    QCOMPARE(table.status, 0);
+    const QStringList tableLines = table.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(tableLines.size(), from.isEmpty() ? 3 : (entry.toLongLong() ? 2 : 1));
+    QVERIFY(tableLines.first().startsWith(u"Started"_s));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

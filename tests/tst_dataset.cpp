@@ -3,6 +3,7 @@
 #include "store/Connection.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
+#include "store/RunHistory.h"
 #include "store/ShareDM.h"
 #include "support/OrdinaryUser.h"
 #include "support/RecordingPrompter.h"
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void reopenedRows();
     void openQueryFailure_data();
     void openQueryFailure();
+    void runHistoryKeepsTheLatest();
 
 private:
     // Adds rows named name, or "p0", "p1" … when no name is given.
@@ -927,6 +929,31 @@ void TestDataSet::openQueryFailure()
     QCOMPARE(m_prompter.messages, QStringList {QStringLiteral("数据库打开失败")});
     QVERIFY(m_prompter.errors.isEmpty());
     QVERIFY(!m_query->isActive());
+}
+
+// The run history keeps its latest records only, and leaves the schedule alone.
+void TestDataSet::runHistoryKeepsTheLatest()
+{
+    m_database->addEntry(QStringLiteral("a"), QString(), 1, 1);
+    const QList<QStringList> schedule = m_database->rows();
+    QCOMPARE(RunHistory::read(*m_connection).size(), size_t(0)); // no history yet
+    RunRecord record;
+    record.entry = QStringLiteral("1");
+    record.program = "a";
+    QCOMPARE(RunHistory::append(*m_connection, record), 1);
+    // As many more as make one short of the limit, written behind the store's back.
+    m_database->exec(QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+        "INSERT INTO QZRunLog (RunIndex, ProgramIndex, Started, Lifetime, Ending) "
+        "SELECT i, 1, i, 0, 'at-time' FROM n WHERE i < 10000"));
+    for (const qint64 expected : {10000, 10001, 10002})
+        QCOMPARE(RunHistory::append(*m_connection, record), expected);
+    const std::vector<RunRecord> kept = RunHistory::read(*m_connection);
+    QCOMPARE(kept.size(), size_t(RunHistory::limit));
+    QCOMPARE(kept.front().id, 3);
+    QCOMPARE(kept.back().id, 10002);
+    QCOMPARE(RunHistory::read(*m_connection, 10000).size(), size_t(2));
+    QCOMPARE(m_database->rows(), schedule);
 }
 
 QTEST_GUILESS_MAIN(TestDataSet)

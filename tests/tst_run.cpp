@@ -1,17 +1,24 @@
 #include "engine/ProcessLauncher.h"
 #include "report/ErrorReport.h"
+#include "run/HistoryRecorder.h"
 #include "run/RunEngine.h"
 #include "store/Connection.h"
 #include "store/Query.h"
+#include "store/RunHistory.h"
 #include "support/FakeLauncher.h"
 #include "support/RecordingPrompter.h"
 #include "support/TestDatabase.h"
 #include "support/TraceCapture.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
+#include <sqlite3.h>
 #include <sys/wait.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -37,6 +44,32 @@ char *toString(const EngineState &state)
                                       .arg(state.runsDone)
                                       .arg(state.entry, state.run)));
 }
+
+// Another connection to the file holding its exclusive lock, as another program may.
+class ExclusiveLock final
+{
+public:
+    explicit ExclusiveLock(const QString &path)
+    {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr)
+                != SQLITE_OK
+            || sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            qFatal("cannot lock %s", qPrintable(path));
+    }
+    ~ExclusiveLock() { release(); }
+    Q_DISABLE_COPY_MOVE(ExclusiveLock)
+
+    void release()
+    {
+        if (m_db)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
 
 const QString open = QStringLiteral("打开");
 const QString closed = QStringLiteral("关闭");
@@ -77,6 +110,9 @@ private Q_SLOTS:
     void missingColumnIsReportedEachTick();
     void reloadKeepsARealProgramRunning();
     void realProgramOnRealTicks();
+    void historyOfEachEnding_data();
+    void historyOfEachEnding();
+    void historyThatCannotBeWritten();
 
 private:
     // Fills the table with (name, time, count) entries and loads the list.
@@ -592,6 +628,132 @@ void TestRun::realProgramOnRealTicks()
             .arg(QRegularExpression::escape(subject))
             .arg(pid));
     QVERIFY2(ended.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
+}
+
+// Every way a run can end, with real programs: the record each leaves in the history. A row names
+// the program and its parameters, the entry's time, whether the run is stopped after its first
+// tick, and the record expected: its ending, status, detail, and the least and most it lived.
+void TestRun::historyOfEachEnding_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("parameters");
+    QTest::addColumn<int>("time");
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<bool>("refuseKill");
+    QTest::addColumn<int>("ending");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("detail");
+
+    using Ending = RunRecord::Ending;
+    QTest::newRow("exits 0") << u"sh"_s << u"-c 'exit 0'"_s << 2 << false << false
+                             << int(Ending::Exited) << 0 << QString();
+    QTest::newRow("exits 3") << u"sh"_s << u"-c 'exit 3'"_s << 2 << false << false
+                             << int(Ending::Exited) << 3 << QString();
+    QTest::newRow("killed by a signal") << u"sh"_s << u"-c 'kill -TERM $$'"_s << 2 << false << false
+                                        << int(Ending::Signal) << int(SIGTERM) << QString();
+    QTest::newRow("cannot start") << u"/nonexistent/program"_s << QString() << 2 << false << false
+                                  << int(Ending::NotStarted) << -1 << u"no such file"_s;
+    QTest::newRow("ended at its time")
+        << u"sleep"_s << u"60"_s << 2 << false << false << int(Ending::AtTime) << -1 << QString();
+    QTest::newRow("stopped") << u"sleep"_s << u"60"_s << 5 << true << false << int(Ending::Stopped)
+                             << -1 << QString();
+    QTest::newRow("cannot be ended") << u"sleep"_s << u"60"_s << 2 << false << true
+                                     << int(Ending::NotEnded) << -1 << u"Operation not permitted"_s;
+}
+
+void TestRun::historyOfEachEnding()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, parameters);
+    QFETCH(int, time);
+    QFETCH(bool, stop);
+    QFETCH(bool, refuseKill);
+    QFETCH(int, ending);
+    QFETCH(int, status);
+    QFETCH(QString, detail);
+
+    // The kill refused as the kernel refuses it for another user's program.
+    ProcessLauncher launcher([refuseKill](qint64 target, int signal) {
+        if (refuseKill && signal == SIGKILL)
+            return EPERM;
+        return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
+    });
+    m_engine->setLauncher(&launcher);
+    HistoryRecorder history(m_database->connectionString());
+    connect(m_engine.get(), &RunEngine::runEnded, &history, &HistoryRecorder::record);
+    connect(m_engine.get(), &RunEngine::runUpdated, &history, &HistoryRecorder::update);
+    const qint64 key = m_database->addEntry(program, parameters, time, 1);
+    QVERIFY(m_engine->reloadList());
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    m_engine->begin();
+    tick();
+    const auto pid = static_cast<pid_t>(m_engine->launchInfo().process.id);
+    if (ending == int(RunRecord::Ending::Exited) || ending == int(RunRecord::Ending::Signal)) {
+        // Gone before its time is up, and seen to go.
+        siginfo_t state {};
+        QTRY_VERIFY_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT)
+                                         == 0
+                                     && state.si_pid == pid,
+                                 5000);
+        QCoreApplication::processEvents();
+    }
+    if (stop)
+        m_engine->stop();
+    else
+        tick(time);
+    history.flush();
+
+    Connection reader(m_database->connectionString());
+    std::vector<RunRecord> records = RunHistory::read(reader);
+    QCOMPARE(records.size(), size_t(1));
+    RunRecord record = records.front();
+    QCOMPARE(record.entry, QString::number(key));
+    QCOMPARE(record.program, program.toUtf8());
+    QCOMPARE(record.parameters, parameters.toUtf8());
+    QCOMPARE(int(record.ending), ending);
+    QCOMPARE(record.status.value_or(-1), status);
+    QCOMPARE(record.detail, detail);
+    QVERIFY(record.startedMs >= before && record.startedMs <= QDateTime::currentMSecsSinceEpoch());
+    QVERIFY(record.lifetimeMs >= 0 && record.lifetimeMs < 5000);
+    QVERIFY(!record.collectedMs);
+
+    if (refuseKill) {
+        // Collected once someone who may ends it, and the record says when.
+        QCOMPARE(::kill(pid, SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT((history.flush(), records = RunHistory::read(reader),
+                                  records.front().collectedMs.has_value()),
+                                 5000);
+        QCOMPARE(int(records.front().ending), ending);
+        QVERIFY(*records.front().collectedMs >= record.startedMs);
+    }
+    m_engine->stop();
+}
+
+// A history that cannot be written, because another program holds the file: the ticks go on at
+// once, the trace says so once, and the records are written once the file is free again.
+void TestRun::historyThatCannotBeWritten()
+{
+    HistoryRecorder history(m_database->connectionString());
+    connect(m_engine.get(), &RunEngine::runEnded, &history, &HistoryRecorder::record);
+    start({{QStringLiteral("A"), 0, 3}, {QStringLiteral("B"), 0, 2}});
+    TraceCapture trace;
+    ExclusiveLock lock(m_database->path());
+    m_engine->begin();
+    QElapsedTimer ticking;
+    ticking.start();
+    tick(8);
+    const qint64 spent = ticking.elapsed();
+    QCOMPARE(m_launcher->launches.size(), 5);
+    // Each record waits a quarter of a second for the file in vain; on the ticks' thread that
+    // would have been more than a second.
+    QVERIFY2(spent < 500, qPrintable(QString::number(spent)));
+    QTRY_COMPARE_WITH_TIMEOUT(trace.lines().size(), 1, 5000);
+    QVERIFY2(trace.lines().constFirst().contains(u"cannot write the run history into "_s),
+             qPrintable(trace.lines().constFirst()));
+    lock.release();
+    Connection reader(m_database->connectionString());
+    QTRY_COMPARE_WITH_TIMEOUT((history.flush(), RunHistory::read(reader).size()), size_t(5), 15000);
+    QCOMPARE(trace.lines().size(), 2); // and once that it is written again
 }
 
 QTEST_GUILESS_MAIN(TestRun)
