@@ -226,7 +226,7 @@ QString commandLineHelp(const QString &programName)
     QString text = parser.helpText();
     text.replace(u"<executable_name>"_s, programName);
     text += u"\nExit status: 0 done; 64 a wrong command line; 65 the schedule's table cannot be\n"
-            "used; 66 the database cannot be opened; 69 no display for the window; 73 a file\n"
-            "cannot be written.\n"_s;
+            "used, or a file to import holds what the schedule cannot take; 66 a database\n"
+            "cannot be opened; 69 no display for the window; 73 a file cannot be written.\n"_s;
     return text;
 }
