@@ -40,6 +40,9 @@ done
 
 awk '$2 != "root/root" { print "owned by " $2 ": " $6 }' "$work/list" | grep . && fail "files not owned by root"
 grep -q '^-rwxr-xr-x .* \./usr/bin/vantrel-autorun$' "$work/list" || fail "no program usr/bin/vantrel-autorun"
+# The window is a module the program loads from beside its own folder.
+grep -q ' \./usr/lib/vantrel-autorun/vantrel-window\.so$' "$work/list" ||
+  fail "no window module usr/lib/vantrel-autorun/vantrel-window.so"
 grep -qx 'ExecStart=/usr/bin/vantrel-autorun --headless --loop' \
   "$work/root/usr/lib/systemd/user/vantrel-autorun.service" || fail "no user service for /usr/bin"
 # dpkg would replace the schedule on upgrade and delete it on remove if the package held it.

@@ -38,6 +38,12 @@ entry() { sed -n "s/^$1=//p" "$desktop" | head -n1; }
 program=$(entry Exec | cut -d' ' -f1)
 [ -x "$usr/bin/$program" ] || fail "the menu entry starts '$program', which is not installed"
 [ "$(ls "$usr/bin")" = "$program" ] || fail "bin/ holds more than the program: $(ls "$usr/bin")"
+[ -f "$usr/lib/$program/vantrel-window.so" ] || fail "no window module lib/$program/vantrel-window.so"
+# The installed program finds its window there: it is still up when the time runs out.
+QT_QPA_PLATFORM=offscreen timeout 3 "$usr/bin/$program" --database "$dest/missing.mdb" \
+  >"$dest/window.log" 2>&1
+status=$?
+[ "$status" -eq 124 ] || fail "the installed program did not open its window ($status): $(cat "$dest/window.log")"
 [ -f "$usr/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
 for key in 'Name\[zh_CN\]' 'Comment\[zh_CN\]'; do
   [ -n "$(entry "$key")" ] || fail "the menu entry has no ${key//\\/}"
