@@ -27,3 +27,21 @@ public:
     using DatabaseError::DatabaseError;
     const char *kindName() const override { return "ProviderError"; }
 };
+
+// Another program held the database file longer than a statement may wait for it: nothing was
+// read or written. The person is told so plainly, as it is no fault of theirs or of the file.
+class DatabaseBusyError final : public DatabaseError
+{
+public:
+    using DatabaseError::DatabaseError;
+    const char *kindName() const override { return "DatabaseBusyError"; }
+};
+
+// The row to change or delete no longer holds the values that were read from it (another
+// program changed or deleted it, or replaced the file): nothing was written.
+class StaleRowError final : public DatabaseError
+{
+public:
+    using DatabaseError::DatabaseError;
+    const char *kindName() const override { return "StaleRowError"; }
+};

@@ -1,6 +1,7 @@
 #include "report/ErrorReport.h"
 
 #include "report/ApplicationTitle.h"
+#include "report/DataError.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
 
@@ -14,12 +15,18 @@ void HandleException(const std::exception &error)
     // A report box runs its own event loop, in which the timer keeps ticking; a tick that fails
     // the same way again must not open a second box over the first.
     static QSet<QString> openReports;
-    const QString text = errorReportText(error);
+    // A file held by another program is no error of the person's: its text is told plainly, as
+    // it is, without the stop icon.
+    const bool busy = dynamic_cast<const DatabaseBusyError *>(&error) != nullptr;
+    const QString text = busy ? errorMessage(error) : errorReportText(error);
     if (openReports.contains(text))
         return;
     openReports.insert(text);
     try {
-        prompter().showError(applicationTitle(), text);
+        if (busy)
+            prompter().showMessage(text);
+        else
+            prompter().showError(applicationTitle(), text);
     } catch (...) {
         openReports.remove(text);
         throw;

@@ -4,7 +4,8 @@
 #include <utility>
 
 // The application-wide error report: the error's text in a box captioned with the application
-// title. While a report is open, a further report of the same text is not stacked on top of it.
+// title (a DatabaseBusyError's in the plain message box). While a report is open, a further report
+// of the same text is not stacked on top of it.
 void HandleException(const std::exception &error);
 // The same for whatever exception is being handled inside a catch block.
 void HandleCurrentException();

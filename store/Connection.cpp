@@ -1,6 +1,7 @@
 #include "store/Connection.h"
 
 #include "report/DataError.h"
+#include "store/ScheduleSql.h"
 #include "store/Statement.h"
 
 #include <QFileInfo>
@@ -54,6 +55,37 @@ QString engineMessage(sqlite3 *db)
     return QString::fromUtf8(sqlite3_errmsg(db));
 }
 
+// Opens an existing database file read-write, or fails with the reason.
+sqlite3 *openFile(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    // Read-write on an existing file only: a missing database is an error, not a new empty one.
+    // Only the window's thread uses a connection, so the engine's own locking of every call on it
+    // would be pure cost.
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_busy_timeout(db, Connection::busyTimeoutMs);
+    if (rc != SQLITE_OK) {
+        const QString reason = db ? engineMessage(db) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+        throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
+    }
+    // Opening is lazy; reading the schema proves the file is a database at all.
+    const int check = sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+    if (check != SQLITE_OK) {
+        const int code = sqlite3_errcode(db) & 0xff;
+        const QString reason = check == SQLITE_NOTADB
+            ? QStringLiteral("the file is not an SQLite database")
+            : engineMessage(db);
+        sqlite3_close(db);
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            throw DatabaseBusyError(ScheduleSql::inUse);
+        throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
+    }
+    return db;
+}
+
 } // namespace
 
 Connection::Connection(const QString &connectionString, QObject *parent)
@@ -91,28 +123,19 @@ void Connection::open()
     if (!QFileInfo::exists(path))
         throw ProviderError(QStringLiteral("Could not find file '%1'").arg(path));
 
-    sqlite3 *db = nullptr;
-    // Read-write on an existing file only: a missing database is an error, not a new empty one.
-    // Only the window's thread uses a connection, so the engine's own locking of every call on it
-    // would be pure cost.
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        const QString reason = db ? engineMessage(db) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close(db);
-        throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
+    // Another tool may put a new file in place between the open and the look at what was opened:
+    // then the file is opened again, so that the identity kept is that of the file open.
+    for (int attempt = 0; attempt < 3 && !m_db; ++attempt) {
+        m_db = openFile(path);
+        m_file = FileIdentity::ofPath(path);
+        int moved = 0;
+        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK
+            && moved)
+            close();
     }
-    sqlite3_busy_timeout(db, busyTimeoutMs);
-    // Opening is lazy; reading the schema proves the file is a database at all.
-    const int check = sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
-    if (check != SQLITE_OK) {
-        const QString reason = check == SQLITE_NOTADB
-            ? QStringLiteral("the file is not an SQLite database")
-            : engineMessage(db);
-        sqlite3_close(db);
-        throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
-    }
-    m_db = db;
+    if (!m_db)
+        throw ProviderError(
+            QStringLiteral("Cannot open file '%1': it is being replaced").arg(path));
 }
 
 void Connection::close()
@@ -130,11 +153,21 @@ QString Connection::databasePath() const
 
 void Connection::dropIfReplaced()
 {
-    if (!m_db)
-        return;
-    int moved = 0;
-    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+    if (m_db && FileIdentity::ofPath(databasePath()) != m_file)
         close();
+}
+
+bool Connection::isKeyColumn(const ColumnSource &column) const
+{
+    if (column.table.isEmpty())
+        return false;
+    int primaryKey = 0;
+    if (sqlite3_table_column_metadata(
+            m_db, column.database.toUtf8().constData(), column.table.toUtf8().constData(),
+            column.origin.toUtf8().constData(), nullptr, nullptr, nullptr, &primaryKey, nullptr)
+        != SQLITE_OK)
+        throwEngineError(m_db);
+    return primaryKey != 0;
 }
 
 sqlite3 *Connection::handleForWriting()
@@ -156,10 +189,10 @@ sqlite3 *Connection::handleForWriting()
     return m_db;
 }
 
-void Connection::write(Statement &statement) const
+bool Connection::write(Statement &statement) const
 {
     try {
-        statement.step();
+        return statement.step();
     } catch (const ProviderError &) {
         const int result = statement.result();
         if (result == SQLITE_READONLY || result == SQLITE_CANTOPEN || result == SQLITE_PERM

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "store/FileIdentity.h"
+
 #include <QObject>
 #include <QString>
 
 struct sqlite3;
 class Statement;
+struct ColumnSource;
 
 // The connection to the schedule database, described by a connection string of
 // "Provider=…;Data Source=…;Persist Security Info=False". It opens an existing SQLite file
@@ -16,8 +19,9 @@ class Connection final : public QObject
 
 public:
     static constexpr auto providerName = "SQLite3";
-    // How long a statement waits for another process's lock on the file before it fails.
-    static constexpr int busyTimeoutMs = 5000;
+    // How long a statement waits for another process's lock on the file before it fails with a
+    // DatabaseBusyError: the window's thread never waits on the file longer than this.
+    static constexpr int busyTimeoutMs = 250;
 
     explicit Connection(const QString &connectionString, QObject *parent = nullptr);
     ~Connection() override;
@@ -33,16 +37,21 @@ public:
 
     // The file named in the connection string.
     QString databasePath() const;
+    // The file the connection has open, or had open last.
+    const FileIdentity &fileIdentity() const { return m_file; }
     // Closes the connection when its path no longer names the file it has open (another tool
     // replaced or removed the file), so that the next open reaches the file that is there now.
     void dropIfReplaced();
+    // Whether a result column is (part of) its table's declared primary key.
+    bool isKeyColumn(const ColumnSource &column) const;
     // The connection, open read-write, for a statement that changes the file. A connection that
     // the engine opened read-only (it does so silently when the file could not be written) is
     // opened again, in case the permission has been fixed since.
     sqlite3 *handleForWriting();
-    // Runs a statement that changes the file. When the engine could not write because of the
-    // file's or its folder's permissions, the error names which one instead of the engine's words.
-    void write(Statement &statement) const;
+    // Steps a statement that changes the file, once; true while it gives a row (of its RETURNING
+    // clause). When the engine could not write because of the file's or its folder's permissions,
+    // the error names which one instead of the engine's words.
+    bool write(Statement &statement) const;
 
 private:
     // Why a change cannot be written, naming the file or its folder, or "" when neither is
@@ -51,4 +60,5 @@ private:
 
     QString m_connectionString;
     sqlite3 *m_db = nullptr;
+    FileIdentity m_file;
 };

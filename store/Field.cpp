@@ -14,9 +14,9 @@ DatabaseError notAnInteger(const QString &text, const QString &field)
 
 } // namespace
 
-const QString &Field::name() const
+QString Field::name() const
 {
-    return m_query->m_columns.at(size_t(m_column)).name;
+    return m_query->fieldName(m_column);
 }
 
 bool Field::isNull() const
@@ -42,11 +42,19 @@ qint32 Field::asInteger() const
     throw notAnInteger(value.toString(), name());
 }
 
+qint64 Field::asLargeInt() const
+{
+    const ValueView value = m_query->currentValue(m_column);
+    if (const std::optional<qint64> number = value.toLargeInt())
+        return *number;
+    throw notAnInteger(value.toString(), name());
+}
+
 void Field::setAsString(const QString &text)
 {
-    m_query->checkEditing(*this);
+    m_query->checkEditing(m_column);
     StoredValue value = StoredValue::text(text);
-    if (m_query->m_columns.at(size_t(m_column)).isInteger) {
+    if (m_query->isIntegerColumn(m_column)) {
         if (text.isEmpty())
             value = StoredValue();
         else if (const std::optional<qint32> number = integerFromText(text))
@@ -54,6 +62,5 @@ void Field::setAsString(const QString &text)
         else
             throw notAnInteger(text, name());
     }
-    m_query->m_buffer[size_t(m_column)] = std::move(value);
-    m_query->m_modified[size_t(m_column)] = true;
+    m_query->setFieldValue(m_column, std::move(value));
 }

@@ -15,7 +15,7 @@ public:
         , m_column(column)
     { }
 
-    const QString &name() const;
+    QString name() const;
     bool isNull() const;
     // NULL reads as the empty text; bytes that are not UTF-8 read as replacement characters.
     QString asString() const;
@@ -23,6 +23,8 @@ public:
     QByteArray asBytes() const;
     // NULL reads as 0; a value that is not a 32-bit whole number is an error.
     qint32 asInteger() const;
+    // NULL reads as 0; a value that is not a 64-bit whole number is an error.
+    qint64 asLargeInt() const;
     // Sets the column of the row being inserted or edited. An integer column takes the empty
     // text as NULL and refuses a text that is not a whole number.
     void setAsString(const QString &text);

@@ -1,5 +1,7 @@
 #include "store/IntegerText.h"
 
+#include <limits>
+
 namespace {
 
 int hexDigitValue(QChar c)
@@ -14,9 +16,8 @@ int hexDigitValue(QChar c)
     return -1;
 }
 
-} // namespace
-
-std::optional<qint32> integerFromText(QStringView text)
+// Reads a text by the rules above into the range of Signed, Unsigned being its unsigned twin.
+template<typename Signed, typename Unsigned> std::optional<Signed> wholeNumber(QStringView text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -38,18 +39,31 @@ std::optional<qint32> integerFromText(QStringView text)
     if (i == n)
         return std::nullopt;
 
-    const int base = hex ? 16 : 10;
-    // Hexadecimal takes up to 32 bits; decimal up to the magnitude of the most negative value.
-    const quint64 limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
-    quint64 value = 0;
+    const unsigned base = hex ? 16 : 10;
+    // Hexadecimal takes all the bits; decimal up to the magnitude of the most negative value.
+    constexpr Unsigned all = std::numeric_limits<Unsigned>::max();
+    constexpr Unsigned largest = Unsigned(std::numeric_limits<Signed>::max());
+    const Unsigned limit = hex ? all : (negative ? largest + 1 : largest);
+    Unsigned value = 0;
     for (; i < n; ++i) {
         const int digit = hexDigitValue(text[i]);
-        if (digit < 0 || digit >= base)
+        if (digit < 0 || unsigned(digit) >= base)
             return std::nullopt;
-        value = value * base + digit;
-        if (value > limit)
+        if (value > (limit - Unsigned(digit)) / base)
             return std::nullopt;
+        value = value * base + Unsigned(digit);
     }
-    const quint32 bits = negative ? 0u - quint32(value) : quint32(value);
-    return qint32(bits);
+    return Signed(negative ? Unsigned(0) - value : value);
+}
+
+} // namespace
+
+std::optional<qint32> integerFromText(QStringView text)
+{
+    return wholeNumber<qint32, quint32>(text);
+}
+
+std::optional<qint64> largeIntegerFromText(QStringView text)
+{
+    return wholeNumber<qint64, quint64>(text);
 }

@@ -9,3 +9,7 @@
 // and nothing after them. Decimal values must fit the signed 32-bit range; hexadecimal ones may
 // use all 32 bits and wrap into it ("$FFFFFFFF" is -1). Anything else gives no value.
 std::optional<qint32> integerFromText(QStringView text);
+
+// The same rules for a 64-bit whole number: decimal values must fit the signed 64-bit range,
+// hexadecimal ones may use all 64 bits and wrap into it.
+std::optional<qint64> largeIntegerFromText(QStringView text);

@@ -1,5 +1,6 @@
 #include "store/PublicFunction.h"
 
+#include "report/DataError.h"
 #include "report/Prompter.h"
 #include "store/Query.h"
 
@@ -11,8 +12,11 @@ bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
         query->sql().append(sqlText);
         query->open();
         return true;
+    } catch (const DatabaseBusyError &error) {
+        // Nothing is wrong with the query or the file: the person only needs to wait.
+        ShowMessage(error.message());
     } catch (...) {
         ShowMessage(failureText);
-        return false;
     }
+    return false;
 }

@@ -4,42 +4,6 @@
 #include "store/Connection.h"
 #include "store/Statement.h"
 
-#include <sqlite3.h>
-
-#include <algorithm>
-
-namespace {
-
-QString quotedIdentifier(const QString &name)
-{
-    QString escaped = name;
-    escaped.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + escaped + u'"';
-}
-
-// SQLite's affinity rules for a declared column type: INTEGER and NUMERIC affinity are the ones
-// that hold whole numbers, so those columns take the store's integer conversion.
-bool hasIntegerAffinity(const char *declared)
-{
-    if (!declared)
-        return false;
-    const QByteArray type = QByteArray(declared).toUpper();
-    if (type.contains("INT"))
-        return true;
-    for (const char *other : {"CHAR", "CLOB", "TEXT", "BLOB", "REAL", "FLOA", "DOUB"}) {
-        if (type.contains(other))
-            return false;
-    }
-    return !type.trimmed().isEmpty();
-}
-
-bool sameValue(const ValueView &a, const ValueView &b)
-{
-    return a.type == b.type && a.integer == b.integer && a.real == b.real && a.bytes == b.bytes;
-}
-
-} // namespace
-
 Query::Query(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
@@ -67,14 +31,6 @@ void Query::checkBrowseMode()
         post();
 }
 
-void Query::checkEditing(const Field &field) const
-{
-    checkActive();
-    if (m_state != State::Insert && m_state != State::Edit)
-        fail(QStringLiteral("Dataset not in edit or insert mode (setting field '%1')")
-                 .arg(field.name()));
-}
-
 ValueView Query::currentValue(int column) const
 {
     checkActive();
@@ -89,6 +45,46 @@ ValueView Query::currentValue(int column) const
         m_currentRevision = m_rows.revision();
     }
     return m_current[size_t(column)];
+}
+
+bool Query::isIntegerColumn(int column) const
+{
+    return m_columns.at(size_t(column)).isInteger;
+}
+
+RowValues Query::currentRow() const
+{
+    checkActive();
+    RowValues row;
+    if (m_rows.isEmpty() && m_state == State::Browse)
+        return row;
+    for (int column = 0; column < int(m_columns.size()); ++column)
+        row.push_back(StoredValue::copyOf(currentValue(column)));
+    return row;
+}
+
+bool Query::sameRow(qsizetype row, const RowValues &values) const
+{
+    if (values.size() != m_columns.size())
+        return false;
+    for (size_t column = 0; column < values.size(); ++column) {
+        if (!m_rows.value(row, int(column)).sameAs(values[column].view()))
+            return false;
+    }
+    return true;
+}
+
+bool Query::locate(const RowValues &row)
+{
+    checkBrowseMode();
+    readAll();
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        if (sameRow(i, row)) {
+            setCursor(int(i), false);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Query::setCursor(int row, bool eof)
@@ -117,47 +113,47 @@ void Query::open()
         fail(QStringLiteral("The query has no SQL text"));
     m_connection->dropIfReplaced();
     m_connection->open();
-    sqlite3 *db = m_connection->handle();
 
-    Statement statement(db, m_sql.join(u'\n'));
-    sqlite3_stmt *stmt = statement.get();
+    Statement statement(m_connection->handle(), m_sql.join(u'\n'));
     const int columnCount = statement.columnCount();
     if (columnCount == 0)
         fail(QStringLiteral("The SQL text returns no rows"));
 
     std::vector<Column> columns;
     for (int i = 0; i < columnCount; ++i) {
+        ColumnSource source = statement.columnSource(i);
         Column column;
-        column.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
-        column.table = QString::fromUtf8(sqlite3_column_table_name(stmt, i));
-        column.origin = QString::fromUtf8(sqlite3_column_origin_name(stmt, i));
-        column.isInteger = hasIntegerAffinity(sqlite3_column_decltype(stmt, i));
-        if (!column.table.isEmpty()) {
-            int primaryKey = 0;
-            sqlite3_table_column_metadata(db, sqlite3_column_database_name(stmt, i),
-                                          sqlite3_column_table_name(stmt, i),
-                                          sqlite3_column_origin_name(stmt, i), nullptr, nullptr,
-                                          nullptr, &primaryKey, nullptr);
-            column.isKey = primaryKey != 0;
-        }
+        column.isInteger = hasIntegerAffinity(source.declaredType);
+        column.isKey = m_connection->isKeyColumn(source);
+        column.name = std::move(source.name);
+        column.database = std::move(source.database);
+        column.table = std::move(source.table);
+        column.origin = std::move(source.origin);
         columns.push_back(std::move(column));
     }
-    m_columns = std::move(columns);
     // The first row answers a query read only at its start; a second row says the rest is left
     // to read when it is needed.
+    std::vector<ValueView> row;
+    m_columns = std::move(columns);
     m_rows.reuse();
     m_wholeResult = true;
     if (statement.step()) {
-        std::vector<ValueView> row;
         readRow(statement, row);
         m_rows.append(row);
         m_wholeResult = !statement.step();
     }
+    m_source = m_connection->fileIdentity();
+    m_tableFacts.reset();
     m_state = State::Browse;
     m_cursor = 0;
     m_eof = m_rows.isEmpty();
     Q_EMIT dataChanged();
     Q_EMIT cursorMoved(0);
+}
+
+bool Query::isFromCurrentFile() const
+{
+    return m_connection && FileIdentity::ofPath(m_connection->databasePath()) == m_source;
 }
 
 // Reads the whole result in place of its first row. Rows posted since the query opened are found
@@ -167,11 +163,13 @@ void Query::readAll() const
     if (m_wholeResult)
         return;
     m_connection->open();
+    if (m_connection->fileIdentity() != m_source)
+        fail(QStringLiteral("The database file was replaced while the query was open"));
     Statement statement(m_connection->handle(), m_sql.join(u'\n'));
     if (statement.columnCount() != int(m_columns.size()))
         fail(QStringLiteral("The table's columns changed while the query was open"));
     // The rows posted since the query opened, kept aside while the result takes their place.
-    std::vector<std::vector<StoredValue>> posted;
+    std::vector<RowValues> posted;
     for (qsizetype i = 1; i < m_rows.size(); ++i) {
         posted.emplace_back();
         for (int column = 0; column < int(m_columns.size()); ++column)
@@ -189,7 +187,7 @@ void Query::readAll() const
     for (size_t i = 0; i < posted.size(); ++i) {
         const ValueView key = posted[i][size_t(postedKey)].view();
         qsizetype found = 0;
-        while (found < m_rows.size() && !sameValue(m_rows.value(found, postedKey), key))
+        while (found < m_rows.size() && !m_rows.value(found, postedKey).sameAs(key))
             ++found;
         if (found == m_rows.size()) {
             row.clear();
@@ -214,6 +212,7 @@ void Query::close()
         return;
     m_state = State::Inactive;
     m_columns.clear();
+    m_tableFacts.reset();
     // The memory stays for the next open: a list is reloaded far more often than it is dropped.
     m_rows.reuse();
     m_wholeResult = true;
@@ -319,207 +318,4 @@ QString Query::text(int row, int column) const
     if (row < 0 || row >= m_rows.size())
         return QString();
     return m_rows.value(row, column).toString();
-}
-
-void Query::insert()
-{
-    checkBrowseMode();
-    // Without a key, rows posted now could not be told apart from the result read later.
-    if (std::none_of(m_columns.begin(), m_columns.end(), [](const Column &c) { return c.isKey; }))
-        readAll();
-    m_buffer.assign(m_columns.size(), StoredValue());
-    m_modified.assign(m_columns.size(), false);
-    m_state = State::Insert;
-}
-
-void Query::edit()
-{
-    checkActive();
-    if (m_state == State::Insert || m_state == State::Edit)
-        return;
-    readAll();
-    if (m_rows.isEmpty())
-        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    m_buffer.clear();
-    for (size_t i = 0; i < m_columns.size(); ++i)
-        m_buffer.push_back(StoredValue::copyOf(m_rows.value(m_cursor, int(i))));
-    m_modified.assign(m_columns.size(), false);
-    m_state = State::Edit;
-}
-
-void Query::post()
-{
-    checkActive();
-    if (m_state == State::Insert)
-        insertRow();
-    else if (m_state == State::Edit)
-        updateRow();
-    else
-        fail(QStringLiteral("Dataset not in edit or insert mode"));
-}
-
-void Query::cancel()
-{
-    if (m_state == State::Insert || m_state == State::Edit) {
-        m_state = State::Browse;
-        m_buffer.clear();
-        m_modified.clear();
-    }
-}
-
-int Query::keyColumn() const
-{
-    int key = -1;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (m_columns[i].isKey) {
-            if (key >= 0)
-                fail(QStringLiteral("The table's key has more than one column"));
-            key = int(i);
-        }
-    }
-    if (key < 0)
-        fail(QStringLiteral("The rows hold no key column to find them again by"));
-    return key;
-}
-
-QString Query::tableName() const
-{
-    QString table;
-    for (const Column &column : m_columns) {
-        if (column.table.isEmpty())
-            continue;
-        if (!table.isEmpty() && column.table != table)
-            fail(QStringLiteral("Rows joined from several tables cannot be changed"));
-        table = column.table;
-    }
-    if (table.isEmpty())
-        fail(QStringLiteral("The rows come from no table and cannot be changed"));
-    return table;
-}
-
-// Reads a written row back from the table, by rowid when no key is given, so that values the
-// database filled in (the key above all) are in the result: in place of `row`, or appended
-// when `row` is past the end.
-void Query::readBack(const ValueView &key, qsizetype row)
-{
-    QStringList names;
-    for (const Column &column : m_columns)
-        names.append(column.origin.isEmpty() ? QStringLiteral("NULL")
-                                             : quotedIdentifier(column.origin));
-    const bool byKey = !key.isNull();
-    const QString where = byKey ? quotedIdentifier(m_columns.at(size_t(keyColumn())).origin)
-                                : QStringLiteral("rowid");
-    sqlite3 *db = m_connection->handle();
-    Statement statement(db,
-                        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                            .arg(names.join(u','), quotedIdentifier(tableName()), where));
-    statement.bind(
-        1,
-        byKey ? key : ValueView {ValueView::Type::Integer, sqlite3_last_insert_rowid(db), 0, {}});
-    std::vector<ValueView> values(m_columns.size());
-    const bool found = statement.step();
-    for (size_t i = 0; i < values.size(); ++i)
-        values[i] = !found || m_columns[i].origin.isEmpty()
-            ? m_buffer[i].view()
-            : statement.column(int(i), m_columns[i].isInteger);
-    if (row < m_rows.size())
-        m_rows.replace(row, values);
-    else
-        m_rows.append(values);
-}
-
-void Query::insertRow()
-{
-    const QString table = tableName();
-    QStringList names;
-    QStringList marks;
-    std::vector<ValueView> values;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (m_modified[i] && !m_columns[i].origin.isEmpty()) {
-            names.append(quotedIdentifier(m_columns[i].origin));
-            marks.append(QStringLiteral("?"));
-            values.push_back(m_buffer[i].view());
-        }
-    }
-    sqlite3 *db = m_connection->handleForWriting();
-    const QString sql = names.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedIdentifier(table))
-        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-              .arg(quotedIdentifier(table), names.join(u','), marks.join(u','));
-    Statement statement(db, sql);
-    for (size_t i = 0; i < values.size(); ++i)
-        statement.bind(int(i) + 1, values[i]);
-    m_connection->write(statement);
-
-    readBack({}, m_rows.size());
-    m_state = State::Browse;
-    m_buffer.clear();
-    m_modified.clear();
-    m_eof = false;
-    Q_EMIT dataChanged();
-    setCursor(int(m_rows.size() - 1), false);
-}
-
-void Query::updateRow()
-{
-    const QString table = tableName();
-    const int key = keyColumn();
-    QStringList assignments;
-    std::vector<ValueView> values;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (m_modified[i] && !m_columns[i].origin.isEmpty()) {
-            assignments.append(quotedIdentifier(m_columns[i].origin) + QStringLiteral(" = ?"));
-            values.push_back(m_buffer[i].view());
-        }
-    }
-    if (!assignments.isEmpty()) {
-        sqlite3 *db = m_connection->handleForWriting();
-        Statement statement(db,
-                            QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                .arg(quotedIdentifier(table), assignments.join(u','),
-                                     quotedIdentifier(m_columns.at(size_t(key)).origin)));
-        for (size_t i = 0; i < values.size(); ++i)
-            statement.bind(int(i) + 1, values[i]);
-        statement.bind(int(values.size()) + 1, m_rows.value(m_cursor, key));
-        m_connection->write(statement);
-        if (sqlite3_changes(db) == 0)
-            fail(QStringLiteral("The record to change no longer exists; another user may have "
-                                "deleted it"));
-        readBack(m_buffer[size_t(key)].view(), m_cursor);
-    }
-    m_state = State::Browse;
-    m_buffer.clear();
-    m_modified.clear();
-    Q_EMIT dataChanged();
-}
-
-void Query::deleteRecord()
-{
-    checkActive();
-    if (m_state == State::Insert) {
-        cancel();
-        return;
-    }
-    readAll();
-    if (m_rows.isEmpty())
-        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    cancel();
-    const QString table = tableName();
-    const int key = keyColumn();
-    sqlite3 *db = m_connection->handleForWriting();
-    Statement statement(
-        db,
-        QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
-            .arg(quotedIdentifier(table), quotedIdentifier(m_columns.at(size_t(key)).origin)));
-    statement.bind(1, m_rows.value(m_cursor, key));
-    m_connection->write(statement);
-    if (sqlite3_changes(db) == 0)
-        fail(QStringLiteral("The record to delete no longer exists; another user may have "
-                            "deleted it"));
-    m_rows.remove(m_cursor);
-    const int row = qMin(m_cursor, int(m_rows.size()) - 1);
-    m_cursor = qMax(row, 0);
-    m_eof = m_rows.isEmpty();
-    Q_EMIT dataChanged();
-    Q_EMIT cursorMoved(m_cursor);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Field.h"
+#include "store/FileIdentity.h"
 #include "store/RowBuffer.h"
 #include "store/Value.h"
 
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 class Connection;
@@ -17,7 +19,9 @@ class Statement;
 // the result is read, all at once, the first time anything needs it (a move, the record count, a
 // row other than the first), so that a query that is only appended to, or only read at its
 // start, never holds the whole table. Inserted, edited and deleted rows are written to the file
-// at once and found again by the table's key.
+// at once. A row is edited or deleted only while the table still holds it exactly as this query
+// read it (every value of the same type and bytes); otherwise nothing is written and the write
+// fails with a StaleRowError.
 class Query final : public QObject
 {
     Q_OBJECT
@@ -42,6 +46,11 @@ public:
     void close();
     bool isActive() const { return m_state != State::Inactive; }
     State state() const { return m_state; }
+    // The file the rows were read from.
+    const FileIdentity &source() const { return m_source; }
+    // Whether the file the rows were read from is still the one the connection's path names:
+    // false once another tool has replaced or removed it.
+    bool isFromCurrentFile() const;
 
     void first();
     void next();
@@ -59,12 +68,30 @@ public:
     Field fieldByName(const QString &name);
     // The value at any row and column as a person reads it, for views of the whole result.
     QString text(int row, int column) const;
+    // A column of the current row: the row being inserted or edited, else the row under the
+    // cursor. The view lives until the rows change.
+    ValueView currentValue(int column) const;
+    // Whether a column holds whole numbers by its declared type (INTEGER or NUMERIC affinity).
+    bool isIntegerColumn(int column) const;
+    // The current row's values, copied; none when there is no row.
+    RowValues currentRow() const;
+    // Moves the cursor to the first row that holds exactly these values; false, the cursor
+    // where it was, when no row does.
+    bool locate(const RowValues &row);
 
     void insert();
     void edit();
+    // Fails unless the query is inserting or editing a row, naming the column set.
+    void checkEditing(int column) const;
+    // Sets a column of the row being inserted or edited.
+    void setFieldValue(int column, StoredValue value);
     void post();
     void cancel();
     void deleteRecord();
+    // Fails, saying why, when the rows cannot be found again in their table to be changed or
+    // deleted: they come from no table or from several, or the table has neither a key nor a
+    // rowid.
+    void checkRowsCanBeChanged() const;
 
 Q_SIGNALS:
     // The rows were replaced, removed or added: opened, closed, posted or deleted.
@@ -72,36 +99,60 @@ Q_SIGNALS:
     void cursorMoved(int row);
 
 private:
-    friend class Field;
-
     struct Column
     {
         QString name;
+        QString database;
         QString table;
         QString origin;
         bool isInteger = false;
         bool isKey = false;
     };
 
+    // How the rows of the query's table are found again: the table, and the columns that tell
+    // one of its rows from all others (its rowid, or its primary key when it has no rowid).
+    struct RowAddress
+    {
+        QString table;
+        QStringList identity;
+    };
+
+    // What the table's definition says about its key.
+    struct TableFacts
+    {
+        // A name that reaches the rowid ("" when the table has none).
+        QString rowid;
+        QStringList key;
+        // An integer key that the table does not fill in itself: a new row gets the next.
+        QString nextKey;
+    };
+
     [[noreturn]] void fail(const QString &text) const;
     void checkActive() const;
     void checkBrowseMode();
-    void checkEditing(const Field &field) const;
-    ValueView currentValue(int column) const;
     void setCursor(int row, bool eof);
     void readAll() const;
     void readRow(const Statement &statement, std::vector<ValueView> &row) const;
+    bool sameRow(qsizetype row, const RowValues &values) const;
+
     int keyColumn() const;
     QString tableName() const;
+    const TableFacts &tableFacts() const;
+    RowAddress rowAddress() const;
+    QString rowCondition(const RowAddress &address, qsizetype row,
+                         std::vector<ValueView> &values) const;
+    QString returnedColumns() const;
+    bool writeRow(Statement &statement, qsizetype row);
     void insertRow();
     void updateRow();
-    void readBack(const ValueView &key, qsizetype row);
 
     QString m_name;
     Connection *m_connection = nullptr;
     QStringList m_sql;
     State m_state = State::Inactive;
     std::vector<Column> m_columns;
+    FileIdentity m_source;
+    mutable std::optional<TableFacts> m_tableFacts;
     // Until the whole result is read, m_rows holds its first row followed by the rows posted
     // since.
     mutable RowBuffer m_rows;

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// The schedule table: its columns, the SQL texts issued on it, and the failure texts OpenQuery
-// shows with them.
+// The schedule table: its columns, the SQL texts issued on it, and the texts the person reads when
+// a command on it fails.
 namespace ScheduleSql {
 
 inline const QString table = QStringLiteral("QZProgram");
@@ -19,5 +19,10 @@ inline const QString byKey =
     list + QStringLiteral(" Where ") + programIndex + QStringLiteral(" = ");
 inline const QString openFailed = QStringLiteral("数据库打开失败");
 inline const QString readFailed = QStringLiteral("记录读入失败");
+// Another program holds the file: the text of every DatabaseBusyError.
+inline const QString inUse = QStringLiteral("数据库正被其他程序使用，未保存任何更改，请稍后再试");
+// The row no longer holds what the window showed: the text of every StaleRowError.
+inline const QString changedElsewhere =
+    QStringLiteral("该记录已被其他程序修改或删除，未做任何更改，列表已重新读入");
 
 } // namespace ScheduleSql

@@ -1,5 +1,6 @@
 #include "store/ShareDM.h"
 
+#include "report/DataError.h"
 #include "report/ErrorReport.h"
 #include "store/Connection.h"
 #include "store/Query.h"
@@ -16,6 +17,8 @@ TShareDataModule::TShareDataModule(const QString &connectionString, QObject *par
     ADOQueryTemp->setConnection(ADOConnection1);
     try {
         ADOConnection1->open();
+    } catch (const DatabaseBusyError &) {
+        // The list is read right after, and says so itself when the file is still held.
     } catch (...) {
         HandleCurrentException();
     }

@@ -1,8 +1,21 @@
 #include "store/Statement.h"
 
 #include "report/DataError.h"
+#include "store/ScheduleSql.h"
 
 #include <sqlite3.h>
+
+bool hasIntegerAffinity(const QByteArray &declaredType)
+{
+    const QByteArray type = declaredType.toUpper();
+    if (type.contains("INT"))
+        return true;
+    for (const char *other : {"CHAR", "CLOB", "TEXT", "BLOB", "REAL", "FLOA", "DOUB"}) {
+        if (type.contains(other))
+            return false;
+    }
+    return !type.trimmed().isEmpty();
+}
 
 Statement::Statement(sqlite3 *db, const QString &sql)
     : m_db(db)
@@ -22,9 +35,30 @@ int Statement::columnCount() const
     return sqlite3_column_count(m_stmt);
 }
 
+ColumnSource Statement::columnSource(int index) const
+{
+    // Each is NULL for a column that is not read straight from a table.
+    const auto text = [](const char *name) {
+        return QString::fromUtf8(name);
+    };
+    return {text(sqlite3_column_name(m_stmt, index)),
+            text(sqlite3_column_database_name(m_stmt, index)),
+            text(sqlite3_column_table_name(m_stmt, index)),
+            text(sqlite3_column_origin_name(m_stmt, index)),
+            QByteArray(sqlite3_column_decltype(m_stmt, index))};
+}
+
+void throwEngineError(sqlite3 *db)
+{
+    const int code = sqlite3_errcode(db) & 0xff;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        throw DatabaseBusyError(ScheduleSql::inUse);
+    throw ProviderError(QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
 void Statement::fail() const
 {
-    throw ProviderError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+    throwEngineError(m_db);
 }
 
 void Statement::bind(int index, const ValueView &value)

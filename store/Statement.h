@@ -2,13 +2,34 @@
 
 #include "store/Value.h"
 
+#include <QByteArray>
 #include <QString>
 
 struct sqlite3;
 struct sqlite3_stmt;
 
+// Where a result column comes from: its name in the result and, for a column read straight from
+// a table, the database, table and column it is read from and the type declared there.
+struct ColumnSource
+{
+    QString name;
+    QString database;
+    QString table;
+    QString origin;
+    QByteArray declaredType;
+};
+
+// Raises the engine's last failure on the connection as the store's error: a DatabaseBusyError
+// when another connection holds the file, else a ProviderError with the engine's own message.
+[[noreturn]] void throwEngineError(sqlite3 *db);
+
+// SQLite's affinity rules for a declared column type: INTEGER and NUMERIC affinity are the ones
+// that hold whole numbers, so those columns take the store's integer conversion.
+bool hasIntegerAffinity(const QByteArray &declaredType);
+
 // A prepared statement that is finalised however the code leaves its scope. Every failure of the
-// engine becomes the store's ProviderError with the engine's own message.
+// engine becomes the store's ProviderError with the engine's own message, or a DatabaseBusyError
+// when another connection holds the file longer than the busy time.
 class Statement final
 {
 public:
@@ -17,8 +38,8 @@ public:
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
-    sqlite3_stmt *get() const { return m_stmt; }
     int columnCount() const;
+    ColumnSource columnSource(int index) const;
 
     void bind(int index, const ValueView &value);
     // Steps once; true while there is a row.

@@ -2,6 +2,7 @@
 
 #include "store/IntegerText.h"
 
+#include <cmath>
 #include <iterator>
 #include <limits>
 
@@ -49,26 +50,51 @@ QByteArray ValueView::toBytes() const
     return toString().toUtf8();
 }
 
-std::optional<qint32> ValueView::toInteger() const
+namespace {
+
+// A number by the integer columns' rules into the range of Integer, texts read by fromText.
+template<typename Integer, typename FromText>
+std::optional<Integer> wholeNumber(const ValueView &value, FromText fromText)
 {
-    constexpr qint64 smallest = std::numeric_limits<qint32>::min();
-    constexpr qint64 largest = std::numeric_limits<qint32>::max();
-    switch (type) {
-    case Type::Null:
+    constexpr qint64 smallest = std::numeric_limits<Integer>::min();
+    constexpr qint64 largest = std::numeric_limits<Integer>::max();
+    switch (value.type) {
+    case ValueView::Type::Null:
         return 0;
-    case Type::Integer:
-        if (integer >= smallest && integer <= largest)
-            return qint32(integer);
+    case ValueView::Type::Integer:
+        if (value.integer >= smallest && value.integer <= largest)
+            return Integer(value.integer);
         return std::nullopt;
-    case Type::Real:
-        if (real >= double(smallest) && real <= double(largest) && qint32(real) == real)
-            return qint32(real);
+    case ValueView::Type::Real:
+        // The smallest value's magnitude is a power of two that a double holds exactly: the
+        // first whole number past the largest.
+        if (value.real >= double(smallest) && value.real < -double(smallest)
+            && std::trunc(value.real) == value.real)
+            return Integer(value.real);
         return std::nullopt;
-    case Type::Text:
-    case Type::Blob:
+    case ValueView::Type::Text:
+    case ValueView::Type::Blob:
         break;
     }
-    return integerFromText(QString::fromUtf8(bytes));
+    return fromText(QString::fromUtf8(value.bytes));
+}
+
+} // namespace
+
+std::optional<qint32> ValueView::toInteger() const
+{
+    return wholeNumber<qint32>(*this, integerFromText);
+}
+
+std::optional<qint64> ValueView::toLargeInt() const
+{
+    return wholeNumber<qint64>(*this, largeIntegerFromText);
+}
+
+bool ValueView::sameAs(const ValueView &other) const
+{
+    return type == other.type && integer == other.integer && real == other.real
+        && bytes == other.bytes;
 }
 
 StoredValue StoredValue::copyOf(const ValueView &view)

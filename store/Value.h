@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // One value as the database stored it: NULL, a whole number, a real number, or a text or blob
 // kept as its stored bytes. A view's bytes belong to whatever holds the row.
@@ -24,6 +25,10 @@ struct ValueView
     QByteArray toBytes() const;
     // The value as a 32-bit whole number by the integer columns' rules; NULL reads as 0.
     std::optional<qint32> toInteger() const;
+    // The same as a 64-bit whole number.
+    std::optional<qint64> toLargeInt() const;
+    // The same type and the same number or bytes.
+    bool sameAs(const ValueView &other) const;
 };
 
 // A value that owns its bytes, for a row being edited and for values bound to a statement.
@@ -39,3 +44,6 @@ struct StoredValue
     static StoredValue number(qint64 number);
     ValueView view() const { return {type, integer, real, bytes}; }
 };
+
+// The values of one row, one per column, as they were read.
+using RowValues = std::vector<StoredValue>;

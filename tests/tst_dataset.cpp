@@ -29,6 +29,8 @@ namespace {
 using Loads = QList<QPair<int, int>>;
 
 const QString listSql = QStringLiteral("Select * From QZProgram");
+const QString changedElsewhere = u"该记录已被其他程序修改或删除，未做任何更改，列表已重新读入"_s;
+const QString inUse = u"数据库正被其他程序使用，未保存任何更改，请稍后再试"_s;
 
 // Runs an operation and gives the text of the data-access error it raised ("" when none).
 template<typename Operation> QString errorOf(Operation &&operation)
@@ -66,11 +68,14 @@ private Q_SLOTS:
     void valuesAreBoundNotSpliced();
     void unpostedRowIsDiscardedOnClose();
     void rowDeletedElsewhereIsReported();
+    void writesOnlyTheRowAsRead_data();
+    void writesOnlyTheRowAsRead();
     void connectionFailures_data();
     void connectionFailures();
     void queryOpensClosedConnection();
     void databaseIsNotInheritedByChildren();
-    void writerWaitsForAnotherProcessLock();
+    void anotherProcessLock_data();
+    void anotherProcessLock();
     void unwritableDatabase_data();
     void unwritableDatabase();
     void replacedDatabase_data();
@@ -436,35 +441,67 @@ void TestDataSet::storedValues_data()
     QTest::addColumn<bool>("null");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("integer"); // the number, or the error's text
+    QTest::addColumn<QString>("integer"); // the number, or "error"
+    QTest::addColumn<QString>("large"); // the 64-bit number, or "error"
 
     const QString gbk = u"CAST(X'B3CCD0F2' AS TEXT)"_s;
     QTest::newRow("code page 936 bytes in a text column")
-        << "TEXT" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error";
+        << "TEXT" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error"
+        << "error";
     QTest::newRow("code page 936 bytes in a column without type")
-        << "" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error";
+        << "" << gbk << false << "\ufffd" << QByteArray("\xB3\xCC\xD0\xF2") << "error"
+        << "error";
     QTest::newRow("empty text in an integer column reads as NULL")
         << "INTEGER"
-        << "''" << true << "" << QByteArray() << "0";
+        << "''" << true << "" << QByteArray() << "0"
+        << "0";
     QTest::newRow("empty text in a numeric column reads as NULL")
         << "NUMERIC"
-        << "''" << true << "" << QByteArray() << "0";
+        << "''" << true << "" << QByteArray() << "0"
+        << "0";
     QTest::newRow("empty text in a text column stays text")
         << "TEXT"
-        << "''" << false << "" << QByteArray() << "error";
+        << "''" << false << "" << QByteArray() << "error"
+        << "error";
     QTest::newRow("integer in a column without type")
         << ""
-        << "42" << false << "42" << QByteArray("42") << "42";
+        << "42" << false << "42" << QByteArray("42") << "42"
+        << "42";
     QTest::newRow("blob in a text column")
         << "TEXT"
-        << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s << QByteArray("a\0b", 3) << "error";
+        << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s << QByteArray("a\0b", 3) << "error"
+        << "error";
     QTest::newRow("control characters kept")
         << "TEXT"
         << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
-        << QByteArray("a\tb\n\x01") << "error";
+        << QByteArray("a\tb\n\x01") << "error"
+        << "error";
     QTest::newRow("a whole real in a column without type")
         << ""
-        << "30.0" << false << "30" << QByteArray("30") << "30";
+        << "30.0" << false << "30" << QByteArray("30") << "30"
+        << "30";
+    QTest::newRow("a key above 2^31")
+        << "INTEGER"
+        << "3000000000" << false << "3000000000" << QByteArray("3000000000") << "error"
+        << "3000000000";
+    QTest::newRow("a whole real above 2^31 in a column without type")
+        << ""
+        << "3000000000.0" << false << "3000000000" << QByteArray("3000000000") << "error"
+        << "3000000000";
+    QTest::newRow("the largest 64-bit number as text")
+        << "TEXT"
+        << "'9223372036854775807'" << false << "9223372036854775807"
+        << QByteArray("9223372036854775807") << "error"
+        << "9223372036854775807";
+    QTest::newRow("one above the largest 64-bit number as text")
+        << "TEXT"
+        << "'9223372036854775808'" << false << "9223372036854775808"
+        << QByteArray("9223372036854775808") << "error"
+        << "error";
+    QTest::newRow("a real of 2^63") << ""
+                                    << "9223372036854775808.0" << false << "9.22337203685478e+18"
+                                    << QByteArray("9.22337203685478e+18") << "error"
+                                    << "error";
 }
 
 void TestDataSet::storedValues()
@@ -488,12 +525,14 @@ void TestDataSet::storedValues()
     else
         QCOMPARE(field.asString(), text);
     QCOMPARE(field.asBytes(), bytes);
+    QFETCH(QString, large);
+    const QString notAnInteger =
+        u"'%1' is not a valid integer value for field 'Stored'"_s.arg(field.asString());
     const QString read = errorOf([&] { QCOMPARE(QString::number(field.asInteger()), integer); });
-    if (integer == u"error")
-        QCOMPARE(read,
-                 u"'%1' is not a valid integer value for field 'Stored'"_s.arg(field.asString()));
-    else
-        QCOMPARE(read, QString());
+    QCOMPARE(read, integer == u"error" ? notAnInteger : QString());
+    const QString readLarge =
+        errorOf([&] { QCOMPARE(QString::number(field.asLargeInt()), large); });
+    QCOMPARE(readLarge, large == u"error" ? notAnInteger : QString());
 }
 
 void TestDataSet::failures_data()
@@ -618,10 +657,102 @@ void TestDataSet::rowDeletedElsewhereIsReported()
     m_database->exec(QStringLiteral("DELETE FROM QZProgram"));
     m_query->edit();
     m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("back"));
-    QVERIFY(errorOf([&] { m_query->post(); }).startsWith(QStringLiteral("ADOQueryTemp: ")));
+    QCOMPARE(errorOf([&] { m_query->post(); }), changedElsewhere);
     m_query->cancel();
-    QVERIFY(errorOf([&] { m_query->deleteRecord(); }).startsWith(QStringLiteral("ADOQueryTemp: ")));
+    QCOMPARE(errorOf([&] { m_query->deleteRecord(); }), changedElsewhere);
     QCOMPARE(m_database->rowCount(), 0);
+}
+
+void TestDataSet::writesOnlyTheRowAsRead_data()
+{
+    QTest::addColumn<QString>("declared"); // the name column's declared type
+    QTest::addColumn<QString>("stored"); // the name, an SQL expression
+    QTest::addColumn<QString>("meanwhile"); // what another program does before the write
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("written");
+
+    const QString setName = u"UPDATE QZProgram SET ProgramName = "_s;
+    const struct
+    {
+        const char *name;
+        QString declared;
+        QString stored;
+        QString meanwhile;
+        bool written;
+    } cases[] = {
+        {"unchanged text", u"TEXT"_s, u"'abc'"_s, QString(), true},
+        {"unchanged code page 936 bytes", u"TEXT"_s, u"CAST(X'B3CCD0F2' AS TEXT)"_s, QString(),
+         true},
+        {"unchanged blob", QString(), u"X'00FF'"_s, QString(), true},
+        {"unchanged real", u"REAL"_s, u"1.5"_s, QString(), true},
+        {"unchanged NULL", u"TEXT"_s, u"NULL"_s, QString(), true},
+        {"unchanged empty text in an integer column", u"INTEGER"_s, u"''"_s, QString(), true},
+        {"another column changed", u"TEXT"_s, u"'abc'"_s,
+         u"UPDATE QZProgram SET ProgramTime = 99"_s, false},
+        {"case changed under NOCASE", u"TEXT COLLATE NOCASE"_s, u"'abc'"_s, setName + u"'ABC'"_s,
+         false},
+        {"a blank added under RTRIM", u"TEXT COLLATE RTRIM"_s, u"'abc'"_s, setName + u"'abc '"_s,
+         false},
+        {"a number became its text", QString(), u"5"_s, setName + u"'5'"_s, false},
+        {"a whole number became a real", QString(), u"1"_s, setName + u"1.0"_s, false},
+        {"a text became the same bytes as a blob", u"TEXT"_s, u"'a'"_s, setName + u"X'61'"_s,
+         false},
+        {"a zero byte added", u"TEXT"_s, u"'ab'"_s, setName + u"CAST(X'610062' AS TEXT)"_s, false},
+        {"NULL became an empty text", u"TEXT"_s, u"NULL"_s, setName + u"''"_s, false},
+        {"row deleted", u"TEXT"_s, u"'abc'"_s, u"DELETE FROM QZProgram"_s, false},
+        {"key taken by a new row", u"TEXT"_s, u"'abc'"_s,
+         u"DELETE FROM QZProgram; INSERT INTO QZProgram (ProgramIndex, ProgramName, "
+         "ProgramParameter, ProgramTime, ProgramCount) VALUES (1, 'other', 'p', 1, 1)"_s,
+         false},
+    };
+    for (const auto &row : cases) {
+        for (const char *operation : {"edit", "delete"})
+            QTest::addRow("%s: %s", row.name, operation)
+                << row.declared << row.stored << row.meanwhile << operation << row.written;
+    }
+}
+
+// A row is changed or deleted only while it holds exactly what the query read: the same type and
+// bytes in every column, whatever the columns' affinity or collation.
+void TestDataSet::writesOnlyTheRowAsRead()
+{
+    QFETCH(QString, declared);
+    QFETCH(QString, stored);
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, operation);
+    QFETCH(bool, written);
+    m_database->exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER "
+                     "PRIMARY KEY, ProgramName %1, ProgramParameter TEXT, ProgramTime INTEGER, "
+                     "ProgramCount INTEGER); INSERT INTO QZProgram VALUES (1, %2, 'p', 1, 1)"_s.arg(
+                         declared, stored));
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    if (!meanwhile.isEmpty())
+        m_database->exec(meanwhile);
+    QList<QStringList> expected = m_database->storedRows();
+
+    bool stale = false;
+    const QString error = errorOf([&] {
+        try {
+            if (operation == u"edit") {
+                m_query->edit();
+                m_query->fieldByName(u"ProgramParameter"_s).setAsString(u"new"_s);
+                m_query->post();
+            } else {
+                m_query->deleteRecord();
+            }
+        } catch (const StaleRowError &) {
+            stale = true;
+            throw;
+        }
+    });
+    QCOMPARE(error, written ? QString() : changedElsewhere);
+    QCOMPARE(stale, !written);
+    if (written && operation == u"edit")
+        expected[0][2] = u"text:6E6577"_s;
+    else if (written)
+        expected.clear();
+    QCOMPARE(m_database->storedRows(), expected);
 }
 
 void TestDataSet::connectionFailures_data()
@@ -703,40 +834,107 @@ void TestDataSet::databaseIsNotInheritedByChildren()
     QVERIFY(found > 0);
 }
 
-void TestDataSet::writerWaitsForAnotherProcessLock()
+void TestDataSet::anotherProcessLock_data()
 {
+    QTest::addColumn<QString>("held"); // the other program's SQL that holds the file, or "moment"
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("busy");
+
+    QTest::newRow("a write lock for a moment is waited for") << "moment"
+                                                             << "insert" << false;
+    const QString exclusive = u"BEGIN EXCLUSIVE"_s;
+    for (const char *operation : {"first open", "reopen", "insert", "edit", "delete"})
+        QTest::addRow("held: %s", operation) << exclusive << operation << true;
+    QTest::newRow("held: the rows read before stay readable") << exclusive << "read" << false;
+    // The change is made but cannot be committed while the other program keeps reading.
+    const QString reading = u"BEGIN; SELECT count(*) FROM QZProgram"_s;
+    for (const char *operation : {"insert", "edit", "delete"})
+        QTest::addRow("read at length: %s", operation) << reading << operation << true;
+}
+
+// Another program holds the file: a statement waits for it a quarter of a second at most, then
+// fails with a DatabaseBusyError having written nothing and holding nothing; the same query
+// works once the file is free.
+void TestDataSet::anotherProcessLock()
+{
+    QFETCH(QString, held);
+    QFETCH(QString, operation);
+    QFETCH(bool, busy);
+    addRows(3);
     m_query->sql() = QStringList {listSql};
-    m_query->open();
-    // Another writer holds the file's write lock for a moment, as a second copy would.
+    if (operation != u"first open") {
+        m_query->open();
+        QCOMPARE(m_query->recordCount(), 3);
+    }
+    if (operation == u"reopen")
+        m_query->close();
+    const QList<QStringList> before = m_database->rows();
+    auto run = [&] {
+        if (operation == u"first open" || operation == u"reopen") {
+            m_query->open();
+        } else if (operation == u"read") {
+            m_query->next();
+            QCOMPARE(m_query->fieldByName(u"ProgramName"_s).asString(), u"p1"_s);
+            QCOMPARE(m_query->recordCount(), 3);
+        } else if (operation == u"insert") {
+            if (m_query->state() != Query::State::Insert) {
+                m_query->insert();
+                m_query->fieldByName(u"ProgramName"_s).setAsString(u"mine"_s);
+            }
+            m_query->post();
+        } else if (operation == u"edit") {
+            m_query->edit();
+            m_query->fieldByName(u"ProgramName"_s).setAsString(u"mine"_s);
+            m_query->post();
+        } else {
+            m_query->deleteRecord();
+        }
+    };
+
+    std::unique_ptr<HeldFile> holder;
     std::atomic<bool> locked = false;
-    int opened = SQLITE_ERROR;
-    int began = SQLITE_ERROR;
-    int committed = SQLITE_ERROR;
-    std::thread other([&] {
-        sqlite3 *db = nullptr;
-        opened = sqlite3_open_v2(m_database->path().toUtf8().constData(), &db,
-                                 SQLITE_OPEN_READWRITE, nullptr);
-        began = sqlite3_exec(
-            db, "BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')", nullptr,
-            nullptr, nullptr);
-        locked = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        committed = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    });
-    while (!locked)
-        std::this_thread::yield();
-    const QString error = errorOf([&] {
-        m_query->insert();
-        m_query->fieldByName(QStringLiteral("ProgramName")).setAsString(QStringLiteral("mine"));
-        m_query->post();
-    });
-    other.join();
-    QCOMPARE(opened, SQLITE_OK);
-    QCOMPARE(began, SQLITE_OK);
-    QCOMPARE(committed, SQLITE_OK);
-    QCOMPARE(error, QString());
-    QCOMPARE(m_database->rowCount(), 2);
+    std::thread moment;
+    if (held == u"moment") {
+        // Another writer holds the file's write lock for a moment, as a second copy would.
+        moment = std::thread([&] {
+            const HeldFile writer(m_database->path(),
+                                  u"BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) "
+                                  "VALUES ('other')"_s);
+            locked = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        });
+        while (!locked)
+            std::this_thread::yield();
+    } else {
+        holder = m_database->hold(held);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    bool refused = false;
+    QString error;
+    try {
+        run();
+    } catch (const DatabaseBusyError &failure) {
+        refused = true;
+        error = failure.message();
+    } catch (const DatabaseError &failure) {
+        error = failure.message();
+    }
+    const qint64 waited = timer.elapsed();
+    holder.reset();
+    if (moment.joinable())
+        moment.join();
+
+    QCOMPARE(refused, busy);
+    QCOMPARE(error, busy ? inUse : QString());
+    const bool write = operation != u"read" && !operation.endsWith(u"open");
+    if (busy) {
+        QVERIFY2(waited < 2000, qPrintable(u"waited %1 ms"_s.arg(waited)));
+        QCOMPARE(m_database->rows(), before);
+        QCOMPARE(errorOf(run), QString());
+    }
+    QCOMPARE(m_database->rows() != before, write);
+    QVERIFY(m_prompter.messages.isEmpty());
 }
 
 void TestDataSet::unwritableDatabase_data()

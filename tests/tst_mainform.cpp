@@ -7,21 +7,27 @@
 #include "ui/DBGridEh.h"
 #include "ui/MainForm.h"
 #include "ui/PlainMessageBox.h"
+#include "ui/ProgramForm.h"
 #include "ui/WidgetPrompter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString askDelete = QStringLiteral("确实要删除该记录吗？");
 const QString selectFirst = QStringLiteral("请先选中要删除的记录");
+const QString changedElsewhere = u"该记录已被其他程序修改或删除，未做任何更改，列表已重新读入"_s;
+const QString inUse = u"数据库正被其他程序使用，未保存任何更改，请稍后再试"_s;
 
 } // namespace
 
@@ -40,6 +46,8 @@ private Q_SLOTS:
     void deleteWithNo();
     void deleteFailures_data();
     void deleteFailures();
+    void tablesMadeElsewhere_data();
+    void tablesMadeElsewhere();
     void twoCopiesWriteInTurn();
     void plainMessageBoxEndToEnd();
     void deleteQuestionIsModalToTheApplication();
@@ -288,30 +296,52 @@ void TestMainForm::deleteFailures_data()
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<int>("questions");
     QTest::addColumn<QStringList>("errors");
-    QTest::addColumn<int>("rowsLeft");
+    QTest::addColumn<QStringList>("left"); // the names in the file after
+    QTest::addColumn<QStringList>("listed"); // the names the list shows after
 
-    QTest::newRow("empty list") << 0 << "" << QStringList {selectFirst} << 0 << QStringList() << 0;
+    const QStringList both {u"prog1"_s, u"prog2"_s};
+    QTest::newRow("empty list") << 0 << "" << QStringList {selectFirst} << 0 << QStringList()
+                                << QStringList() << QStringList();
     QTest::newRow("list closed") << 2 << "list closed"
                                  << QStringList {QStringLiteral("数据库打开失败"), selectFirst} << 0
-                                 << QStringList() << 2;
+                                 << QStringList() << both << QStringList();
     QTest::newRow("entry deleted by another process")
-        << 2 << "row vanished" << QStringList() << 1
-        << QStringList {QStringLiteral(
-               "ADOQueryTemp: Cannot perform this operation on an empty dataset.")}
-        << 1;
+        << 2 << "row vanished" << QStringList {changedElsewhere} << 0 << QStringList()
+        << QStringList {u"prog1"_s} << QStringList {u"prog1"_s};
     QTest::newRow("scratch query cannot open")
-        << 2 << "table renamed" << QStringList {QStringLiteral("数据库打开失败")} << 1
-        << QStringList {QStringLiteral(
-               "ADOQueryTemp: Cannot perform this operation on a closed dataset.")}
-        << 2;
+        << 2 << "table renamed" << QStringList {QStringLiteral("数据库打开失败")} << 0
+        << QStringList() << both << both;
+    QTest::newRow("entry changed by another process")
+        << 2 << "row changed" << QStringList {changedElsewhere} << 0 << QStringList()
+        << QStringList {u"prog1"_s, u"other"_s} << QStringList {u"prog1"_s, u"other"_s};
+    QTest::newRow("key taken by a new entry")
+        << 2 << "key reused" << QStringList {changedElsewhere} << 0 << QStringList()
+        << QStringList {u"prog1"_s, u"other"_s} << QStringList {u"prog1"_s, u"other"_s};
+    const QStringList replacement {u"XXX"_s, u"YYY"_s, u"ZZZ"_s};
+    QTest::newRow("file replaced by another tool")
+        << 3 << "file replaced" << QStringList {changedElsewhere} << 0 << QStringList()
+        << replacement << replacement;
+    QTest::newRow("entry changed while the question is open")
+        << 2 << "changed while asked" << QStringList {changedElsewhere} << 1 << QStringList()
+        << QStringList {u"prog1"_s, u"other"_s} << QStringList {u"prog1"_s, u"other"_s};
+    QTest::newRow("file locked") << 2 << "file locked" << QStringList {inUse} << 0 << QStringList()
+                                 << both << both;
+    QTest::newRow("file locked while the question is open")
+        << 2 << "locked while asked" << QStringList {inUse} << 1 << QStringList() << both << both;
 }
 
+// Nothing is deleted but the entry the list shows, exactly as it shows it; one box says why not.
 void TestMainForm::deleteFailures()
 {
     QFETCH(int, entries);
     QFETCH(QString, situation);
-    QFETCH(int, rowsLeft);
+    QFETCH(QStringList, listed);
     start(entries);
+    // The second entry is the one to delete.
+    if (entries > 1)
+        clickRow(1);
+    std::unique_ptr<HeldFile> holder;
+    const QString changeIt = u"UPDATE QZProgram SET ProgramName = 'other' WHERE ProgramIndex = 2"_s;
     if (situation == u"list closed") {
         const QString aside = m_database->path() + QStringLiteral(".aside");
         QVERIFY(QFile::rename(m_database->path(), aside));
@@ -319,21 +349,170 @@ void TestMainForm::deleteFailures()
         QVERIFY(!FormMain->RefreshProgramList());
         QVERIFY(QFile::rename(aside, m_database->path()));
     } else if (situation == u"row vanished") {
-        m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1"));
+        m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 2"));
+    } else if (situation == u"row changed") {
+        m_database->exec(changeIt);
+    } else if (situation == u"key reused") {
+        m_database->exec(u"DELETE FROM QZProgram WHERE ProgramIndex = 2; INSERT INTO QZProgram "
+                         "VALUES (2, 'other', '-n 2', 2, 1)"_s);
     } else if (situation == u"table renamed") {
         m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+    } else if (situation == u"file replaced") {
+        m_database->replaceWith({{u"XXX"_s, QString(), 1, 1},
+                                 {u"YYY"_s, QString(), 1, 1},
+                                 {u"ZZZ"_s, QString(), 1, 1}});
+    } else if (situation == u"file locked") {
+        holder = m_database->hold();
+    } else if (situation == u"changed while asked") {
+        m_prompter.whileOpen = [&] {
+            m_database->exec(changeIt);
+        };
+    } else if (situation == u"locked while asked") {
+        // Only while the question is open, not the box that follows it.
+        m_prompter.whileOpen = [&] {
+            if (!holder)
+                holder = m_database->hold();
+        };
     }
     m_prompter.defaultAnswer = true;
+    QElapsedTimer timer;
+    timer.start();
     FormMain->ActionDelete->trigger();
+    const qint64 waited = timer.elapsed();
+    holder.reset();
     QTEST(m_prompter.messages, "messages");
     QTEST(int(m_prompter.questions.size()), "questions");
     QTEST(m_prompter.errorTexts(), "errors");
+    QVERIFY2(waited < 2000, qPrintable(u"waited %1 ms"_s.arg(waited)));
     if (situation == u"table renamed")
         m_database->exec(QStringLiteral("ALTER TABLE Elsewhere RENAME TO QZProgram"));
-    QCOMPARE(m_database->rowCount(), rowsLeft);
-    // A failed delete does not reload: the list still shows what it showed.
-    if (situation == u"row vanished")
-        QCOMPARE(FormMain->DBGridEh1->footerText(1), QStringLiteral("2"));
+    QTEST(names(), "left");
+    QStringList shown;
+    for (int row = 0; FormMain->ADOQuery1->isActive() && row < FormMain->ADOQuery1->recordCount();
+         ++row)
+        shown.append(FormMain->ADOQuery1->text(row, 1));
+    QCOMPARE(shown, listed);
+}
+
+void TestMainForm::tablesMadeElsewhere_data()
+{
+    QTest::addColumn<QString>("table"); // SQL that makes QZProgram and its rows
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<int>("dialogs");
+    QTest::addColumn<QString>("readBack"); // the table that holds the rows
+    QTest::addColumn<QStringList>("rows"); // its rows after, values joined by "|"
+
+    const QString changed = u"记录修改成功"_s;
+    const QString columns = u"ProgramName TEXT, ProgramParameter TEXT, ProgramTime INTEGER, "
+                            "ProgramCount INTEGER"_s;
+    const QString usual = u"CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY KEY "
+                          "AUTOINCREMENT, %1);"_s.arg(columns);
+    const QString twoRows =
+        u"INSERT INTO QZProgram VALUES (1, 'a', '', 1, 1), (2, 'b', '', 1, 1)"_s;
+    QTest::newRow("a key above 2^31: change")
+        << usual + u"INSERT INTO QZProgram VALUES (3000000000, 'big', '-v', 1, 1)"_s << "change"
+        << QStringList {changed} << QStringList() << 0 << 1 << "QZProgram"
+        << QStringList {u"3000000000|big|-v|1|7"_s};
+    QTest::newRow("a key above 2^31: delete")
+        << usual + u"INSERT INTO QZProgram VALUES (3000000000, 'big', '-v', 1, 1)"_s << "delete"
+        << QStringList() << QStringList() << 1 << 0 << "QZProgram" << QStringList();
+    QTest::newRow("a whole-number key the table does not fill in: add, then change")
+        << u"CREATE TABLE QZProgram (ProgramIndex INT PRIMARY KEY, %1); INSERT INTO QZProgram "
+           "VALUES (5, 'a', '', 1, 1)"_s.arg(columns)
+        << "add, change" << QStringList {u"记录新增成功"_s, changed} << QStringList() << 0 << 2
+        << "QZProgram" << QStringList {u"5|a||1|1"_s, u"6|new||10|7"_s};
+    const QString noKey = u"CREATE TABLE QZProgram (ProgramIndex INTEGER, %1);"_s.arg(columns);
+    QTest::newRow("no key: change")
+        << noKey + twoRows << "change" << QStringList {changed} << QStringList() << 0 << 1
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s};
+    QTest::newRow("no key: delete") << noKey + twoRows << "delete" << QStringList() << QStringList()
+                                    << 1 << 0 << "QZProgram" << QStringList {u"2|b||1|1"_s};
+    const QString twins = u"INSERT INTO QZProgram VALUES (1, 'a', '', 1, 1), (1, 'a', '', 1, 1)"_s;
+    QTest::newRow("no key, two equal rows: change")
+        << noKey + twins << "change" << QStringList {changed} << QStringList() << 0 << 1
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"1|a||1|1"_s};
+    QTest::newRow("no key, two equal rows: delete")
+        << noKey + twins << "delete" << QStringList() << QStringList() << 1 << 0 << "QZProgram"
+        << QStringList {u"1|a||1|1"_s};
+    const QString noRowid =
+        u"CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY KEY, %1) WITHOUT ROWID;"_s.arg(
+            columns);
+    QTest::newRow("no rowid: change")
+        << noRowid + twoRows << "change" << QStringList {changed} << QStringList() << 0 << 1
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s};
+    QTest::newRow("no rowid: delete")
+        << noRowid + twoRows << "delete" << QStringList() << QStringList() << 1 << 0 << "QZProgram"
+        << QStringList {u"2|b||1|1"_s};
+    const QString underlying =
+        u"CREATE TABLE Programs (ProgramIndex INTEGER PRIMARY KEY, %1); INSERT INTO Programs "
+        "VALUES (1, 'a', '', 1, 1), (2, 'b', '', 1, 1);"_s.arg(columns);
+    QTest::newRow("a view of one table: delete")
+        << underlying + u"CREATE VIEW QZProgram AS SELECT * FROM Programs"_s << "delete"
+        << QStringList() << QStringList() << 1 << 0 << "Programs" << QStringList {u"2|b||1|1"_s};
+    const QString computed = u"CREATE VIEW QZProgram AS SELECT ProgramIndex, upper(ProgramName) "
+                             "AS ProgramName, ProgramParameter, ProgramTime, ProgramCount FROM "
+                             "Programs"_s;
+    const QString notFromTheTable = u"ADOQuery1: The column 'ProgramName' is not read from the "
+                                    "table 'Programs', so its rows cannot be found again to be "
+                                    "changed."_s;
+    for (const char *command : {"change", "delete"})
+        QTest::addRow("a view of computed values: %s", command)
+            << underlying + computed << command << QStringList() << QStringList {notFromTheTable}
+            << 0 << 0 << "Programs" << QStringList {u"1|a||1|1"_s, u"2|b||1|1"_s};
+    QTest::newRow("neither a key nor a rowid: delete")
+        << u"CREATE TABLE QZProgram (ProgramIndex INTEGER, %1, rowid, _rowid_, oid);"_s.arg(columns)
+            + u"INSERT INTO QZProgram VALUES (1, 'a', '', 1, 1, 0, 0, 0)"_s
+        << "delete" << QStringList()
+        << QStringList {u"ADOQuery1: The table 'QZProgram' has neither a key nor a rowid to find "
+                        "its rows again by."_s}
+        << 0 << 0 << "QZProgram" << QStringList {u"1|a||1|1|0|0|0"_s};
+}
+
+// Tables that other tools made: whatever their key, the entry shown is the one changed or
+// deleted; rows that cannot be found again are said to be so before anything is asked.
+void TestMainForm::tablesMadeElsewhere()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, command);
+    QFETCH(QString, readBack);
+    m_database->exec(u"DROP TABLE QZProgram; "_s + table);
+    start(0);
+    m_prompter.defaultAnswer = true;
+    int dialogs = 0;
+    auto change = [&](int row) {
+        clickRow(row);
+        m_modal->whenModal([&] {
+            ++dialogs;
+            FormProgram->Edit3->setText(u"7"_s);
+            FormProgram->ActionYes->trigger();
+        });
+        FormMain->ActionEdit->trigger();
+    };
+    if (command == u"delete") {
+        FormMain->ActionDelete->trigger();
+    } else if (command == u"change") {
+        change(0);
+    } else {
+        m_modal->whenModal([&] {
+            ++dialogs;
+            FormProgram->Edit1->setText(u"new"_s);
+            FormProgram->ActionYes->trigger();
+        });
+        FormMain->ActionNew->trigger();
+        change(1);
+    }
+    QTEST(m_prompter.messages, "messages");
+    QTEST(m_prompter.errorTexts(), "errors");
+    QTEST(int(m_prompter.questions.size()), "questions");
+    QTEST(dialogs, "dialogs");
+    QStringList rows;
+    for (const QStringList &row : m_database->query(u"SELECT * FROM "_s + readBack))
+        rows.append(row.join(u'|'));
+    QTEST(rows, "rows");
+    QVERIFY(!m_modal->forcedClose());
 }
 
 void TestMainForm::twoCopiesWriteInTurn()

@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <cstdio>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -31,8 +32,8 @@ const QString changeMode = QStringLiteral("修改");
 const QString added = QStringLiteral("记录新增成功");
 const QString changed = QStringLiteral("记录修改成功");
 const QString notFound = QStringLiteral("找不到要修改的记录");
-const QString closedDataset =
-    QStringLiteral("ADOQueryTemp: Cannot perform this operation on a closed dataset.");
+const QString changedElsewhere = u"该记录已被其他程序修改或删除，未做任何更改，列表已重新读入"_s;
+const QString inUse = u"数据库正被其他程序使用，未保存任何更改，请稍后再试"_s;
 
 // Answers the file chooser in place of a person.
 class FakeFileChooser final : public FileChooser
@@ -80,13 +81,14 @@ private Q_SLOTS:
     void platformFileDialog();
     void addFromMainWindow();
     void changeByDoubleClick();
+    void changeMissingFromMainWindow_data();
     void changeMissingFromMainWindow();
     void changeWithoutSelection_data();
     void changeWithoutSelection();
 
 private:
     void start(int entries);
-    void openDialog(const QString &mode, qint32 index = 1);
+    void openDialog(const QString &mode, qint64 index = 1);
     QStringList entryTexts() const;
     void typeEntry(const QStringList &texts);
     void doubleClickGrid(int row);
@@ -119,7 +121,7 @@ void TestProgramForm::start(int entries)
     QVERIFY(QTest::qWaitForWindowExposed(FormMain));
 }
 
-void TestProgramForm::openDialog(const QString &mode, qint32 index)
+void TestProgramForm::openDialog(const QString &mode, qint64 index)
 {
     FormProgram->EditMode = mode;
     FormProgram->EditIndex = index;
@@ -297,7 +299,7 @@ void TestProgramForm::shownTexts()
     QFETCH(QVariantList, stored);
     const qint64 key = m_database->addEntry(stored.at(0), stored.at(1), stored.at(2), stored.at(3));
     start(0);
-    openDialog(mode, qint32(key));
+    openDialog(mode, key);
     QTEST(entryTexts(), "texts");
     QCOMPARE(FormProgram->focusWidget(), FormProgram->Edit1);
     QVERIFY(FormProgram->isVisible());
@@ -483,46 +485,73 @@ void TestProgramForm::failures_data()
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("result"); // mrNone while the dialog stays open
 
-    const QStringList initialTexts {u"Edit1"_s, u"Edit4"_s, u"Edit2"_s, u"Edit3"_s};
+    // Before a failed show the dialog showed entry 2: nothing of it may stay.
+    const QStringList noTexts {u""_s, u""_s, u""_s, u""_s};
     const QStringList entryOne {u"prog1"_s, u"-n 1"_s, u"10"_s, u"1"_s};
+    const QStringList countTyped {u"prog1"_s, u"-n 1"_s, u"10"_s, u"7"_s};
     QTest::newRow("keyed load fails on show")
-        << changeMode << true << "table renamed" << QStringList {u"记录读入失败"_s}
-        << QStringList {closedDataset} << initialTexts;
+        << changeMode << true << "table renamed" << QStringList {u"记录读入失败"_s} << QStringList()
+        << noTexts << int(mrCancel);
+    QTest::newRow("file briefly not a database on show")
+        << changeMode << true << "not a database" << QStringList {u"记录读入失败"_s}
+        << QStringList() << noTexts << int(mrCancel);
+    QTest::newRow("file locked on show")
+        << changeMode << true << "file locked" << QStringList {inUse} << QStringList() << noTexts
+        << int(mrCancel);
     QTest::newRow("save query fails in add mode")
-        << addMode << false << "table renamed" << QStringList {u"数据库打开失败"_s}
-        << QStringList {closedDataset} << QStringList {u""_s, u""_s, u"10"_s, u"1"_s};
+        << addMode << false << "table renamed" << QStringList {u"数据库打开失败"_s} << QStringList()
+        << QStringList {u""_s, u""_s, u"10"_s, u"1"_s} << int(mrNone);
     QTest::newRow("save query fails in change mode")
         << changeMode << false << "table renamed" << QStringList {u"数据库打开失败"_s}
-        << QStringList {closedDataset} << entryOne;
+        << QStringList() << entryOne << int(mrNone);
     const QString unwritable = u"The folder '@folder@' cannot be written by this user, and the "
                                "schedule database there needs it for its journal; the change was "
                                "not saved."_s;
     QTest::newRow("folder not writable in add mode")
         << addMode << false << "folder not writable" << QStringList() << QStringList {unwritable}
-        << QStringList {u"typed"_s, u""_s, u"10"_s, u"1"_s};
+        << QStringList {u"typed"_s, u""_s, u"10"_s, u"1"_s} << int(mrNone);
     QTest::newRow("folder not writable in change mode")
         << changeMode << false << "folder not writable" << QStringList() << QStringList {unwritable}
-        << QStringList {u"typed"_s, u"-n 1"_s, u"10"_s, u"1"_s};
+        << QStringList {u"typed"_s, u"-n 1"_s, u"10"_s, u"1"_s} << int(mrNone);
+    QTest::newRow("file locked at OK in add mode")
+        << addMode << false << "file locked" << QStringList {inUse} << QStringList()
+        << QStringList {u""_s, u""_s, u"10"_s, u"7"_s} << int(mrNone);
+    QTest::newRow("file locked at OK in change mode")
+        << changeMode << false << "file locked" << QStringList {inUse} << QStringList()
+        << countTyped << int(mrNone);
     QTest::newRow("entry deleted by another process before OK")
-        << changeMode << false << "entry deleted" << QStringList {notFound} << QStringList()
-        << entryOne;
+        << changeMode << false << "entry deleted" << QStringList {changedElsewhere} << QStringList()
+        << countTyped << int(mrAbort);
+    QTest::newRow("entry changed by another process before OK")
+        << changeMode << false << "entry changed" << QStringList {changedElsewhere} << QStringList()
+        << countTyped << int(mrAbort);
+    QTest::newRow("file replaced by a copy before OK")
+        << changeMode << false << "file replaced" << QStringList {changedElsewhere} << QStringList()
+        << countTyped << int(mrAbort);
 }
 
+// Nothing is written when anything fails, and a dialog that could not read its entry closes with
+// empty fields.
 void TestProgramForm::failures()
 {
     QFETCH(QString, mode);
     QFETCH(bool, beforeShow);
     QFETCH(QString, breakage);
     QFETCH(QStringList, errors);
+    QFETCH(QStringList, texts);
+    QFETCH(int, result);
     start(2);
+    QList<QStringList> expected = m_database->rows();
     // A folder this user may read but not write: the journal cannot be made there.
     const bool folderBarred = breakage == u"folder not writable";
     const QString folder = QFileInfo(m_database->path()).absolutePath();
     const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     const auto restore = qScopeGuard([&] { QFile::setPermissions(folder, writable); });
+    std::unique_ptr<HeldFile> holder;
     auto breakDatabase = [&] {
-        if (folderBarred)
+        if (folderBarred) {
             QVERIFY(QFile::setPermissions(m_database->path(),
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
                                               | QFile::WriteGroup | QFile::ReadOther
@@ -531,37 +560,72 @@ void TestProgramForm::failures()
                                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
                                                  | QFile::ExeGroup | QFile::ReadOther
                                                  | QFile::ExeOther));
-        else
-            m_database->exec(breakage == u"entry deleted"
-                                 ? QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 1")
-                                 : QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+        } else if (breakage == u"file locked") {
+            holder = m_database->hold();
+        } else if (breakage == u"file replaced") {
+            m_database->replaceWith(
+                {{u"prog1"_s, u"-n 1"_s, 10, 1}, {u"prog2"_s, u"-n 2"_s, 20, 2}});
+        } else if (breakage == u"not a database") {
+            const QString garbage = m_database->path() + u".new"_s;
+            QFile file(garbage);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(QByteArray(4096, 'x')) == 4096);
+            file.close();
+            QCOMPARE(std::rename(QFile::encodeName(garbage).constData(),
+                                 QFile::encodeName(m_database->path()).constData()),
+                     0);
+        } else if (breakage == u"table renamed") {
+            m_database->exec(QStringLiteral("ALTER TABLE QZProgram RENAME TO Elsewhere"));
+        } else {
+            m_database->exec(
+                breakage == u"entry deleted"
+                    ? u"DELETE FROM QZProgram WHERE ProgramIndex = 1"_s
+                    : u"UPDATE QZProgram SET ProgramTime = 99 WHERE ProgramIndex = 1"_s);
+            expected = m_database->rows();
+        }
     };
-    if (beforeShow)
+    QElapsedTimer timer;
+    if (beforeShow) {
+        openDialog(mode, 2);
+        FormProgram->ActionCancel->trigger();
         breakDatabase();
-    openDialog(mode, 1);
-    if (!beforeShow) {
+        timer.start();
+        openDialog(mode, 1);
+    } else {
+        openDialog(mode, 1);
         breakDatabase();
         if (folderBarred) {
             FormProgram->Edit1->setText(u"typed"_s);
             ScopedOrdinaryUser user;
             FormProgram->ActionYes->trigger();
         } else {
+            if (breakage != u"table renamed")
+                FormProgram->Edit3->setText(u"7"_s);
+            timer.start();
             FormProgram->ActionYes->trigger();
         }
     }
+    const qint64 waited = timer.isValid() ? timer.elapsed() : 0;
+    holder.reset();
     QVERIFY(QFile::setPermissions(folder, writable));
 
     QTEST(m_prompter.messages, "messages");
     QCOMPARE(m_prompter.errorTexts(), errors.replaceInStrings(u"@folder@"_s, folder));
-    QVERIFY(FormProgram->isVisible());
-    QTEST(entryTexts(), "texts");
-    FormProgram->ActionCancel->trigger();
-    QVERIFY(!FormProgram->isVisible());
-    QCOMPARE(FormProgram->result(), int(mrCancel));
+    QVERIFY2(waited < 2000, qPrintable(u"waited %1 ms"_s.arg(waited)));
+    if (result == mrNone) {
+        QVERIFY(FormProgram->isVisible());
+        QCOMPARE(entryTexts(), texts);
+        FormProgram->ActionCancel->trigger();
+        result = mrCancel;
+    }
+    QTRY_VERIFY(!FormProgram->isVisible());
+    QCOMPARE(FormProgram->result(), result);
+    QCOMPARE(entryTexts(), texts);
     if (breakage == u"table renamed")
         m_database->exec(QStringLiteral("ALTER TABLE Elsewhere RENAME TO QZProgram"));
-    QCOMPARE(m_database->rowCount(), breakage == u"entry deleted" ? 1 : 2);
-    QCOMPARE(m_database->rows().last().at(1), QStringLiteral("prog2"));
+    if (breakage == u"not a database")
+        m_database->replaceWith({{u"prog1"_s, u"-n 1"_s, 10, 1}, {u"prog2"_s, u"-n 2"_s, 20, 2}});
+    QCOMPARE(m_database->rows(), expected);
 }
 
 void TestProgramForm::missingEntryClosesModalShowByItself()
@@ -732,21 +796,72 @@ void TestProgramForm::changeByDoubleClick()
     QCOMPARE(FormMain->ADOQuery1->fieldByName(QStringLiteral("ProgramCount")).asString(), u"1"_s);
 }
 
+void TestProgramForm::changeMissingFromMainWindow_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("result"); // the dialog's, mrNone when it never opened
+    QTest::addColumn<QStringList>("listed"); // the names the list shows after
+    QTest::addColumn<int>("current");
+
+    QTest::newRow("entry deleted before the dialog")
+        << "entry deleted" << QStringList {notFound} << int(mrCancel)
+        << QStringList {u"prog1"_s, u"prog2"_s} << 1;
+    QTest::newRow("file replaced before the dialog")
+        << "file replaced" << QStringList {changedElsewhere} << int(mrNone)
+        << QStringList {u"XXX"_s, u"YYY"_s, u"ZZZ"_s} << 0;
+    QTest::newRow("entry changed while the dialog is open")
+        << "entry changed" << QStringList {changedElsewhere} << int(mrAbort)
+        << QStringList {u"prog1"_s, u"other"_s} << 0;
+}
+
+// The entry moved under the main window: nothing is written, and the list is read again when
+// it showed what is no longer there (not when the entry is merely gone).
 void TestProgramForm::changeMissingFromMainWindow()
 {
+    QFETCH(QString, situation);
+    QFETCH(int, result);
+    QFETCH(QStringList, listed);
     start(2);
     FormMain->ADOQuery1->next();
-    m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 2"));
-    m_modal->armDeadline(FormProgram);
+    if (situation == u"entry deleted")
+        m_database->exec(QStringLiteral("DELETE FROM QZProgram WHERE ProgramIndex = 2"));
+    else if (situation == u"file replaced")
+        m_database->replaceWith({{u"XXX"_s, QString(), 1, 1},
+                                 {u"YYY"_s, QString(), 1, 1},
+                                 {u"ZZZ"_s, QString(), 1, 1}});
+    const QList<QStringList> expected =
+        situation == u"entry changed" ? QList<QStringList>() : m_database->rows();
+    bool opened = false;
+    if (situation == u"entry changed") {
+        m_modal->whenModal([&] {
+            opened = true;
+            m_database->exec(
+                u"UPDATE QZProgram SET ProgramName = 'other' WHERE ProgramIndex = 2"_s);
+            FormProgram->Edit3->setText(u"7"_s);
+            FormProgram->ActionYes->trigger();
+        });
+    } else {
+        m_modal->armDeadline(FormProgram);
+    }
     FormMain->ActionEdit->trigger();
 
     QVERIFY(!m_modal->forcedClose());
-    QCOMPARE(m_prompter.messages, QStringList {notFound});
+    QTEST(m_prompter.messages, "messages");
     QVERIFY(!FormProgram->isVisible());
-    QCOMPARE(FormProgram->result(), int(mrCancel));
-    // Not reloaded: the list still shows the vanished entry as current.
-    QCOMPARE(FormMain->ADOQuery1->recordCount(), 2);
-    QCOMPARE(FormMain->ADOQuery1->recNo(), 1);
+    if (result != mrNone)
+        QCOMPARE(FormProgram->result(), result);
+    QCOMPARE(opened, situation == u"entry changed");
+    if (!expected.isEmpty())
+        QCOMPARE(m_database->rows(), expected);
+    else
+        QCOMPARE(m_database->rows().at(1),
+                 (QStringList {u"2"_s, u"other"_s, u"-n 2"_s, u"20"_s, u"2"_s}));
+    QStringList names;
+    for (int row = 0; row < FormMain->ADOQuery1->recordCount(); ++row)
+        names.append(FormMain->ADOQuery1->text(row, 1));
+    QCOMPARE(names, listed);
+    QTEST(FormMain->ADOQuery1->recNo(), "current");
 }
 
 void TestProgramForm::changeWithoutSelection_data()

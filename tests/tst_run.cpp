@@ -112,7 +112,7 @@ private Q_SLOTS:
     void realProgramOnRealTicks();
     void historyOfEachEnding_data();
     void historyOfEachEnding();
-    void historyThatCannotBeWritten();
+    void fileHeldByAnotherProgram();
 
 private:
     // Fills the table with (name, time, count) entries and loads the list.
@@ -729,9 +729,10 @@ void TestRun::historyOfEachEnding()
     m_engine->stop();
 }
 
-// A history that cannot be written, because another program holds the file: the ticks go on at
-// once, the trace says so once, and the records are written once the file is free again.
-void TestRun::historyThatCannotBeWritten()
+// Another program holds the file: the ticks go on at once, since they read only the list already
+// in memory; the history cannot be written, which the trace says once, and its records are
+// written once the file is free again.
+void TestRun::fileHeldByAnotherProgram()
 {
     HistoryRecorder history(m_database->connectionString());
     connect(m_engine.get(), &RunEngine::runEnded, &history, &HistoryRecorder::record);
@@ -744,6 +745,8 @@ void TestRun::historyThatCannotBeWritten()
     tick(8);
     const qint64 spent = ticking.elapsed();
     QCOMPARE(m_launcher->launches.size(), 5);
+    QCOMPARE(m_launcher->terminations.size(), 5);
+    QVERIFY(m_prompter.errors.isEmpty() && m_prompter.messages.isEmpty());
     // Each record waits a quarter of a second for the file in vain; on the ticks' thread that
     // would have been more than a second.
     QVERIFY2(spent < 500, qPrintable(QString::number(spent)));

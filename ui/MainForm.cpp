@@ -131,12 +131,31 @@ void TFormMain::ActionNewExecute()
         RefreshProgramList();
 }
 
+namespace {
+
+// The entry the person chose is no longer what the list shows: they are told so, and the list is
+// read again.
+void reportChangedElsewhere(TFormMain *form)
+{
+    ShowMessage(ScheduleSql::changedElsewhere);
+    form->RefreshProgramList();
+}
+
+} // namespace
+
 void TFormMain::ActionEditExecute()
 {
     if (ADOQuery1->isActive() && !ADOQuery1->fieldByName(ScheduleSql::programIndex).isNull()) {
+        if (!ADOQuery1->isFromCurrentFile()) {
+            reportChangedElsewhere(this);
+            return;
+        }
+        // Rows that cannot be found again to be changed are said to be so before the dialog.
+        ADOQuery1->checkRowsCanBeChanged();
         FormProgram->EditMode = EditModes::change;
-        FormProgram->EditIndex = ADOQuery1->fieldByName(ScheduleSql::programIndex).asInteger();
-        if (FormProgram->ShowModal() == mrOk)
+        FormProgram->EditIndex = ADOQuery1->fieldByName(ScheduleSql::programIndex).asLargeInt();
+        const int result = FormProgram->ShowModal();
+        if (result == mrOk || result == mrAbort)
             RefreshProgramList();
     } else {
         ShowMessage(QStringLiteral("请先选中要修改的记录"));
@@ -154,12 +173,30 @@ void TFormMain::ActionDeleteExecute()
     static const QRegularExpression plainNumber(QStringLiteral("^-?[0-9]+$"));
     if (!plainNumber.match(key).hasMatch())
         throw DatabaseError(QStringLiteral("'%1' is not a valid key of a schedule entry").arg(key));
+    if (!ADOQuery1->isFromCurrentFile()) {
+        reportChangedElsewhere(this);
+        return;
+    }
+    // Rows that cannot be found again to be deleted are said to be so before the question.
+    ADOQuery1->checkRowsCanBeChanged();
+    const RowValues shown = ADOQuery1->currentRow();
     Query *scratch = ShareDataModule->ADOQueryTemp;
-    OpenQuery(scratch, ScheduleSql::byKey + key, ScheduleSql::openFailed);
+    if (!OpenQuery(scratch, ScheduleSql::byKey + key, ScheduleSql::openFailed))
+        return;
+    // The entry must still be exactly what the list shows, in the same file; the delete itself
+    // refuses a row changed while the question is open.
+    if (scratch->source() != ADOQuery1->source() || !scratch->locate(shown)) {
+        reportChangedElsewhere(this);
+        return;
+    }
     if (!prompter().askYesNo(QStringLiteral("确实要删除该记录吗？"), QStringLiteral("删除警告")))
         return;
-    scratch->first();
-    scratch->deleteRecord();
+    try {
+        scratch->deleteRecord();
+    } catch (const StaleRowError &) {
+        reportChangedElsewhere(this);
+        return;
+    }
     RefreshProgramList();
 }
 

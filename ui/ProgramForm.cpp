@@ -1,5 +1,6 @@
 #include "ui/ProgramForm.h"
 
+#include "report/DataError.h"
 #include "report/ErrorReport.h"
 #include "report/Prompter.h"
 #include "store/Connection.h"
@@ -248,34 +249,56 @@ void TFormProgram::FormCreate() { }
 void TFormProgram::FormShow()
 {
     m_shownTexts.clear();
+    m_shownRow.clear();
     if (isAddMode()) {
         Edit1->clear();
         Edit4->clear();
         Edit2->setText(QStringLiteral("10"));
         Edit3->setText(QStringLiteral("1"));
     } else {
-        Query *query = ShareDataModule->ADOQueryTemp;
-        OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::readFailed);
-        if (query->recordCount() <= 0) {
-            ShowMessage(notFound);
+        // Nothing of an entry shown before may stay for this one, whatever the read gives.
+        for (QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
+            edit->clear();
+        try {
+            readEntry();
+        } catch (...) {
+            // A dialog that could not show its entry must not be able to write one.
             setModalResult(mrCancel);
-        } else {
-            Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
-            Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
-            Edit2->setText(query->fieldByName(ScheduleSql::programTime).asString());
-            Edit3->setText(query->fieldByName(ScheduleSql::programCount).asString());
-            for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
-                m_shownTexts.insert(edit, edit->text());
+            throw;
         }
     }
     Edit1->setFocus();
+}
+
+void TFormProgram::readEntry()
+{
+    Query *query = ShareDataModule->ADOQueryTemp;
+    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex),
+                   ScheduleSql::readFailed)) {
+        setModalResult(mrCancel);
+        return;
+    }
+    if (query->recordCount() <= 0) {
+        ShowMessage(notFound);
+        setModalResult(mrCancel);
+        return;
+    }
+    Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
+    Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
+    Edit2->setText(query->fieldByName(ScheduleSql::programTime).asString());
+    Edit3->setText(query->fieldByName(ScheduleSql::programCount).asString());
+    for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
+        m_shownTexts.insert(edit, edit->text());
+    m_shownRow = query->currentRow();
+    m_shownSource = query->source();
 }
 
 void TFormProgram::ActionYesExecute()
 {
     Query *query = ShareDataModule->ADOQueryTemp;
     if (isAddMode()) {
-        OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed);
+        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed))
+            return;
         query->insert();
         writeEntry(query);
         query->post();
@@ -283,15 +306,22 @@ void TFormProgram::ActionYesExecute()
         setModalResult(mrOk);
         return;
     }
-    OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed);
-    if (query->recordCount() <= 0) {
-        ShowMessage(notFound);
+    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed))
+        return;
+    try {
+        // The entry must still be exactly the one shown, in the same file; the write itself
+        // refuses a row changed in between.
+        if (query->source() != m_shownSource || !query->locate(m_shownRow))
+            throw StaleRowError(ScheduleSql::changedElsewhere);
+        query->edit();
+        writeEntry(query);
+        query->post();
+    } catch (const StaleRowError &error) {
+        query->cancel();
+        ShowMessage(error.message());
+        setModalResult(mrAbort);
         return;
     }
-    query->first();
-    query->edit();
-    writeEntry(query);
-    query->post();
     ShowMessage(QStringLiteral("记录修改成功"));
     setModalResult(mrOk);
 }

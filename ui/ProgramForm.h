@@ -1,5 +1,8 @@
 #pragma once
 
+#include "store/FileIdentity.h"
+#include "store/Value.h"
+
 #include <QDialog>
 #include <QHash>
 #include <QIcon>
@@ -15,8 +18,9 @@ class QLineEdit;
 class QToolButton;
 class Query;
 
-// The modal results of the entry dialog.
-enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2 };
+// The modal results of the entry dialog. mrAbort: nothing was saved because the entry had been
+// changed or removed by another program, so the list is to be read again.
+enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3 };
 
 // Picks one file for an entry; the dialog's tests answer in place of a person.
 class FileChooser
@@ -38,7 +42,7 @@ public:
     ~TFormProgram() override;
 
     QString EditMode;
-    qint32 EditIndex = 0;
+    qint64 EditIndex = 0;
 
     QLabel *Label1;
     QLabel *Label2;
@@ -82,6 +86,8 @@ private:
     QLineEdit *makeEdit(const QString &name, int left, int top, int width);
     QToolButton *makeSpeedButton(const QString &name, const QRect &geometry);
     bool isAddMode() const;
+    // Reads the entry to change into the edits, or closes the dialog when it cannot.
+    void readEntry();
     void writeEntry(Query *query) const;
     void chooseFileInto(QLineEdit *edit);
 
@@ -90,6 +96,10 @@ private:
     bool m_inShowHandler = false;
     // The texts the edits showed after the entry was read in change mode; empty otherwise.
     QHash<const QLineEdit *, QString> m_shownTexts;
+    // The entry as it was read to be shown in change mode, and the file it was read from: OK
+    // writes only to a row that still holds exactly these values.
+    RowValues m_shownRow;
+    FileIdentity m_shownSource;
 };
 
 extern TFormProgram *FormProgram;

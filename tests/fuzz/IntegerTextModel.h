@@ -5,11 +5,12 @@
 #include <optional>
 #include <string_view>
 
-// The rules for reading a text as a 32-bit whole number, written from their statement and not
-// from the store's code: leading spaces (U+0020 only), at most one sign, then decimal digits or
+// The rules for reading a text as a whole number, written from their statement and not from the
+// store's code: leading spaces (U+0020 only), at most one sign, then decimal digits or
 // hexadecimal digits after "$", "x", "X", "0x" or "0X", and nothing after them. Decimal values
-// must fit the signed 32-bit range; hexadecimal ones take up to 32 bits and wrap into it.
-// Unlike the store, this counts significant digits instead of watching for overflow.
+// must fit the signed range of the width (32 or 64 bits); hexadecimal ones take up to that many
+// bits and wrap into it. Unlike the store, this counts significant digits instead of watching for
+// overflow.
 namespace model {
 
 inline int digitValue(char16_t c)
@@ -23,7 +24,7 @@ inline int digitValue(char16_t c)
     return 99;
 }
 
-inline std::optional<std::int32_t> integerFromText(std::u16string_view text)
+inline std::optional<std::int64_t> wholeNumberFromText(std::u16string_view text, int bits)
 {
     while (!text.empty() && text.front() == u' ')
         text.remove_prefix(1);
@@ -49,22 +50,39 @@ inline std::optional<std::int32_t> integerFromText(std::u16string_view text)
     }
     while (text.size() > 1 && text.front() == u'0')
         text.remove_prefix(1);
-    // 10 decimal digits reach 2^31; 8 hexadecimal digits fill 32 bits.
-    if (text.size() > (base == 10 ? 10u : 8u))
+    // 10 decimal digits reach 2^31 and 19 reach 2^63; a hexadecimal digit fills 4 bits.
+    const std::size_t most = base == 10 ? (bits == 32 ? 10u : 19u) : std::size_t(bits / 4);
+    if (text.size() > most)
         return std::nullopt;
-    std::int64_t magnitude = 0;
+    std::uint64_t magnitude = 0;
     for (const char16_t c : text)
-        magnitude = magnitude * base + digitValue(c);
-    const std::int64_t value = negative ? -magnitude : magnitude;
+        magnitude = magnitude * std::uint64_t(base) + std::uint64_t(digitValue(c));
+    const std::uint64_t half = std::uint64_t(1) << (bits - 1);
     if (base == 10) {
-        if (value < INT32_MIN || value > INT32_MAX)
+        if (magnitude > (negative ? half : half - 1))
             return std::nullopt;
-        return std::int32_t(value);
+        return negative ? -std::int64_t(magnitude - 1) - 1 : std::int64_t(magnitude);
     }
-    // Hexadecimal wraps: only the low 32 bits of the signed value count.
-    const std::uint32_t bits = std::uint32_t(std::uint64_t(value) & 0xFFFFFFFFu);
-    return bits >= 0x80000000u ? std::int32_t(std::int64_t(bits) - 0x100000000)
-                               : std::int32_t(bits);
+    // Hexadecimal wraps: only the low bits of the signed value count.
+    std::uint64_t low = negative ? 0 - magnitude : magnitude;
+    if (bits < 64)
+        low &= (std::uint64_t(1) << bits) - 1;
+    if (low < half)
+        return std::int64_t(low);
+    // A negative value: its magnitude is what the low bits lack of 2^bits.
+    const std::uint64_t below = bits < 64 ? (std::uint64_t(1) << bits) - low : 0 - low;
+    return -std::int64_t(below - 1) - 1;
+}
+
+inline std::optional<std::int32_t> integerFromText(std::u16string_view text)
+{
+    const std::optional<std::int64_t> value = wholeNumberFromText(text, 32);
+    return value ? std::optional<std::int32_t>(std::int32_t(*value)) : std::nullopt;
+}
+
+inline std::optional<std::int64_t> largeIntegerFromText(std::u16string_view text)
+{
+    return wholeNumberFromText(text, 64);
 }
 
 } // namespace model

@@ -1,5 +1,5 @@
 // Fuzz target: the connection string's items, and every value of the schedule table read as text
-// and as integer through the list query, against an independent model of the rules.
+// and as 32- and 64-bit integer through the list query, against an independent model of the rules.
 //
 // The input is lines of bytes:
 //   1. a connection string (also tried as a database path in a connection string of our own);
@@ -235,6 +235,24 @@ std::optional<std::int32_t> integerOf(const Stored &value, bool integerField)
         return std::nullopt;
     default:
         return model::integerFromText(decodeUtf8(value.bytes));
+    }
+}
+
+// The same as a 64-bit whole number.
+std::optional<std::int64_t> largeIntegerOf(const Stored &value, bool integerField)
+{
+    if (readsAsNull(value, integerField))
+        return 0;
+    switch (value.type) {
+    case SQLITE_INTEGER:
+        return value.integer;
+    case SQLITE_FLOAT:
+        // -2^63 and 2^63 are doubles exactly.
+        if (std::trunc(value.real) == value.real && value.real >= -0x1p63 && value.real < 0x1p63)
+            return std::int64_t(value.real);
+        return std::nullopt;
+    default:
+        return model::largeIntegerFromText(decodeUtf8(value.bytes));
     }
 }
 
@@ -619,6 +637,20 @@ void checkField(Query &query, std::size_t row, const QString &name, const Stored
     }
     if (actual != expected)
         fuzz::mismatch(where + " asInteger", input, expected, actual);
+
+    const std::optional<std::int64_t> large = largeIntegerOf(value, integerField);
+    const std::string expectedLarge = large
+        ? std::to_string(*large)
+        : fuzz::escaped(u"'" + text + u"' is not a valid integer value for field '"
+                        + std::u16string(fuzz::viewOf(name)) + u"'");
+    std::string actualLarge;
+    try {
+        actualLarge = std::to_string(field.asLargeInt());
+    } catch (const DatabaseError &error) {
+        actualLarge = fuzz::escaped(error.message());
+    }
+    if (actualLarge != expectedLarge)
+        fuzz::mismatch(where + " asLargeInt", input, expectedLarge, actualLarge);
 }
 
 void checkTable(const Scratch &scratch)

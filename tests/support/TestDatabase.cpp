@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QtTest>
 
+#include <cstdio>
+
 #include <sqlite3.h>
 
 namespace {
@@ -86,6 +88,22 @@ private:
 
 } // namespace
 
+HeldFile::HeldFile(const QString &path, const QString &sql)
+{
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr)
+        != SQLITE_OK)
+        qFatal("cannot open test database %s", qPrintable(path));
+    check(m_db, sqlite3_busy_timeout(m_db, 5000), SQLITE_OK, "setting the busy timeout");
+    check(m_db, sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK,
+          "holding the file");
+}
+
+HeldFile::~HeldFile()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+}
+
 TestDatabase::TestDatabase()
     : m_path(m_dir.filePath(QStringLiteral("ProgramRun.mdb")))
 {
@@ -136,6 +154,21 @@ qint64 TestDatabase::addEntry(const QVariant &name, const QVariant &parameter, c
                               const QVariant &count) const
 {
     return addEntries({{name, parameter, time, count}}).first();
+}
+
+std::unique_ptr<HeldFile> TestDatabase::hold(const QString &sql) const
+{
+    return std::make_unique<HeldFile>(m_path, sql);
+}
+
+void TestDatabase::replaceWith(const QList<Entry> &entries) const
+{
+    const TestDatabase replacement;
+    replacement.addEntries(entries);
+    if (std::rename(QFile::encodeName(replacement.path()).constData(),
+                    QFile::encodeName(m_path).constData())
+        != 0)
+        qFatal("cannot put a new file in place of %s", qPrintable(m_path));
 }
 
 QList<QStringList> TestDatabase::rows() const

@@ -6,6 +6,24 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <memory>
+
+struct sqlite3;
+
+// Another program's connection to a database file, holding the file from the moment it is made
+// (with BEGIN EXCLUSIVE, or whatever SQL it is given) until it is destroyed.
+class HeldFile final
+{
+public:
+    HeldFile(const QString &path, const QString &sql);
+    ~HeldFile();
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
 // A schedule database in a temporary folder, made from the project's own table definition and
 // read and written behind the back of the layer under test.
 class TestDatabase final
@@ -38,6 +56,11 @@ public:
     // Every row with each column as its stored type and bytes ("text:B3CC", "integer:3430").
     QList<QStringList> storedRows() const;
     int rowCount() const { return int(rows().size()); }
+    // Holds the file as another program would, until the holder is destroyed.
+    std::unique_ptr<HeldFile> hold(const QString &sql = QStringLiteral("BEGIN EXCLUSIVE")) const;
+    // Puts a new database file with these entries in place of this one, as another tool that
+    // renames a file of its own over it.
+    void replaceWith(const QList<Entry> &entries) const;
 
 private:
     QTemporaryDir m_dir;
