@@ -21,7 +21,6 @@ struct RunEngine::Place
 RunEngine::RunEngine(Query *list, Launcher *launcher, QObject *parent)
     : QObject(parent)
     , m_list(list)
-    , m_launcher(launcher)
     , m_runState(RunStates::stopped)
     , m_processState(ProcessStates::closed)
 {

@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <utility>
+
 #include <QObject>
 #include <QString>
 
@@ -80,7 +82,7 @@ private:
     void collectedLate(qint64 id, const ProcessEnd &end);
 
     Query *m_list;
-    Launcher *m_launcher;
+    Launcher *m_launcher = nullptr;
     bool m_loop = false;
     QString m_runState;
     ::LaunchInfo m_launchInfo;
