@@ -171,6 +171,14 @@ void Connection::write(Statement &statement) const
     }
 }
 
+qint64 Connection::dataVersion()
+{
+    dropIfReplaced();
+    open();
+    Statement statement(m_db, QStringLiteral("PRAGMA data_version"));
+    return statement.step() ? sqlite3_column_int64(statement.get(), 0) : 0;
+}
+
 QString Connection::notWritableReason() const
 {
     const QFileInfo file(databasePath());
