@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFont>
@@ -22,6 +23,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -144,9 +147,9 @@ HistoryWindow *TestHistory::open(const std::vector<RunRecord> &records)
     createObjects();
     FormMain->show();
     FormMain->ActionHistory->trigger();
+    m_chooser = FakeSaveChooser();
     HistoryWindow *window = FormMain->historyWindow();
     window->setFileChooser(&m_chooser);
-    m_chooser = FakeSaveChooser();
     return window;
 }
 
