@@ -58,6 +58,7 @@ void AutoRunObjects::create(const QString &connectionString)
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
     m_history = std::make_unique<HistoryRecorder>(connectionString);
+    FormMain->setRunHistory(m_history.get());
     QObject::connect(&FormMain->engine(), &RunEngine::runEnded, m_history.get(),
                      &HistoryRecorder::record);
     QObject::connect(&FormMain->engine(), &RunEngine::runUpdated, m_history.get(),

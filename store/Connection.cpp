@@ -204,6 +204,14 @@ bool Connection::write(Statement &statement) const
     }
 }
 
+qint64 Connection::dataVersion()
+{
+    dropIfReplaced();
+    open();
+    Statement statement(m_db, QStringLiteral("PRAGMA data_version"));
+    return statement.step() ? statement.column(0, true).integer : 0;
+}
+
 QString Connection::notWritableReason() const
 {
     const QFileInfo file(databasePath());

@@ -52,6 +52,9 @@ public:
     // clause). When the engine could not write because of the file's or its folder's permissions,
     // the error names which one instead of the engine's words.
     bool write(Statement &statement) const;
+    // A number that changes whenever another connection, in this process or another, has
+    // committed a change to the file since the last call; opens the connection when it is closed.
+    qint64 dataVersion();
 
 private:
     // Why a change cannot be written, naming the file or its folder, or "" when neither is

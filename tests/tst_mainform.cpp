@@ -5,6 +5,7 @@
 #include "support/GuiSteps.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
+#include "ui/HistoryWindow.h"
 #include "ui/MainForm.h"
 #include "ui/PlainMessageBox.h"
 #include "ui/ProgramForm.h"
@@ -12,8 +13,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
@@ -41,6 +44,8 @@ private Q_SLOTS:
     void footerCount_data();
     void footerCount();
     void footerFollowsColumns();
+    void historyWaysIn_data();
+    void historyWaysIn();
     void cursorAndHighlightAreOne();
     void deleteWithYes();
     void deleteWithNo();
@@ -99,6 +104,7 @@ void TestMainForm::windowAndControls()
         QAction *action;
         QRect geometry;
         QString caption;
+        QKeySequence shortcut = {};
     } buttons[] = {
         {FormMain->SpeedButton1,
          FormMain->ActionNew,
@@ -120,6 +126,12 @@ void TestMainForm::windowAndControls()
          FormMain->ActionStop,
          {608, 24, 113, 49},
          QStringLiteral("停止运行")},
+        // In the free space between 删除记录 and 开始运行, moving nothing.
+        {FormMain->SpeedButton6,
+         FormMain->ActionHistory,
+         {384, 24, 113, 49},
+         QStringLiteral("运行记录"),
+         QKeySequence(Qt::CTRL | Qt::Key_H)},
     };
     for (const auto &expected : buttons) {
         QCOMPARE(expected.button->defaultAction(), expected.action);
@@ -129,14 +141,14 @@ void TestMainForm::windowAndControls()
         QCOMPARE(expected.button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
         QCOMPARE(expected.button->focusPolicy(), Qt::NoFocus);
         QCOMPARE(expected.button->cursor().shape(), Qt::PointingHandCursor);
-        QVERIFY(expected.action->shortcut().isEmpty());
+        QCOMPARE(expected.action->shortcut(), expected.shortcut);
         QVERIFY(!expected.action->icon().isNull());
         QVERIFY(drawsPicture(expected.action->icon(), QSize(32, 32)));
     }
     QVERIFY(FormMain->SpeedButton4->isVisible());
     QVERIFY(!FormMain->SpeedButton5->isVisible());
     QCOMPARE(FormMain->DBGridEh1->geometry(), QRect(24, 88, 697, 337));
-    QCOMPARE(FormMain->ImageList1.size(), 5);
+    QCOMPARE(FormMain->ImageList1.size(), 6);
 }
 
 void TestMainForm::gridColumns()
@@ -223,6 +235,63 @@ void TestMainForm::footerFollowsColumns()
     }
     // The count stays under the name column wherever it was moved.
     QVERIFY(grid->footerCellRect(1).left() > grid->footerCellRect(4).left());
+}
+
+void TestMainForm::historyWaysIn_data()
+{
+    QTest::addColumn<QString>("way");
+
+    QTest::newRow("the button") << "button";
+    QTest::newRow("the keyboard shortcut") << "shortcut";
+    QTest::newRow("the grid's context menu") << "menu";
+}
+
+void TestMainForm::historyWaysIn()
+{
+    QFETCH(QString, way);
+    start(2);
+    QVERIFY(!FormMain->historyWindow());
+    const auto openIt = [&] {
+        if (way == u"button") {
+            QTest::mouseClick(FormMain->SpeedButton6, Qt::LeftButton);
+        } else if (way == u"shortcut") {
+            FormMain->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(FormMain));
+            QTest::keyClick(FormMain->DBGridEh1->view(), Qt::Key_H, Qt::ControlModifier);
+        } else {
+            // On another row than the current one, which stays current: during a run it is the
+            // entry being run.
+            QTableView *view = FormMain->DBGridEh1->view();
+            const QPoint at = view->visualRect(view->model()->index(1, 1)).center();
+            QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+            QCOMPARE(FormMain->ADOQuery1->recNo(), 0);
+            QCOMPARE(FormMain->DBGridEh1->currentRow(), 0);
+            // What the windowing system sends with the click.
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at,
+                                    view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &event);
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QCOMPARE(menu->actions().size(), 1);
+            QAction *item = menu->actions().first();
+            QCOMPARE(item->text(), QStringLiteral("运行记录…"));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+            QVERIFY(!QApplication::activePopupWidget());
+        }
+    };
+    openIt();
+    QWidget *window = FormMain->historyWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(window->isWindow());
+    // Opened again it is the same window, not a second one.
+    window->close();
+    openIt();
+    QCOMPARE(FormMain->historyWindow(), window);
+    QVERIFY(window->isVisible());
+    // The list underneath still works as before.
+    QCOMPARE(FormMain->DBGridEh1->geometry(), QRect(24, 88, 697, 337));
+    QCOMPARE(FormMain->ADOQuery1->recordCount(), 2);
 }
 
 void TestMainForm::cursorAndHighlightAreOne()

@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTableView>
@@ -265,6 +266,14 @@ bool DBGridEh::eventFilter(QObject *watched, QEvent *event)
         // Handled here: the view would otherwise make the clicked row current again after
         // the command has reloaded the list.
         Q_EMIT doubleClicked();
+        return true;
+    }
+    if (watched == m_view->viewport()
+        && (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonRelease)
+        && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+        // A right click opens the context menu only: making its row current would move a run
+        // to that entry.
         return true;
     }
     return QFrame::eventFilter(watched, event);

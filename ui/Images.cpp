@@ -86,6 +86,12 @@ QPixmap drawPicture(Picture picture)
     case Picture::Cancel:
         drawCross(p, QRectF(8, 8, 16, 16), 4.5, red);
         break;
+    case Picture::History:
+        drawSheet(p);
+        // A clock.
+        drawBadge(p, QColor(0x2f, 0x6f, 0xc0));
+        p.drawPolyline(QList<QPointF> {{23, 18}, {23, 23}, {26.5, 25}});
+        break;
     }
     p.end();
     return pixmap;

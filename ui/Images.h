@@ -4,7 +4,7 @@
 #include <QList>
 
 // The 32 × 32 pictures of the commands, drawn by the program itself.
-enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel };
+enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel, History };
 
 QIcon pictureIcon(Picture picture);
 

@@ -3,20 +3,24 @@
 #include "report/DataError.h"
 #include "report/ErrorReport.h"
 #include "report/Prompter.h"
+#include "run/HistoryRecorder.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
 #include "ui/DBGridEh.h"
 #include "ui/FormHelpers.h"
+#include "ui/HistoryWindow.h"
 #include "ui/Images.h"
 #include "ui/ProgramForm.h"
 #include "ui/StateTexts.h"
 #include "ui/WindowFont.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QShowEvent>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 
@@ -26,8 +30,8 @@ TFormMain::TFormMain(QWidget *parent)
     : QWidget(parent)
     , ADOQuery1(new Query(QStringLiteral("ADOQuery1"), this))
     , DataSource1(new DataSource(this))
-    , ImageList1(imageList(
-          {Picture::Add, Picture::Change, Picture::Delete, Picture::Start, Picture::Stop}))
+    , ImageList1(imageList({Picture::Add, Picture::Change, Picture::Delete, Picture::Start,
+                            Picture::Stop, Picture::History}))
     , Timer1(new QTimer(this))
     , m_engine(ADOQuery1, &m_processLauncher)
 {
@@ -48,12 +52,18 @@ TFormMain::TFormMain(QWidget *parent)
                              &TFormMain::ActionBeginExecute);
     ActionStop = makeAction(this, ImageList1.value(4), QStringLiteral("停止运行"),
                             &TFormMain::ActionStopExecute);
+    ActionHistory = makeAction(this, ImageList1.value(5), QStringLiteral("运行记录"),
+                               &TFormMain::ActionHistoryExecute);
+    ActionHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    addAction(ActionHistory);
 
     SpeedButton1 = makeSpeedButton(ActionNew, 24);
     SpeedButton2 = makeSpeedButton(ActionEdit, 144);
     SpeedButton3 = makeSpeedButton(ActionDelete, 264);
     SpeedButton4 = makeSpeedButton(ActionBegin, 608);
     SpeedButton5 = makeSpeedButton(ActionStop, 608);
+    // In the free space after the record commands, one step further in their rhythm.
+    SpeedButton6 = makeSpeedButton(ActionHistory, 384);
 
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
@@ -74,6 +84,9 @@ TFormMain::TFormMain(QWidget *parent)
     DBGridEh1->setGeometry(24, 88, 697, 337);
     DBGridEh1->setDataSource(DataSource1);
     connectHandler(DBGridEh1, &DBGridEh::doubleClicked, this, &TFormMain::ActionEditExecute);
+    DBGridEh1->view()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGridEh1->view(), &QWidget::customContextMenuRequested, this,
+            &TFormMain::showGridMenu);
 
     centreWindowOn(this, screenArea());
 
@@ -229,4 +242,38 @@ void TFormMain::CloseLaunchedProcess()
 void TFormMain::Timer1Timer()
 {
     m_engine.tick();
+}
+
+void TFormMain::ActionHistoryExecute()
+{
+    if (!m_historyWindow) {
+        m_historyWindow = new HistoryWindow(ADOQuery1, ADOQuery1->connection(), this);
+        m_historyWindow->setRecorder(m_runHistory);
+        centreWindowOn(m_historyWindow, frameGeometry());
+    }
+    m_historyWindow->setWindowState(m_historyWindow->windowState() & ~Qt::WindowMinimized);
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
+}
+
+void TFormMain::setRunHistory(HistoryRecorder *recorder)
+{
+    m_runHistory = recorder;
+    if (m_historyWindow)
+        m_historyWindow->setRecorder(recorder);
+}
+
+HistoryRecorder *TFormMain::runHistory() const
+{
+    return m_runHistory;
+}
+
+void TFormMain::showGridMenu(const QPoint &position)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(ActionHistory->icon(), QStringLiteral("运行记录…"), ActionHistory,
+                    &QAction::trigger);
+    menu->popup(DBGridEh1->view()->viewport()->mapToGlobal(position));
 }

@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -12,6 +13,8 @@
 
 class DBGridEh;
 class DataSource;
+class HistoryRecorder;
+class HistoryWindow;
 class Query;
 class QAction;
 class QTimer;
@@ -32,6 +35,7 @@ public:
     QToolButton *SpeedButton3;
     QToolButton *SpeedButton4;
     QToolButton *SpeedButton5;
+    QToolButton *SpeedButton6;
     DBGridEh *DBGridEh1;
 
     Query *ADOQuery1;
@@ -42,6 +46,7 @@ public:
     QAction *ActionDelete;
     QAction *ActionBegin;
     QAction *ActionStop;
+    QAction *ActionHistory;
     QTimer *Timer1;
 
     // The run engine's state: "运行" or "停止", the latest launch, ticks of the current run,
@@ -66,6 +71,14 @@ public:
     void ActionStopExecute();
     void CloseLaunchedProcess();
     void Timer1Timer();
+    // Opens the run history window, or brings it to the front.
+    void ActionHistoryExecute();
+
+    // The recorder of the run history, whose new records the history window shows at once.
+    void setRunHistory(HistoryRecorder *recorder);
+    HistoryRecorder *runHistory() const;
+    // The run history window once it has been opened, else nullptr.
+    HistoryWindow *historyWindow() const { return m_historyWindow; }
 
     // Starts and ends the entries' programs; nullptr puts the real launcher back.
     void setLauncher(Launcher *launcher);
@@ -76,9 +89,12 @@ protected:
 private:
     QToolButton *makeSpeedButton(QAction *action, int left);
     void showRunButtons(bool running);
+    void showGridMenu(const QPoint &position);
 
     ProcessLauncher m_processLauncher;
     RunEngine m_engine;
+    QPointer<HistoryRecorder> m_runHistory;
+    HistoryWindow *m_historyWindow = nullptr;
 };
 
 extern TFormMain *FormMain;

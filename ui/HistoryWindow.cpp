@@ -1,0 +1,326 @@
+#include "ui/HistoryWindow.h"
+
+#include "report/Prompter.h"
+#include "report/ReportText.h"
+#include "run/HistoryFormat.h"
+#include "run/HistoryRecorder.h"
+#include "store/Connection.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
+#include "ui/FormHelpers.h"
+#include "ui/HistoryModel.h"
+#include "ui/WindowFont.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShowEvent>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+// Keeps the rows of one entry, or every row.
+class EntryFilter final : public QSortFilterProxyModel
+{
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    // Nothing keeps every row; an entry keeps its rows, and no entry at all (nothing selected)
+    // keeps none.
+    void keepEntry(const std::optional<std::optional<QString>> &entry)
+    {
+        if (entry == m_entry)
+            return;
+        m_entry = entry;
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex &parent) const override
+    {
+        if (!m_entry)
+            return true;
+        return *m_entry
+            && sourceModel()->index(row, 0, parent).data(HistoryModel::entryRole).toString()
+            == **m_entry;
+    }
+
+private:
+    std::optional<std::optional<QString>> m_entry;
+};
+
+namespace {
+
+const QString suggestedName = u"运行记录.csv"_s;
+
+// Qt's own file dialog, as the entry dialog's, asking before it replaces a file.
+class SaveFileDialog final : public SaveFileChooser
+{
+public:
+    std::optional<QString> chooseSaveFile(QWidget *parent, const QString &suggested) override
+    {
+        QFileDialog dialog(parent, u"保存为CSV"_s);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(u"CSV 文件 (*.csv)"_s);
+        dialog.setDefaultSuffix(u"csv"_s);
+        dialog.selectFile(suggested);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first();
+    }
+};
+
+} // namespace
+
+HistoryWindow::HistoryWindow(Query *list, Connection *connection, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_list(list)
+    , m_connection(connection)
+    , m_model(new HistoryModel(this))
+    , m_filter(new EntryFilter(this))
+    , m_selectedOnly(new QCheckBox(u"只显示选中的程序"_s, this))
+    , m_count(new QLabel(this))
+    , m_save(new QPushButton(u"保存为CSV…"_s, this))
+    , m_view(new QTableView(this))
+    , m_copyAction(new QAction(u"复制"_s, this))
+    , m_saveAction(new QAction(u"保存为CSV…"_s, this))
+    , m_poll(new QTimer(this))
+    , m_saveDialog(std::make_unique<SaveFileDialog>())
+    , m_fileChooser(m_saveDialog.get())
+    , m_folder(QDir::homePath())
+{
+    setObjectName(u"HistoryWindow"_s);
+    setWindowTitle(u"运行记录"_s);
+    setFont(windowFont());
+    resize(960, 480);
+
+    m_filter->setSourceModel(m_model);
+    m_view->setObjectName(u"HistoryView"_s);
+    m_view->setModel(m_filter);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setWordWrap(false);
+    m_view->verticalHeader()->hide();
+    // Rows as high as the schedule grid's.
+    m_view->verticalHeader()->setMinimumSectionSize(18);
+    m_view->verticalHeader()->setDefaultSectionSize(18);
+    m_view->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {130, 70, 170, 130, 84};
+    for (int column = 0; column < int(std::size(widths)); ++column)
+        m_view->setColumnWidth(column, widths[column]);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_copyAction->setShortcut(QKeySequence::Copy);
+    m_copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_view->addAction(m_copyAction);
+    m_saveAction->setShortcut(QKeySequence::Save);
+    addAction(m_saveAction);
+    m_save->setFocusPolicy(Qt::NoFocus);
+    m_save->setCursor(Qt::PointingHandCursor);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_selectedOnly);
+    top->addStretch();
+    top->addWidget(m_count);
+    top->addSpacing(12);
+    top->addWidget(m_save);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_view);
+
+    connectHandler(m_copyAction, &QAction::triggered, this, &HistoryWindow::copySelected);
+    connectHandler(m_saveAction, &QAction::triggered, this, &HistoryWindow::saveAsCsv);
+    connectHandler(m_save, &QPushButton::clicked, this, &HistoryWindow::saveAsCsv);
+    connectHandler(m_selectedOnly, &QCheckBox::toggled, this, &HistoryWindow::followSelection);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &HistoryWindow::showContextMenu);
+    if (m_list) {
+        connectHandler(m_list.data(), &Query::cursorMoved, this, &HistoryWindow::followSelection);
+        connectHandler(m_list.data(), &Query::dataChanged, this, &HistoryWindow::followSelection);
+    }
+    connect(m_filter, &QAbstractItemModel::rowsInserted, this, &HistoryWindow::showCount);
+    connect(m_filter, &QAbstractItemModel::rowsRemoved, this, &HistoryWindow::showCount);
+    connect(m_filter, &QAbstractItemModel::modelReset, this, &HistoryWindow::showCount);
+    connect(m_filter, &QAbstractItemModel::layoutChanged, this, &HistoryWindow::showCount);
+    showCount();
+
+    m_poll->setInterval(pollMs);
+    connectHandler(m_poll, &QTimer::timeout, this, &HistoryWindow::followFile);
+}
+
+HistoryWindow::~HistoryWindow() = default;
+
+void HistoryWindow::setRecorder(HistoryRecorder *recorder)
+{
+    if (m_recorder)
+        disconnect(m_recorder, nullptr, this, nullptr);
+    m_recorder = recorder;
+    if (m_recorder)
+        connectHandler(m_recorder.data(), &HistoryRecorder::written, this, &HistoryWindow::readNew);
+}
+
+void HistoryWindow::setFileChooser(SaveFileChooser *chooser)
+{
+    m_fileChooser = chooser ? chooser : m_saveDialog.get();
+}
+
+void HistoryWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Whatever changed while it was closed, an older record collected at last included.
+    runHandler([this] { reload(); });
+    m_poll->start();
+}
+
+void HistoryWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        m_poll->stop();
+}
+
+void HistoryWindow::reload()
+{
+    read(true);
+}
+
+void HistoryWindow::readNew()
+{
+    if (isVisible())
+        read(false);
+}
+
+void HistoryWindow::followFile()
+{
+    if (!m_connection || !isVisible())
+        return;
+    if (!m_readFailing) {
+        try {
+            if (m_connection->dataVersion() == m_dataVersion)
+                return;
+        } catch (const std::exception &) {
+            // The read below fails as well, and says so once.
+        }
+    }
+    read(false);
+}
+
+void HistoryWindow::read(bool whole)
+{
+    if (!m_connection) {
+        m_model->setRecords({});
+        return;
+    }
+    try {
+        // The version first: a change committed while the records are read is read next time.
+        const qint64 version = m_connection->dataVersion();
+        std::vector<RunRecord> records =
+            RunHistory::read(*m_connection, whole ? 0 : m_model->readAfter());
+        if (whole)
+            m_model->setRecords(std::move(records));
+        else
+            m_model->addRecords(std::move(records));
+        m_dataVersion = version;
+        m_readFailing = false;
+    } catch (const std::exception &error) {
+        if (whole)
+            m_model->setRecords({});
+        if (m_readFailing)
+            return;
+        // Set before the box opens: the polls meanwhile stay quiet.
+        m_readFailing = true;
+        ShowMessage(u"运行记录读取失败：\n"_s + errorReportText(error));
+    }
+}
+
+void HistoryWindow::followSelection()
+{
+    if (!m_selectedOnly->isChecked()) {
+        m_filter->keepEntry(std::nullopt);
+        return;
+    }
+    std::optional<QString> entry;
+    if (m_list && m_list->isActive() && m_list->recordCount() > 0) {
+        const int column = m_list->fieldIndex(ScheduleSql::programIndex);
+        if (column >= 0)
+            entry = m_list->text(m_list->recNo(), column);
+    }
+    m_filter->keepEntry(entry);
+}
+
+void HistoryWindow::showCount()
+{
+    m_count->setText(u"共 %1 条"_s.arg(m_filter->rowCount()));
+}
+
+void HistoryWindow::showContextMenu(const QPoint &position)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_copyAction);
+    menu->addAction(m_saveAction);
+    menu->popup(m_view->viewport()->mapToGlobal(position));
+}
+
+QString HistoryWindow::csvText(const QList<int> &rows) const
+{
+    QList<int> sourceRows;
+    for (int row : rows)
+        sourceRows.append(m_filter->mapToSource(m_filter->index(row, 0)).row());
+    // Newest first on screen, oldest first in the file, as the command line writes it.
+    std::sort(sourceRows.begin(), sourceRows.end(), std::greater<>());
+    QString text = HistoryFormat::csvHeader() + u'\n';
+    for (int row : sourceRows)
+        text += HistoryFormat::csvLine(m_model->record(row)) + u'\n';
+    return text;
+}
+
+void HistoryWindow::copySelected()
+{
+    QList<int> rows;
+    for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
+        rows.append(index.row());
+    if (rows.isEmpty())
+        return;
+    QApplication::clipboard()->setText(csvText(rows));
+}
+
+void HistoryWindow::saveAsCsv()
+{
+    const std::optional<QString> path =
+        m_fileChooser->chooseSaveFile(this, QDir(m_folder).filePath(suggestedName));
+    if (!path)
+        return;
+    QList<int> rows;
+    for (int row = 0; row < m_filter->rowCount(); ++row)
+        rows.append(row);
+    // Written whole or not at all: a file that was there stays as it was when anything fails.
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csvText(rows).toUtf8()) < 0
+        || !file.commit()) {
+        ShowMessage(
+            u"无法保存文件 %1：\n%2"_s.arg(QDir::toNativeSeparators(*path), file.errorString()));
+        return;
+    }
+    m_folder = QFileInfo(*path).absolutePath();
+}
