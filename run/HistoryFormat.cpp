@@ -167,11 +167,6 @@ QString ending(const RunRecord &record)
     return QString();
 }
 
-bool endedEarly(const RunRecord &record)
-{
-    return record.ending != RunRecord::Ending::AtTime;
-}
-
 QString csvHeader()
 {
     return u"entry,program,parameters,started,seconds,ended,status,detail"_s;

@@ -27,8 +27,6 @@ QString seconds(qint64 milliseconds);
 QString detail(const RunRecord &record);
 // How the run ended, in a few words: "ended at its time", "exited with status 3", …
 QString ending(const RunRecord &record);
-// Whether the run failed or ended before its time, so that a view can make it stand out.
-bool endedEarly(const RunRecord &record);
 
 QString csvHeader();
 QString csvLine(const RunRecord &record);
