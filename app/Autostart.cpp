@@ -51,7 +51,7 @@ namespace Autostart {
 QString entryPath()
 {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative value.
+    // A relative value is to be ignored, as the desktop's base folders are always absolute.
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + u"/.config"_s;
     return config + u"/autostart/" VANTREL_APP_ID u".desktop"_s;
