@@ -2,9 +2,11 @@
 # Builds the benchmarks in Release, makes the databases they need, runs the program and its
 # baselines interleaved, and prints one line per figure, then a summary. Ratios are reported,
 # never judged by the exit code: it is non-zero only when a benchmark fails to run.
-# Usage: bench/run.sh [--quick] [--reps N]
-#   --quick   one repetition at 100k rows only, for CI
-#   --reps N  repetitions of each measurement (9 by default)
+# Usage: bench/run.sh [--quick] [--reps N] [--build-dir DIR]
+#   --quick          one repetition at 100k rows only, for CI
+#   --reps N         repetitions of each measurement (9 by default)
+#   --build-dir DIR  an existing build with -DVANTREL_BUILD_BENCH=ON instead of a Release build
+#                    of its own in build-bench/
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -13,19 +15,26 @@ source "$ROOT/tools/lib.sh"
 
 reps=9
 quick=false
+configure=true
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=true reps=1 ;;
     --reps) reps=$2; shift ;;
-    *) echo "usage: bench/run.sh [--quick] [--reps N]" >&2; exit 2 ;;
+    --build-dir) BUILD_DIR=$(cd "$2" && pwd) configure=false; shift ;;
+    *) echo "usage: bench/run.sh [--quick] [--reps N] [--build-dir DIR]" >&2; exit 2 ;;
   esac
   shift
 done
 started=$SECONDS
 
 install_missing "${BUILD_PACKAGES[@]}" xvfb libx11-dev libxdamage-dev supervisor
-cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_BENCH=ON \
-  -DBUILD_TESTING=OFF >/dev/null
+if $configure; then
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_BENCH=ON \
+    -DBUILD_TESTING=OFF >/dev/null
+elif ! grep -q '^VANTREL_BUILD_BENCH:BOOL=ON$' "$BUILD_DIR/CMakeCache.txt"; then
+  echo "bench/run.sh: $BUILD_DIR is not configured with -DVANTREL_BUILD_BENCH=ON" >&2
+  exit 2
+fi
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" >/dev/null
 
 BIN=$BUILD_DIR/bench
@@ -121,26 +130,16 @@ median() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 }
   END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # A run without a window of ten entries of 1 s each, and the same ten runs by `timeout` in a shell
-# loop. Both sleep nearly all the time. The processor time of the ten `sleep` programs themselves
-# is measured apart and taken off both.
-unattended_runs() {
-  rm -f "$WORK/db-unattended.mdb"
+# loop, and a supervisor of one `sleep`, all started beside the lifetime runs: every one of them
+# sleeps nearly all the time, and what is measured of them is memory and processor time, not
+# timing. The processor time of the ten `sleep` programs themselves is measured apart and taken off
+# both sides of run_cpu.
+unattended_start() {
+  rm -f "$WORK/db-unattended.mdb" "$WORK/unattended-"*
   sqlite3 "$WORK/db-unattended.mdb" <"$ROOT/store/schema.sql"
   sqlite3 "$WORK/db-unattended.mdb" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1
     FROM n WHERE i < 10) INSERT INTO QZProgram (ProgramName, ProgramParameter, ProgramTime,
     ProgramCount) SELECT 'sleep', '5', 1, 1 FROM n"
-  local sleeps=0 out time
-  for _ in $(seq 10); do
-    read -r _ _ time <<<"$(probe exit -- sleep 0)"
-    sleeps=$((sleeps + time))
-  done
-  read -r runnerTime runnerRss runnerCpu <<<"$(probe exit -- "$BIN/vantrel-autorun-bench" \
-    --headless --database "$WORK/db-unattended.mdb")"
-  read -r loopTime _ loopCpu <<<"$(probe exit -- bash -c \
-    'for _ in 1 2 3 4 5 6 7 8 9 10; do timeout 1 sleep 5; done; exit 0')"
-  record run_cpu "$(((runnerCpu - sleeps) * 60000000 / runnerTime))" \
-    "$(((loopCpu - sleeps) * 60000000 / loopTime))"
-
   cat >"$WORK/supervisord.conf" <<CONF
 [supervisord]
 nodaemon=true
@@ -149,8 +148,31 @@ pidfile=$WORK/supervisord.pid
 [program:sleep]
 command=sleep 60
 CONF
-  read -r _ supervisorRss _ <<<"$(probe exit -- timeout --preserve-status 5 supervisord \
-    -c "$WORK/supervisord.conf")"
+  probe exit -- "$BIN/vantrel-autorun-bench" --headless --database "$WORK/db-unattended.mdb" \
+    >"$WORK/unattended-runner.txt" &
+  unattendedRunner=$!
+  {
+    probe exit -- bash -c 'for _ in 1 2 3 4 5 6 7 8 9 10; do timeout 1 sleep 5; done; exit 0' \
+      >"$WORK/unattended-loop.txt"
+    probe exit -- timeout --preserve-status 5 supervisord -c "$WORK/supervisord.conf" \
+      >"$WORK/unattended-supervisor.txt"
+  } &
+  unattendedOthers=$!
+}
+
+unattended_finish() {
+  wait "$unattendedRunner" || failed "the run without a window"
+  wait "$unattendedOthers" || failed "the shell loop or the supervisor"
+  local sleeps=0 time
+  for _ in $(seq 10); do
+    read -r _ _ time <<<"$(probe exit -- sleep 0)"
+    sleeps=$((sleeps + time))
+  done
+  read -r runnerTime runnerRss runnerCpu <"$WORK/unattended-runner.txt"
+  read -r loopTime _ loopCpu <"$WORK/unattended-loop.txt"
+  read -r _ supervisorRss _ <"$WORK/unattended-supervisor.txt"
+  record run_cpu "$(((runnerCpu - sleeps) * 60000000 / runnerTime))" \
+    "$(((loopCpu - sleeps) * 60000000 / loopTime))"
   record headless_rss "$runnerRss" "$supervisorRss"
 }
 
@@ -222,7 +244,10 @@ for ((rep = 1; rep <= reps; rep++)); do
     failed "the plain spawn cycle"
   record launch_cycle "$cycle" "$plainCycle"
 
+  # Half a minute each: three times are enough for a median.
+  [ "$rep" -le 3 ] && unattended_start
   lifetime_runs
+  [ "$rep" -le 3 ] && unattended_finish
   engine=$(lifetime_figures "$WORK/lifetime-engine.txt" 3000000)
   loop=$(lifetime_figures "$WORK/lifetime-timeout.txt" 2000000)
   read -r -d '' engineError engineDrift <<<"$engine" || true
@@ -230,8 +255,6 @@ for ((rep = 1; rep <= reps; rep++)); do
   record lifetime_error "$engineError" "$loopError"
   record lifetime_drift "$engineDrift" "$loopDrift"
 
-  # Half a minute each: three times are enough for a median.
-  [ "$rep" -le 3 ] && unattended_runs
 done
 
 over=()

@@ -7,7 +7,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_missing "${BUILD_PACKAGES[@]}" "${SANITIZE_PACKAGES[@]}" clang-format xvfb xauth \
   x11-utils libx11-dev libxdamage-dev desktop-file-utils appstream dpkg-dev file lintian systemd
-build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+# The benchmarks are built here too, so that their quick run after the tests needs no build of
+# its own.
+build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DVANTREL_BUILD_BENCH=ON
 # The format check (clang-format --dry-run --Werror over every source), then every test.
 cmake --build "$BUILD_DIR" --target check
 
@@ -18,4 +20,4 @@ BUILD_DIR=$SANITIZE_BUILD_DIR build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_A
   ctest --output-on-failure --parallel "$(nproc)" --timeout 300 --exclude-regex '^package_')
 SANITIZE_BUILD_DIR=$SANITIZE_BUILD_DIR bash "$ROOT/tools/fuzz.sh" 30
 
-bash "$ROOT/bench/run.sh" --quick
+bash "$ROOT/bench/run.sh" --quick --build-dir "$BUILD_DIR"
