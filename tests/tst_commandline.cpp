@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 #include "store/RunHistory.h"
+#include "support/Csv.h"
 #include "support/TestDatabase.h"
 
 #include <QJsonDocument>
@@ -85,38 +86,6 @@ QList<double> lifetimes(const QString &trace)
     for (auto match = line.globalMatch(trace); match.hasNext();)
         seconds.append(match.next().captured(1).toDouble());
     return seconds;
-}
-
-// Splits CSV text into rows of fields by RFC 4180, apart from the code that writes it.
-QList<QStringList> parseCsv(const QString &text)
-{
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
-                field += u'"';
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            row.append(std::exchange(field, QString()));
-        } else if (c == u'\n') {
-            row.append(std::exchange(field, QString()));
-            rows.append(std::exchange(row, QStringList()));
-        } else {
-            field += c;
-        }
-    }
-    return rows;
 }
 
 bool groupIsGone(pid_t group)

@@ -2,6 +2,7 @@
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/RunHistory.h"
+#include "support/Csv.h"
 #include "support/GuiSteps.h"
 #include "support/ProgramFixture.h"
 #include "ui/HistoryModel.h"
@@ -49,41 +50,6 @@ RunRecord run(const QString &entry, const QByteArray &program, RunRecord::Ending
     record.status = status;
     record.detail = detail;
     return record;
-}
-
-// Reads CSV as written for spreadsheets: fields in double quotes may hold commas, quotes (doubled)
-// and line ends.
-QList<QStringList> parseCsv(const QString &text)
-{
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
-                field += u'"';
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            row.append(std::exchange(field, QString()));
-        } else if (c == u'\n') {
-            row.append(std::exchange(field, QString()));
-            rows.append(std::exchange(row, QStringList()));
-        } else {
-            field += c;
-        }
-    }
-    if (!field.isEmpty() || !row.isEmpty())
-        rows.append(row << field);
-    return rows;
 }
 
 const QStringList csvHeader {u"entry"_s,   u"program"_s, u"parameters"_s, u"started"_s,
