@@ -3,11 +3,11 @@
 #include "app/CommandLine.h"
 #include "app/ServiceStatus.h"
 #include "engine/ProcessLauncher.h"
+#include "import/ScheduleImport.h"
 #include "report/ApplicationTitle.h"
 #include "report/DataError.h"
 #include "report/ErrorReport.h"
-#include "run/HistoryRecorder.h"
-#include "run/RunEngine.h"
+#include "run/ScheduleRunner.h"
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
@@ -97,6 +97,18 @@ int openSchedule(Connection &connection, Query &list)
     return EX_OK;
 }
 
+// Who runs the schedule instead, as far as can be told.
+QString otherRunnerText(const OtherRunner &other)
+{
+    if (other.pid == 0)
+        return u"another runner"_s;
+    QStringList who;
+    if (!other.user.isEmpty())
+        who.append(u"user "_s + other.user);
+    who.append(other.withoutWindow ? u"without a window"_s : u"in a window"_s);
+    return u"another runner: process %1 (%2)"_s.arg(other.pid).arg(who.join(u", "_s));
+}
+
 } // namespace
 
 int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &databasePath)
@@ -110,23 +122,22 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
         return EX_OSERR;
     }
 
-    Connection connection(TShareDataModule::connectionStringFor(databasePath));
+    const QString connectionString = TShareDataModule::connectionStringFor(databasePath);
+    Connection connection(connectionString);
     Query list(QStringLiteral("ADOQuery1"));
     list.setConnection(&connection);
+    // Opened for running before the list is read, so that every later change to the file is seen.
+    ScheduleRunner runner(&list);
     if (const int status = openSchedule(connection, list); status != EX_OK)
         return status;
-
-    HistoryRecorder history(connection.connectionString());
-    ProcessLauncher launcher;
-    RunEngine engine(&list, &launcher);
-    QObject::connect(&engine, &RunEngine::runEnded, &history, &HistoryRecorder::record);
-    QObject::connect(&engine, &RunEngine::runUpdated, &history, &HistoryRecorder::update);
-    engine.setLoop(line.loop);
-    if (line.from && !engine.selectEntry(*line.from)) {
+    runner.open(connectionString);
+    runner.setLoop(line.loop);
+    if (line.from && !runner.selectEntry(*line.from)) {
         complain(u"the schedule has no entry %1 to begin at"_s.arg(*line.from));
         return EX_USAGE;
     }
 
+    RunEngine &engine = runner.engine();
     QObject::connect(&engine, &RunEngine::runStateChanged, &application, [](bool running) {
         if (!running) {
             ServiceStatus::stopping();
@@ -138,21 +149,35 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
                          ServiceStatus::status(
                              u"Running entry %1, run %2 of %3"_s.arg(entry).arg(run).arg(count));
                      });
+    QObject::connect(&engine, &RunEngine::waitingChanged, &application,
+                     [&databasePath](const QString &why) {
+                         if (!why.isEmpty())
+                             ServiceStatus::status(u"Waiting: %1 (%2)"_s.arg(why, databasePath));
+                     });
+    QObject::connect(&runner, &ScheduleRunner::refused, &application,
+                     [&databasePath](const OtherRunner &other) {
+                         complain(u"the schedule %1 is run by %2 now; this run stopped"_s.arg(
+                             databasePath, otherRunnerText(other)));
+                     });
     QSocketNotifier stopRequests(stopSignals.descriptor(), QSocketNotifier::Read);
     QObject::connect(&stopRequests, &QSocketNotifier::activated, &application,
-                     [&stopSignals, &engine] {
+                     [&stopSignals, &runner] {
                          if (stopSignals.take() != 0)
-                             runHandler([&engine] { engine.stop(); });
+                             runHandler([&runner] { runner.stop(); });
                      });
     QTimer timer;
     timer.setInterval(1000);
     timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &engine,
-                     [&engine] { runHandler([&engine] { engine.tick(); }); });
+    QObject::connect(&timer, &QTimer::timeout, &runner,
+                     [&runner] { runHandler([&runner] { runner.tick(); }); });
 
-    engine.begin();
+    if (const std::optional<OtherRunner> other = runner.begin()) {
+        complain(u"the schedule %1 is already run by %2; not started"_s.arg(
+            databasePath, otherRunnerText(*other)));
+        return EX_TEMPFAIL;
+    }
     timer.start();
-    ServiceStatus::ready(
-        u"Running the schedule %1 (%2 entries)"_s.arg(databasePath).arg(list.recordCount()));
+    ServiceStatus::ready(u"Running the schedule %1 (%2)"_s.arg(
+        databasePath, entryCount(list.isActive() ? list.recordCount() : 0)));
     return QCoreApplication::exec();
 }

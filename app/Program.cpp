@@ -7,8 +7,8 @@
 #include "import/ScheduleImport.h"
 #include "report/DataError.h"
 #include "run/HistoryFormat.h"
+#include "run/RunHistory.h"
 #include "store/Connection.h"
-#include "store/RunHistory.h"
 #include "store/ShareDM.h"
 
 #include <QCoreApplication>
@@ -17,9 +17,13 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sysexits.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -108,8 +112,32 @@ QString noDisplayText(const QString &program)
            "without one"_s.arg(program);
 }
 
+namespace {
+
+// A standard descriptor that is closed would be given to the next file opened, and the trace
+// would be written into it: each one is kept open, on /dev/null when it was closed.
+void keepStandardDescriptors()
+{
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF
+            && ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0)
+            return;
+    }
+}
+
+// A runner outlives the reader of its output: a pipe whose reader went away (`| head`, a journal
+// that restarted) makes a write fail instead of ending the run. Started programs get the default
+// back.
+void outliveReaders()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
 int runAutoRunner(int &argc, char **argv, const QString &databasePath)
 {
+    keepStandardDescriptors();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -134,6 +162,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     case CommandLine::Action::RemoveAutostart:
         return Autostart::remove(stdout, stderr);
     case CommandLine::Action::Headless:
+        outliveReaders();
         return runHeadless(argc, argv, line, database);
     case CommandLine::Action::History:
         return printHistory(line, program, database);
@@ -149,6 +178,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
         std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(program)));
         return EX_UNAVAILABLE;
     }
+    outliveReaders();
     RunWindow *runWindow = loadWindow(program);
     return runWindow ? runWindow(argc, argv, line, program, database) : EX_SOFTWARE;
 }

@@ -7,7 +7,6 @@
 #include "report/ApplicationTitle.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
-#include "run/HistoryRecorder.h"
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
@@ -37,9 +36,10 @@ AutoRunObjects::AutoRunObjects() = default;
 AutoRunObjects::~AutoRunObjects()
 {
     // A run that the closing window leaves is recorded as stopped, and the history written out.
-    if (m_formMain)
-        m_formMain->engine().abandon();
-    m_history.reset();
+    if (m_formMain) {
+        m_formMain->runner().abandon();
+        m_formMain->runner().close();
+    }
     FormProgram = nullptr;
     ShareDataModule = nullptr;
     FormMain = nullptr;
@@ -57,12 +57,7 @@ void AutoRunObjects::create(const QString &connectionString)
     FormMain->ADOQuery1->setConnection(ShareDataModule->ADOConnection1);
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
-    m_history = std::make_unique<HistoryRecorder>(connectionString);
-    FormMain->setRunHistory(m_history.get());
-    QObject::connect(&FormMain->engine(), &RunEngine::runEnded, m_history.get(),
-                     &HistoryRecorder::record);
-    QObject::connect(&FormMain->engine(), &RunEngine::runUpdated, m_history.get(),
-                     &HistoryRecorder::update);
+    FormMain->runner().open(connectionString);
 }
 
 namespace {
@@ -177,8 +172,7 @@ private:
 // the program must end instead.
 std::optional<int> beginRun(const CommandLine &line, const QString &program)
 {
-    RunEngine &engine = FormMain->engine();
-    if (line.from && !engine.selectEntry(*line.from)) {
+    if (line.from && !FormMain->runner().selectEntry(*line.from)) {
         const bool listed = FormMain->ADOQuery1->isActive();
         std::fprintf(stderr, "%s\n",
                      qUtf8Printable(listed ? u"%1: the schedule has no entry %2 to begin at"_s.arg(
@@ -220,7 +214,7 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
             // An old schedule from Windows copied over ours: offered for conversion first.
             offerJetConversion(databasePath);
             objects.create(TShareDataModule::connectionStringFor(databasePath));
-            FormMain->engine().setLoop(line.loop);
+            FormMain->runner().setLoop(line.loop);
             FormMain->show();
             if (line.start)
                 ended = beginRun(line, program);

@@ -7,7 +7,6 @@
 #include <memory>
 
 struct CommandLine;
-class HistoryRecorder;
 class TFormMain;
 class TFormProgram;
 class TShareDataModule;
@@ -23,14 +22,13 @@ public:
     AutoRunObjects &operator=(const AutoRunObjects &) = delete;
 
     // Creates the main window, the data module (opening the database) and the hidden entry
-    // dialog, in that order, and the recorder of the run history.
+    // dialog, in that order, and opens the schedule for the window's runs.
     void create(const QString &connectionString);
 
 private:
     std::unique_ptr<TFormMain> m_formMain;
     std::unique_ptr<TShareDataModule> m_dataModule;
     std::unique_ptr<TFormProgram> m_formProgram;
-    std::unique_ptr<HistoryRecorder> m_history;
 };
 
 // The text of the box that reports an error escaping the start-up sequence.

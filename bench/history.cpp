@@ -1,8 +1,8 @@
 // Writes run records into a schedule's history as the program does, with the history at its
 // limit, and plain INSERTs of the same values through the sqlite3 C API on the same file, turn
 // about: vantrel_bench_history DATABASE TURNS. Prints the median of each in µs.
+#include "run/RunHistory.h"
 #include "store/Connection.h"
-#include "store/RunHistory.h"
 #include "store/ShareDM.h"
 
 #include <QElapsedTimer>

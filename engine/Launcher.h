@@ -23,7 +23,9 @@ struct LaunchInfo
     QByteArray directory; // "" = the program's current directory
     int show = 0; // 5 = show normally (kept for the record; no meaning on Linux)
     QString entry; // the schedule entry's key, only to name it in the trace
+    QByteArray runId; // goes into the program's environment, to find what it left later
     ProcessHandle process; // filled in by launch()
+    qint64 startTicks = 0; // filled in by launch(): when the kernel says it started
     QString failure; // filled in by launch(): why nothing was started, "" when it was
     QByteArray opener; // filled in by launch(): the opener a document or URL went to, or ""
 };

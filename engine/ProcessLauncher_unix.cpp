@@ -1,5 +1,6 @@
 #include "engine/ArgumentSplitter.h"
 #include "engine/ProcessLauncher.h"
+#include "engine/ProcessTable.h"
 #include "engine/RunLog.h"
 
 #include <QByteArrayList>
@@ -344,11 +345,24 @@ pid_t spawn(LaunchInfo &info, Command &command)
         error = ::posix_spawnattr_setflags(
             &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    // The runner's own environment, with the run's id in place of one it may have inherited.
+    QByteArray runId = QByteArray(ProcessTable::runIdVariable) + '=';
+    const QByteArrayView variable(runId);
+    std::vector<char *> environment;
+    for (char **assignment = environ; *assignment; ++assignment) {
+        if (!QByteArrayView(*assignment).startsWith(variable))
+            environment.push_back(*assignment);
+    }
+    runId += info.runId;
+    if (!info.runId.isEmpty())
+        environment.push_back(runId.data());
+    environment.push_back(nullptr);
+
     pid_t pid = 0;
     // No shell in between, so nothing in the parameters is ever expanded or run as a command.
     if (error == 0)
         error = ::posix_spawn(&pid, command.program.constData(), &actions, &attributes, argv.data(),
-                              environ);
+                              environment.data());
     if (error != 0) {
         const QString interpreter =
             error == ENOENT ? missingInterpreter(command.program) : QString();
@@ -379,6 +393,7 @@ ProcessLauncher::ProcessLauncher(SignalSender sendSignal)
 void ProcessLauncher::launch(LaunchInfo &info)
 {
     info.process = {};
+    info.startTicks = 0;
     info.failure.clear();
     info.opener.clear();
     // A zero byte would end the name early at the kernel, which would then start another file.
@@ -403,6 +418,7 @@ void ProcessLauncher::launch(LaunchInfo &info)
     if (pid == 0)
         return;
     info.process.id = pid;
+    info.startTicks = ProcessTable::child(pid).startTicks;
     if (command->throughOpener)
         info.opener = command->program;
     Child &child = m_running[pid];

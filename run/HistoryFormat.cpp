@@ -12,12 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString signalName(int signal)
-{
-    const char *name = ::strsignal(signal);
-    return name ? QString::fromLocal8Bit(name) : QString();
-}
-
 QString csvField(const QString &text)
 {
     if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n')
@@ -88,8 +82,8 @@ Fields fieldsOf(const RunRecord &record)
             HistoryFormat::bytesAsText(record.program),
             HistoryFormat::bytesAsText(record.parameters),
             HistoryFormat::startedUtc(record.startedMs),
-            HistoryFormat::seconds(record.lifetimeMs),
-            RunHistory::endingName(record.ending),
+            record.hasLifetime() ? HistoryFormat::seconds(record.lifetimeMs) : QString(),
+            RunEndings::name(record.ending),
             record.status,
             HistoryFormat::detail(record)};
 }
@@ -137,34 +131,10 @@ QString seconds(qint64 milliseconds)
 
 QString detail(const RunRecord &record)
 {
-    if (record.ending != RunRecord::Ending::NotStarted
-        && record.ending != RunRecord::Ending::NotEnded)
-        return QString();
     QString text = record.detail;
     if (record.collectedMs)
         text += u"; collected at "_s + startedUtc(*record.collectedMs);
     return text;
-}
-
-QString ending(const RunRecord &record)
-{
-    const int status = record.status.value_or(0);
-    switch (record.ending) {
-    case RunRecord::Ending::AtTime:
-        return u"ended at its time"_s;
-    case RunRecord::Ending::Exited:
-        return u"exited with status %1"_s.arg(status);
-    case RunRecord::Ending::Signal:
-        return u"killed by signal %1 (%2)"_s.arg(status).arg(signalName(status));
-    case RunRecord::Ending::NotStarted:
-        return u"could not start"_s;
-    case RunRecord::Ending::NotEnded:
-        return record.collectedMs ? u"could not be ended, collected later"_s
-                                  : u"could not be ended"_s;
-    case RunRecord::Ending::Stopped:
-        return u"stopped"_s;
-    }
-    return QString();
 }
 
 QString csvHeader()
@@ -191,8 +161,9 @@ QString jsonLine(const RunRecord &record)
     const Fields fields = fieldsOf(record);
     return u"{\"entry\":"_s + jsonEntry(fields.entry) + u",\"program\":"
         + jsonString(fields.program) + u",\"parameters\":" + jsonString(fields.parameters)
-        + u",\"started\":" + jsonString(fields.started) + u",\"seconds\":" + fields.seconds
-        + u",\"ended\":" + jsonString(fields.ended) + u",\"status\":"
+        + u",\"started\":" + jsonString(fields.started) + u",\"seconds\":"
+        + (fields.seconds.isEmpty() ? u"null"_s : fields.seconds) + u",\"ended\":"
+        + jsonString(fields.ended) + u",\"status\":"
         + (fields.status ? QString::number(*fields.status) : u"null"_s) + u",\"detail\":"
         + (fields.detail.isEmpty() ? u"null"_s : jsonString(fields.detail)) + u'}';
 }
@@ -203,7 +174,7 @@ QStringList table(const std::vector<RunRecord> &records)
     std::vector<QStringList> rows;
     rows.push_back(titles);
     for (const RunRecord &record : records) {
-        QString ended = ending(record);
+        QString ended = RunEndings::words(record);
         if (const QString why = detail(record); !why.isEmpty())
             ended += u": "_s + why;
         QString program = quotedBytes(record.program);
@@ -211,8 +182,9 @@ QStringList table(const std::vector<RunRecord> &records)
             program += u' ' + quotedBytes(record.parameters);
         if (!record.opener.isEmpty())
             program += u" through "_s + quotedBytes(record.opener);
-        rows.push_back({startedLocal(record.startedMs), record.entry, seconds(record.lifetimeMs),
-                        ended, program});
+        rows.push_back({startedLocal(record.startedMs), record.entry,
+                        record.hasLifetime() ? seconds(record.lifetimeMs) : QString(), ended,
+                        program});
     }
     // Every column but the last is padded to its widest text; the numbers to the right.
     std::vector<qsizetype> widths(titles.size() - 1, 0);

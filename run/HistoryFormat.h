@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/RunHistory.h"
+#include "run/RunRecord.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -10,7 +10,7 @@
 
 // The forms a person or a script reads the run history in: an aligned table, CSV and JSON with
 // the same fields in the same order (entry, program, parameters, started, seconds, ended, status,
-// detail), and the words for how a run ended.
+// detail).
 namespace HistoryFormat {
 
 // The bytes as text: UTF-8 stays as it is, each byte that is not part of valid UTF-8 is written
@@ -22,11 +22,9 @@ QString startedUtc(qint64 milliseconds);
 QString startedLocal(qint64 milliseconds);
 // Seconds with milliseconds, "2.003".
 QString seconds(qint64 milliseconds);
-// The reason for a run that could not start or be ended, with when it was collected at last;
-// "" for the others.
+// Why a run could not start or be ended, or what was left of one interrupted, with when it was
+// collected at last; "" for the others.
 QString detail(const RunRecord &record);
-// How the run ended, in a few words: "ended at its time", "exited with status 3", …
-QString ending(const RunRecord &record);
 
 QString csvHeader();
 QString csvLine(const RunRecord &record);

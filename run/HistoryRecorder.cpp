@@ -1,28 +1,41 @@
 #include "run/HistoryRecorder.h"
 
+#include "engine/ProcessTable.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "report/ReportText.h"
+#include "run/RunHistory.h"
 #include "store/Connection.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
+#include <QSemaphore>
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// How long a record that could not be written waits before it is tried again, and how many wait
-// at most (the oldest give way).
-constexpr int retryMs = 5000;
+// How long a record that could not be written waits before it is tried again, how many wait at
+// most (the oldest give way), and how often the file is looked at for changes by others.
+constexpr int retryMs = 1000;
 constexpr size_t mostWaiting = 1000;
+constexpr int lookMs = 1000;
+
+QString subject(const RunRecord &record)
+{
+    return (record.entry.isEmpty() ? QString() : u"entry "_s + record.entry + u' ')
+        + quotedBytes(record.program)
+        + (record.process != 0 ? u" pid "_s + QString::number(record.process) : QString());
+}
 
 } // namespace
 
 // Lives on the recorder's thread: its connection, the records waiting to be written, and for each
-// run the number its record got in the history.
+// run whose record may still change the number its record got in the history.
 class HistoryRecorder::Writer final : public QObject
 {
 public:
@@ -38,11 +51,45 @@ public:
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
         connect(m_retry, &QTimer::timeout, this, &Writer::writeWaiting);
+        m_look = new QTimer(this);
+        m_look->setInterval(lookMs);
+        connect(m_look, &QTimer::timeout, this, [this] { look(true); });
+        m_look->start();
+        look(false);
     }
-    void stop() { m_connection.reset(); }
-    void add(quint64 ticket, const RunRecord &record, bool isUpdate)
+    void finish(int waitMs)
     {
-        m_waiting.push_back({ticket, record, isUpdate});
+        m_look->stop();
+        m_retry->stop();
+        const QDeadlineTimer deadline(waitMs);
+        while (!m_waiting.empty() || !m_interrupted.empty()) {
+            writeWaiting();
+            if (deadline.hasExpired() || (m_waiting.empty() && m_interrupted.empty()))
+                break;
+            QThread::msleep(100);
+        }
+        m_retry->stop();
+        if (const size_t lost = m_waiting.size(); lost > 0) {
+            qCWarning(runLog).noquote()
+                << (lost == 1 ? u"1 record"_s : QString::number(lost) + u" records")
+                    + u" of the run history could not be written into " + databasePath()
+                    + u" before the end";
+        }
+        m_connection.reset();
+    }
+    void add(quint64 ticket, const RunRecord &record, std::shared_ptr<QSemaphore> written)
+    {
+        // What waits for the same run is only an older state of it.
+        for (Job &job : m_waiting) {
+            if (job.ticket == ticket) {
+                job.record = record;
+                if (written)
+                    job.written = std::move(written);
+                writeWaiting();
+                return;
+            }
+        }
+        m_waiting.push_back({ticket, record, std::move(written)});
         if (m_waiting.size() > mostWaiting) {
             m_waiting.pop_front();
             qCWarning(runLog).noquote() << u"the run history keeps only the latest "_s
@@ -53,41 +100,115 @@ public:
     void writeWaiting()
     {
         bool wrote = false;
-        while (!m_waiting.empty()) {
-            Job &job = m_waiting.front();
-            try {
-                if (job.isUpdate) {
-                    const auto id = m_ids.constFind(job.ticket);
-                    // Its first record never made it; the update has nothing to change.
-                    if (id != m_ids.cend()) {
-                        job.record.id = *id;
-                        RunHistory::update(*m_connection, job.record);
-                        m_ids.erase(id);
-                    }
-                } else {
-                    const qint64 id = RunHistory::append(*m_connection, job.record);
-                    if (job.record.ending == RunRecord::Ending::NotEnded)
-                        m_ids.insert(job.ticket, id);
-                }
-            } catch (const std::exception &error) {
-                if (!m_failing) {
-                    qCWarning(runLog).noquote() << u"cannot write the run history into "_s
-                            + m_connection->databasePath() + u": " + errorMessage(error)
-                            + u"; the runs go on";
-                    m_failing = true;
-                }
-                m_retry->start(retryMs);
-                break;
-            }
-            m_waiting.pop_front();
-            wrote = true;
+        if (m_recoverPending) {
+            m_recoverPending = false;
+            recover();
         }
-        if (m_waiting.empty() && m_failing) {
+        try {
+            while (!m_interrupted.empty()) {
+                RunHistory::markInterrupted(*m_connection, m_interrupted.front());
+                m_interrupted.pop_front();
+                wrote = true;
+            }
+            while (!m_waiting.empty()) {
+                Job &job = m_waiting.front();
+                const auto id = m_ids.constFind(job.ticket);
+                job.record.id = id != m_ids.cend() ? *id : 0;
+                // A record gone since (another file put in place, the table made again) is
+                // written anew.
+                if (job.record.id == 0 || !RunHistory::update(*m_connection, job.record)) {
+                    job.record.id = RunHistory::append(*m_connection, job.record);
+                    m_ids.insert(job.ticket, job.record.id);
+                }
+                if (job.record.isFinal())
+                    m_ids.remove(job.ticket);
+                if (job.written)
+                    job.written->release();
+                m_waiting.pop_front();
+                wrote = true;
+            }
+        } catch (const std::exception &error) {
+            failed(error);
+        }
+        if (m_waiting.empty() && m_interrupted.empty() && !m_recoverPending && m_failing) {
             qCInfo(runLog).noquote() << u"the run history is written again"_s;
             m_failing = false;
+            m_recorder->m_failing = false;
         }
         if (wrote)
             Q_EMIT m_recorder->written();
+    }
+    void recoverNow()
+    {
+        recover();
+        writeWaiting();
+    }
+    void recover()
+    {
+        std::vector<RunHistory::LeftRunning> runs;
+        try {
+            runs = RunHistory::leftRunning(*m_connection);
+        } catch (const std::exception &error) {
+            m_recoverPending = true;
+            failed(error);
+            return;
+        }
+        for (RunHistory::LeftRunning &left : runs) {
+            const ProcessTable::Fate fate = ProcessTable::fateOf(left.runner);
+            if (fate == ProcessTable::Fate::Alive || fate == ProcessTable::Fate::Unknown)
+                continue;
+            RunRecord &record = left.record;
+            record.ending = RunRecord::Ending::Interrupted;
+            const QString what = subject(record) + u", left running by a runner that is gone";
+            if (fate == ProcessTable::Fate::GoneWithItsBoot) {
+                record.detail = u"the machine has started again since"_s;
+                qCInfo(runLog).noquote() << u"interrupted "_s + what + u": " + record.detail;
+                m_interrupted.push_back(record);
+                continue;
+            }
+            const ProcessTable::Leftovers leftovers =
+                ProcessTable::endLeftovers(record.runId, {record.process, record.processStart});
+            record.process = leftovers.pid;
+            if (!leftovers.refusing.isEmpty()) {
+                record.detail = u"could not end pid "_s + leftovers.refusing.join(u", "_s) + u": "
+                    + leftovers.reason;
+                qCWarning(runLog).noquote() << u"cannot end "_s + subject(record)
+                        + u", left running by a runner that is gone: " + leftovers.reason
+                        + u" for pid " + leftovers.refusing.join(u", "_s) + u"; it keeps running";
+            } else if (leftovers.ended > 0) {
+                const QString processes = leftovers.ended == 1
+                    ? u"1 process"_s
+                    : QString::number(leftovers.ended) + u" processes";
+                record.detail = u"killed "_s + processes + u" it left running";
+                qCInfo(runLog).noquote() << u"ended "_s + subject(record)
+                        + u", left running by a runner that is gone: killed " + processes;
+            } else {
+                record.detail = u"nothing of it was running any more"_s;
+                qCInfo(runLog).noquote() << u"interrupted "_s + what + u": nothing of it runs now";
+            }
+            m_interrupted.push_back(record);
+        }
+    }
+    // Whether another connection changed the file, or the file was replaced, since the last look.
+    void look(bool counts)
+    {
+        qint64 version = 0;
+        try {
+            version = m_connection->dataVersion();
+        } catch (const std::exception &) {
+            // Held or gone for now: the next look tells.
+            m_lookFailed = true;
+            return;
+        }
+        const FileIdentity file = m_connection->fileIdentity();
+        const bool changed = m_lookFailed || file != m_lookedFile || version != m_version;
+        m_lookFailed = false;
+        m_version = version;
+        m_lookedFile = file;
+        if (counts && changed) {
+            ++m_recorder->m_changesElsewhere;
+            Q_EMIT m_recorder->changedElsewhere();
+        }
     }
 
 private:
@@ -95,16 +216,39 @@ private:
     {
         quint64 ticket;
         RunRecord record;
-        bool isUpdate;
+        std::shared_ptr<QSemaphore> written;
     };
+
+    QString databasePath() const { return m_connection ? m_connection->databasePath() : QString(); }
+    void failed(const std::exception &error)
+    {
+        if (!m_failing) {
+            qCWarning(runLog).noquote() << u"cannot write the run history into "_s + databasePath()
+                    + u": " + errorMessage(error) + u"; the runs go on";
+            m_failing = true;
+            m_recorder->m_failing = true;
+        }
+        // Whoever waits for a record to be written waits no longer.
+        for (Job &job : m_waiting) {
+            if (job.written)
+                std::exchange(job.written, nullptr)->release();
+        }
+        m_retry->start(retryMs);
+    }
 
     QString m_connectionString;
     HistoryRecorder *m_recorder;
     std::unique_ptr<Connection> m_connection;
     QTimer *m_retry = nullptr;
+    QTimer *m_look = nullptr;
     std::deque<Job> m_waiting;
+    std::deque<RunRecord> m_interrupted;
+    bool m_recoverPending = false;
     QHash<quint64, qint64> m_ids;
     bool m_failing = false;
+    qint64 m_version = 0;
+    FileIdentity m_lookedFile;
+    bool m_lookFailed = false;
 };
 
 HistoryRecorder::HistoryRecorder(const QString &connectionString, QObject *parent)
@@ -115,32 +259,51 @@ HistoryRecorder::HistoryRecorder(const QString &connectionString, QObject *paren
     m_writer->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
     m_thread.start();
-    QMetaObject::invokeMethod(m_writer, [writer = m_writer] { writer->start(); });
+    // The first look at the file is what later looks compare with, so it is taken before anyone
+    // reads the file.
+    QMetaObject::invokeMethod(
+        m_writer, [writer = m_writer] { writer->start(); }, Qt::BlockingQueuedConnection);
 }
 
 HistoryRecorder::~HistoryRecorder()
 {
-    flush();
     QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer] { writer->stop(); }, Qt::BlockingQueuedConnection);
+        m_writer, [writer = m_writer] { writer->finish(finalWaitMs); },
+        Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
+}
+
+void HistoryRecorder::begin(quint64 ticket, const RunRecord &record)
+{
+    auto written = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(m_writer, [writer = m_writer, ticket, record, written] {
+        writer->add(ticket, record, written);
+    });
+    // While the file cannot be written, the program starts at once and its record waits.
+    if (!m_failing)
+        written->tryAcquire(1, beginWaitMs);
 }
 
 void HistoryRecorder::record(quint64 ticket, const RunRecord &record)
 {
     QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer, ticket, record] { writer->add(ticket, record, false); });
-}
-
-void HistoryRecorder::update(quint64 ticket, const RunRecord &record)
-{
-    QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer, ticket, record] { writer->add(ticket, record, true); });
+        m_writer, [writer = m_writer, ticket, record] { writer->add(ticket, record, nullptr); });
 }
 
 void HistoryRecorder::flush()
 {
     QMetaObject::invokeMethod(
         m_writer, [] {}, Qt::BlockingQueuedConnection);
+}
+
+void HistoryRecorder::recoverLeftRunning()
+{
+    QMetaObject::invokeMethod(m_writer, [writer = m_writer] { writer->recoverNow(); });
+}
+
+void HistoryRecorder::lookForChanges()
+{
+    QMetaObject::invokeMethod(
+        m_writer, [writer = m_writer] { writer->look(true); }, Qt::BlockingQueuedConnection);
 }

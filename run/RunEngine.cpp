@@ -1,12 +1,41 @@
 #include "run/RunEngine.h"
 
+#include "engine/RunLog.h"
+#include "report/DataError.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 
 #include <QDateTime>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QStringList>
+
+#include <array>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The columns a run reads.
+const std::array<const QString *, 4> runColumns = {
+    &ScheduleSql::programName, &ScheduleSql::programParameter, &ScheduleSql::programTime,
+    &ScheduleSql::programCount};
+
+// A run's own id: 128 random bits, as 32 hexadecimal digits.
+QByteArray newRunId()
+{
+    std::array<quint32, 4> bits {};
+    QRandomGenerator::system()->fillRange(bits.data(), bits.size());
+    return QByteArray(reinterpret_cast<const char *>(bits.data()), sizeof bits).toHex();
+}
+
+QString subject(const QString &entry, const QByteArray &program)
+{
+    return (entry.isEmpty() ? QString() : u"entry "_s + entry + u' ') + quotedBytes(program);
+}
+
+} // namespace
 
 // Where a run stands in the list, by the keys of the entries: the current one and those before it.
 struct RunEngine::Place
@@ -39,6 +68,7 @@ void RunEngine::setLauncher(Launcher *launcher)
 void RunEngine::begin()
 {
     m_runState = RunStates::running;
+    m_reported.clear();
     Q_EMIT runStateChanged(true);
 }
 
@@ -48,6 +78,10 @@ void RunEngine::stop()
     m_elapsedTicks = 0;
     m_runsDone = 0;
     closeLaunchedProcess(RunRecord::Ending::Stopped);
+    if (!m_waiting.isEmpty()) {
+        m_waiting.clear();
+        Q_EMIT waitingChanged(m_waiting);
+    }
     Q_EMIT runStateChanged(false);
 }
 
@@ -93,10 +127,9 @@ void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
     case ProcessEnd::How::None:
         break;
     }
-    const quint64 ticket = ++m_lastTicket;
     if (record.ending == RunRecord::Ending::NotEnded)
-        m_notEnded.insert(m_runProcess, {ticket, record});
-    Q_EMIT runEnded(ticket, record);
+        m_notEnded.insert(m_runProcess, {m_runTicket, record});
+    Q_EMIT runEnded(m_runTicket, record);
 }
 
 void RunEngine::collectedLate(qint64 id, const ProcessEnd &end)
@@ -128,11 +161,17 @@ void RunEngine::launchCurrentEntry()
     m_launchInfo.directory = QByteArray();
     m_launchInfo.show = 5;
     m_launchInfo.entry = currentKey();
+    m_launchInfo.runId = newRunId();
     m_run = RunRecord();
     m_run.entry = m_launchInfo.entry;
     m_run.program = m_launchInfo.file;
     m_run.parameters = m_launchInfo.parameters;
+    m_run.runId = m_launchInfo.runId;
+    m_run.ending = RunRecord::Ending::Running;
     m_run.startedMs = QDateTime::currentMSecsSinceEpoch();
+    m_runTicket = ++m_lastTicket;
+    // Its record first, so that a program is never left running unrecorded by a runner that dies.
+    Q_EMIT runStarting(m_runTicket, m_run);
     m_launcher->launch(m_launchInfo);
     m_run.opener = m_launchInfo.opener;
     m_runProcess = m_launchInfo.process.id;
@@ -140,10 +179,72 @@ void RunEngine::launchCurrentEntry()
         // Nothing to wait for: the run has ended before it began.
         m_run.ending = RunRecord::Ending::NotStarted;
         m_run.detail = m_launchInfo.failure;
-        Q_EMIT runEnded(++m_lastTicket, m_run);
+        Q_EMIT runEnded(m_runTicket, m_run);
         return;
     }
+    m_run.process = m_launchInfo.process.id;
+    m_run.processStart = m_launchInfo.startTicks;
+    Q_EMIT runUpdated(m_runTicket, m_run);
     m_runOpen = true;
+}
+
+// Why the list cannot be run at all, or "".
+QString RunEngine::unusableList() const
+{
+    if (!m_list->isActive())
+        return u"the schedule's list could not be read"_s;
+    for (const QString *column : runColumns) {
+        try {
+            m_list->fieldByName(*column);
+        } catch (const DatabaseError &error) {
+            return error.message();
+        }
+    }
+    return QString();
+}
+
+void RunEngine::report(const QString &text)
+{
+    if (m_reported.contains(text))
+        return;
+    m_reported.insert(text);
+    Q_EMIT problem(text);
+}
+
+void RunEngine::waitFor(const QString &why)
+{
+    if (why == m_waiting)
+        return;
+    m_waiting = why;
+    if (why.isEmpty())
+        qCInfo(runLog).noquote() << u"the schedule has entries to run again"_s;
+    else
+        qCInfo(runLog).noquote() << u"waiting: "_s + why;
+    Q_EMIT waitingChanged(why);
+}
+
+// An entry whose values cannot be read leaves a record that says why and is passed over, as an
+// entry with no runs is, so that one bad entry never holds up the rest.
+void RunEngine::passOverEntry(const QString &reason)
+{
+    closeLaunchedProcess(RunRecord::Ending::Stopped);
+    m_elapsedTicks = 0;
+    m_runsDone = 0;
+    RunRecord record;
+    record.entry = currentKey();
+    record.program = m_list->fieldByName(ScheduleSql::programName).asBytes();
+    record.parameters = m_list->fieldByName(ScheduleSql::programParameter).asBytes();
+    record.startedMs = QDateTime::currentMSecsSinceEpoch();
+    record.ending = RunRecord::Ending::NotStarted;
+    record.detail = reason;
+    if (!m_reported.contains(reason)) {
+        qCWarning(runLog).noquote()
+            << u"cannot start "_s + subject(record.entry, record.program) + u": " + reason;
+    }
+    Q_EMIT runEnded(++m_lastTicket, record);
+    if (!m_list->eof())
+        m_list->next();
+    report(reason);
 }
 
 // One tick of a run. The current entry's columns are read afresh on every tick, so an entry
@@ -152,10 +253,24 @@ void RunEngine::tick()
 {
     if (m_runState != RunStates::running)
         return;
-    if (!m_list->isActive() || m_list->recordCount() < 1) {
-        stop();
+    const QString unusable = unusableList();
+    if (!unusable.isEmpty() || m_list->recordCount() < 1) {
+        if (!unusable.isEmpty() && !m_reported.contains(unusable))
+            qCWarning(runLog).noquote() << u"cannot run the schedule: "_s + unusable;
+        if (!m_loop) {
+            stop();
+        } else {
+            // Looping: nothing of the schedule can be seen to run, so nothing runs until it can.
+            closeLaunchedProcess(RunRecord::Ending::Stopped);
+            m_elapsedTicks = 0;
+            m_runsDone = 0;
+            waitFor(unusable.isEmpty() ? u"the schedule has no entries"_s : unusable);
+        }
+        if (!unusable.isEmpty())
+            report(unusable);
         return;
     }
+    waitFor(QString());
     if (m_list->eof()) {
         if (!m_loop) {
             stop();
@@ -172,12 +287,9 @@ void RunEngine::tick()
         // Read before anything starts: a value that cannot be read starts nothing.
         if (m_runsDone < count)
             time = m_list->fieldByName(ScheduleSql::programTime).asInteger();
-    } catch (...) {
-        // An entry whose values cannot be read cannot say when its program is to end: end it now
-        // rather than leave it running.
-        closeLaunchedProcess(RunRecord::Ending::Stopped);
-        m_elapsedTicks = 0;
-        throw;
+    } catch (const DatabaseError &error) {
+        passOverEntry(error.message());
+        return;
     }
     if (m_runsDone < count) {
         if (m_processState == ProcessStates::closed) {

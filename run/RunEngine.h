@@ -1,10 +1,11 @@
 #pragma once
 
 #include "engine/Launcher.h"
+#include "run/RunRecord.h"
 #include "run/RunStates.h"
-#include "store/RunHistory.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <utility>
 
@@ -15,9 +16,10 @@ class Query;
 
 // The run rules: on each tick, walks the schedule list from its current entry, starts each
 // entry's program, counts its seconds, ends it, repeats it the entry's count of times, moves on,
-// and stops by itself after the last entry (or, looping, begins again at the first). The list
-// query is the cursor over the schedule; the launcher starts and ends the programs. Everything
-// the tick needs is in the list's rows in memory, so a busy database file never holds it up.
+// and stops by itself after the last entry (or, looping, begins again at the first, and waits for
+// entries while there are none). The list query is the cursor over the schedule; the launcher
+// starts and ends the programs. Everything the tick needs is in the list's rows in memory, so a
+// busy database file never holds it up.
 class RunEngine final : public QObject
 {
     Q_OBJECT
@@ -29,7 +31,8 @@ public:
 
     Query *list() const { return m_list; }
     void setLauncher(Launcher *launcher);
-    // After the last entry, begin again at the first until stopped.
+    // After the last entry, begin again at the first until stopped; with no entries to run,
+    // wait for some instead of stopping.
     void setLoop(bool loop) { m_loop = loop; }
     bool loops() const { return m_loop; }
 
@@ -41,6 +44,8 @@ public:
     qint32 runsDone() const { return m_runsDone; }
     const QString &processState() const { return m_processState; }
     bool isRunning() const { return m_runState == RunStates::running; }
+    // Why a looping run waits for entries, or "" while it does not.
+    const QString &waitingFor() const { return m_waiting; }
 
     // Begins the run at the current entry; the next tick launches it.
     void begin();
@@ -63,14 +68,23 @@ public:
 
 Q_SIGNALS:
     void runStateChanged(bool running);
+    // A looping run began or stopped waiting for entries it can run: why, or "" once it goes on.
+    void waitingChanged(const QString &why);
+    // A program is about to be started: the record of its run, which says it is running. A
+    // ticket names the run in what follows of it.
+    void runStarting(quint64 ticket, const RunRecord &record);
     // A program was launched for the current entry: its key (the entry's 程序编号 as text), the
     // run it is (from 1) and the entry's count of runs.
     void runLaunched(const QString &entry, int run, int count);
-    // A run has ended (its program could not start, was ended, or had ended by itself): its
-    // record, and a ticket that names it when more becomes known of it later.
+    // A run has ended (its program could not start, was ended, or had ended by itself, or its
+    // entry could not be read): its record.
     void runEnded(quint64 ticket, const RunRecord &record);
-    // What became known of an ended run later: a program that could not be ended was collected.
+    // What became known of a run later: its program's process once started, or a program that
+    // could not be ended was collected.
     void runUpdated(quint64 ticket, const RunRecord &record);
+    // What the person should be told, once in a run: an entry passed over because its values
+    // cannot be read, a list that cannot be run.
+    void problem(const QString &text);
 
 private:
     struct Place;
@@ -78,6 +92,10 @@ private:
     void restorePlace(const Place &place);
     void launchCurrentEntry();
     QString currentKey() const;
+    QString unusableList() const;
+    void waitFor(const QString &why);
+    void passOverEntry(const QString &reason);
+    void report(const QString &text);
     void endRun(RunRecord::Ending ending, const ProcessEnd &end);
     void collectedLate(qint64 id, const ProcessEnd &end);
 
@@ -89,11 +107,15 @@ private:
     qint32 m_elapsedTicks = 0;
     qint32 m_runsDone = 0;
     QString m_processState;
-    // The record of the run whose program is open, until it ends.
+    QString m_waiting;
+    // The record of the run whose program is open, until it ends, and its ticket.
     RunRecord m_run;
+    quint64 m_runTicket = 0;
     bool m_runOpen = false;
     qint64 m_runProcess = 0;
     quint64 m_lastTicket = 0;
     // The runs whose programs could not be ended, by their process ids, until they are collected.
     QHash<qint64, std::pair<quint64, RunRecord>> m_notEnded;
+    // What the person was told in this run.
+    QSet<QString> m_reported;
 };

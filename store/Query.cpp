@@ -115,6 +115,9 @@ void Query::open()
     m_connection->open();
 
     Statement statement(m_connection->handle(), m_sql.join(u'\n'));
+    // The first step first: when another connection changed the table since this one last read
+    // the schema, the step prepares the statement again, with the columns the table has now.
+    const bool hasRow = statement.step();
     const int columnCount = statement.columnCount();
     if (columnCount == 0)
         fail(QStringLiteral("The SQL text returns no rows"));
@@ -137,7 +140,7 @@ void Query::open()
     m_columns = std::move(columns);
     m_rows.reuse();
     m_wholeResult = true;
-    if (statement.step()) {
+    if (hasRow) {
         readRow(statement, row);
         m_rows.append(row);
         m_wholeResult = !statement.step();

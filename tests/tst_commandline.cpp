@@ -1,5 +1,5 @@
+#include "run/RunHistory.h"
 #include "store/Connection.h"
-#include "store/RunHistory.h"
 #include "support/Csv.h"
 #include "support/TestDatabase.h"
 

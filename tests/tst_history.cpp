@@ -1,7 +1,7 @@
 #include "run/HistoryRecorder.h"
+#include "run/RunHistory.h"
 #include "store/Connection.h"
 #include "store/Query.h"
-#include "store/RunHistory.h"
 #include "support/Csv.h"
 #include "support/GuiSteps.h"
 #include "support/ProgramFixture.h"

@@ -1,10 +1,13 @@
 #include "engine/ProcessLauncher.h"
+#include "engine/ProcessTable.h"
 #include "report/ErrorReport.h"
 #include "run/HistoryRecorder.h"
 #include "run/RunEngine.h"
+#include "run/RunHistory.h"
+#include "run/ScheduleRunner.h"
 #include "store/Connection.h"
 #include "store/Query.h"
-#include "store/RunHistory.h"
+#include "store/ShareDM.h"
 #include "support/FakeLauncher.h"
 #include "support/RecordingPrompter.h"
 #include "support/TestDatabase.h"
@@ -17,6 +20,7 @@
 #include <csignal>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -79,6 +83,7 @@ const QString stopped = QStringLiteral("停止");
 } // namespace
 
 Q_DECLARE_METATYPE(EngineState)
+Q_DECLARE_METATYPE(RunRecord)
 
 // The run engine on its own: a schedule database, the list query as its cursor, a fake launcher
 // (a real one where it says so) and the tick called directly.
@@ -93,7 +98,8 @@ private Q_SLOTS:
     void tickByTick_data();
     void tickByTick();
     void launchRecord();
-    void emptyListStopsOnFirstTick();
+    void emptyList_data();
+    void emptyList();
     void startAtEndOfData();
     void timeZeroOrNegative_data();
     void timeZeroOrNegative();
@@ -107,12 +113,22 @@ private Q_SLOTS:
     void reloadMidRun();
     void loop();
     void closedListStops();
-    void missingColumnIsReportedEachTick();
+    void missingColumnIsReportedOnce_data();
+    void missingColumnIsReportedOnce();
     void reloadKeepsARealProgramRunning();
     void realProgramOnRealTicks();
     void historyOfEachEnding_data();
     void historyOfEachEnding();
     void fileHeldByAnotherProgram();
+    void recordWrittenBeforeTheStart();
+    void historyAtTheEnd_data();
+    void historyAtTheEnd();
+    void leftRunning_data();
+    void leftRunning();
+    void followsTheSchedule_data();
+    void followsTheSchedule();
+    void oneRunnerPerSchedule_data();
+    void oneRunnerPerSchedule();
 
 private:
     // Fills the table with (name, time, count) entries and loads the list.
@@ -120,12 +136,18 @@ private:
     void tick(int times = 1);
     void select(int row);
     EngineState state() const;
+    // The schedule's run as the window and the run without a window own it, on the same list and
+    // launcher, with its history; replaces the bare engine for the test.
+    ScheduleRunner &runner();
 
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<Query> m_list;
     std::unique_ptr<FakeLauncher> m_launcher;
-    std::unique_ptr<RunEngine> m_engine;
+    // The engine under test: a bare one, or the runner's once a test asks for the runner.
+    std::unique_ptr<RunEngine> m_bareEngine;
+    RunEngine *m_engine = nullptr;
+    std::unique_ptr<ScheduleRunner> m_runner;
     RecordingPrompter m_prompter;
     std::unique_ptr<ScopedPrompter> m_prompterInForce;
 };
@@ -137,7 +159,8 @@ void TestRun::init()
     m_list = std::make_unique<Query>(QStringLiteral("ADOQuery1"));
     m_list->setConnection(m_connection.get());
     m_launcher = std::make_unique<FakeLauncher>();
-    m_engine = std::make_unique<RunEngine>(m_list.get(), m_launcher.get());
+    m_bareEngine = std::make_unique<RunEngine>(m_list.get(), m_launcher.get());
+    m_engine = m_bareEngine.get();
     m_prompter = RecordingPrompter();
     m_prompterInForce = std::make_unique<ScopedPrompter>(m_prompter);
 }
@@ -145,7 +168,9 @@ void TestRun::init()
 void TestRun::cleanup()
 {
     m_prompterInForce.reset();
-    m_engine.reset();
+    m_runner.reset();
+    m_engine = nullptr;
+    m_bareEngine.reset();
     m_launcher.reset();
     m_list.reset();
     m_connection.reset();
@@ -164,8 +189,23 @@ void TestRun::start(const QList<std::tuple<QString, QVariant, QVariant>> &entrie
 // Ticks as the timer does: an error ends the tick and goes to the report.
 void TestRun::tick(int times)
 {
-    for (int i = 0; i < times; ++i)
-        runHandler([this] { m_engine->tick(); });
+    for (int i = 0; i < times; ++i) {
+        if (m_runner)
+            runHandler([this] { m_runner->tick(); });
+        else
+            runHandler([this] { m_engine->tick(); });
+    }
+}
+
+ScheduleRunner &TestRun::runner()
+{
+    if (!m_runner) {
+        m_runner = std::make_unique<ScheduleRunner>(m_list.get());
+        m_runner->setLauncher(m_launcher.get());
+        m_runner->open(m_database->connectionString());
+        m_engine = &m_runner->engine();
+    }
+    return *m_runner;
 }
 
 // Makes a row the current entry, as a click on the grid does.
@@ -223,7 +263,7 @@ void TestRun::tickByTick()
 {
     QFETCH(int, ticks);
     start({{QStringLiteral("A"), 3, 2}, {QStringLiteral("B"), 1, 1}});
-    QSignalSpy runStates(m_engine.get(), &RunEngine::runStateChanged);
+    QSignalSpy runStates(m_engine, &RunEngine::runStateChanged);
     m_engine->begin();
     tick(ticks);
     QTEST(state(), "after");
@@ -247,7 +287,7 @@ void TestRun::launchRecord()
     const qint64 key = m_database->addEntry(QStringLiteral("/usr/bin/程序"),
                                             QStringLiteral("'我的 文档' 2"), 2, 1);
     QVERIFY(m_engine->reloadList());
-    QSignalSpy launched(m_engine.get(), &RunEngine::runLaunched);
+    QSignalSpy launched(m_engine, &RunEngine::runLaunched);
     m_engine->begin();
     tick();
     QCOMPARE(m_launcher->launches.size(), 1);
@@ -270,14 +310,45 @@ void TestRun::launchRecord()
     QCOMPARE(launched.last(), (QVariantList {QString::number(key), 1, 1}));
 }
 
-void TestRun::emptyListStopsOnFirstTick()
+// An empty list stops the run on its first tick; a looping run waits for entries instead, runs
+// them once there are some, and waits again when they are gone, its program ended.
+void TestRun::emptyList_data()
 {
+    QTest::addColumn<bool>("loop");
+    QTest::newRow("stops on its first tick") << false;
+    QTest::newRow("looping: waits, then runs what is added") << true;
+}
+
+void TestRun::emptyList()
+{
+    QFETCH(bool, loop);
     start({});
+    m_engine->setLoop(loop);
+    QSignalSpy waiting(m_engine, &RunEngine::waitingChanged);
     m_engine->begin();
-    tick();
-    QCOMPARE(m_engine->runState(), stopped);
+    tick(3);
     QVERIFY(m_launcher->launches.isEmpty());
     QVERIFY(m_prompter.errors.isEmpty());
+    if (!loop) {
+        QCOMPARE(m_engine->runState(), stopped);
+        QVERIFY(waiting.isEmpty());
+        return;
+    }
+    QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(waiting.size(), 1);
+    QCOMPARE(m_engine->waitingFor(), u"the schedule has no entries"_s);
+
+    m_database->addEntry(u"A"_s, QString(), 5, 1);
+    QVERIFY(m_engine->reloadList());
+    tick();
+    QCOMPARE(m_launcher->launchedFiles(), QStringList {u"A"_s});
+    QVERIFY(m_engine->waitingFor().isEmpty());
+    m_database->exec(u"DELETE FROM QZProgram"_s);
+    QVERIFY(m_engine->reloadList());
+    tick();
+    QCOMPARE(m_launcher->terminations.size(), 1);
+    QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(waiting.size(), 3);
 }
 
 void TestRun::startAtEndOfData()
@@ -351,7 +422,8 @@ void TestRun::countZeroNegativeOrNull()
 }
 
 // A run time or count that another tool stored and that does not fit: the entry starts nothing,
-// the error is reported on every tick, and a program it had running is ended, not left running.
+// leaves a record that says why, is reported once in a run, and the run goes on with the next
+// entry; a program it had running is ended, not left running.
 void TestRun::unreadableValues_data()
 {
     QTest::addColumn<QString>("column");
@@ -377,20 +449,28 @@ void TestRun::unreadableValues()
     QFETCH(QString, column);
     QFETCH(QString, value);
     QFETCH(QString, error);
-    start({{QStringLiteral("A"), 5, 1}, {QStringLiteral("bad"), 5, 1}});
+    start({{u"A"_s, 1, 1}, {u"bad"_s, 1, 1}, {u"C"_s, 1, 1}});
     m_database->exec(QStringLiteral("UPDATE QZProgram SET %1 = %2 WHERE ProgramName = 'bad'")
                          .arg(column, value));
     QVERIFY(m_engine->reloadList());
-    select(1);
+    QSignalSpy ended(m_engine, &RunEngine::runEnded);
+    QSignalSpy problems(m_engine, &RunEngine::problem);
+    m_engine->setLoop(true);
     m_engine->begin();
-    tick(3);
-    QVERIFY(m_launcher->launches.isEmpty());
-    QCOMPARE(m_prompter.errors.size(), 3);
-    QCOMPARE(m_prompter.errors.last().text, error);
+    // Two rounds: A's launch, end and move, the bad entry's one tick, C's three, back to A.
+    tick(16);
+    QCOMPARE(m_launcher->launchedFiles(), (QStringList {u"A"_s, u"C"_s, u"A"_s, u"C"_s}));
     QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(problems.size(), 1);
+    QCOMPARE(problems.first().first().toString(), error);
+    QCOMPARE(ended.size(), 6);
+    const auto record = qvariant_cast<RunRecord>(ended.at(1).at(1));
+    QCOMPARE(record.program, QByteArray("bad"));
+    QCOMPARE(int(record.ending), int(RunRecord::Ending::NotStarted));
+    QCOMPARE(record.detail, error);
+    QVERIFY(m_prompter.errors.isEmpty());
 
     // The same value arriving while the entry's program runs: that program is ended.
-    select(0);
     tick();
     QCOMPARE(m_engine->processState(), open);
     m_database->exec(
@@ -398,7 +478,8 @@ void TestRun::unreadableValues()
     QVERIFY(m_engine->reloadList());
     tick();
     QCOMPARE(m_engine->processState(), closed);
-    QCOMPARE(m_launcher->terminations, QList<qint64> {100});
+    QCOMPARE(m_launcher->terminations.last(), m_launcher->launches.last().id);
+    QCOMPARE(state().entry, u"bad"_s);
 }
 
 void TestRun::stopInMidRun()
@@ -531,19 +612,37 @@ void TestRun::closedListStops()
     QCOMPARE(m_launcher->terminations.size(), 1);
 }
 
-void TestRun::missingColumnIsReportedEachTick()
+// A list that lacks a column a run reads cannot be run: that is said once; the run stops, or,
+// looping, waits until the table has the column again.
+void TestRun::missingColumnIsReportedOnce_data()
 {
+    QTest::addColumn<bool>("loop");
+    QTest::newRow("stops") << false;
+    QTest::newRow("looping: waits for the column") << true;
+}
+
+void TestRun::missingColumnIsReportedOnce()
+{
+    QFETCH(bool, loop);
     m_database->exec(QStringLiteral(
         "DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY KEY, "
         "ProgramName TEXT, ProgramParameter TEXT, ProgramTime INTEGER); "
         "INSERT INTO QZProgram (ProgramName, ProgramTime) VALUES ('A', 1)"));
     start({});
+    QSignalSpy problems(m_engine, &RunEngine::problem);
+    m_engine->setLoop(loop);
     m_engine->begin();
     tick(3);
-    QCOMPARE(m_prompter.errorTexts(),
-             QStringList(3, QStringLiteral("ADOQuery1: Field 'ProgramCount' not found.")));
-    QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(problems.size(), 1);
+    QCOMPARE(problems.first().first().toString(), u"ADOQuery1: Field 'ProgramCount' not found"_s);
+    QCOMPARE(m_engine->runState(), loop ? running : stopped);
     QVERIFY(m_launcher->launches.isEmpty());
+    if (!loop)
+        return;
+    m_database->exec(u"ALTER TABLE QZProgram ADD COLUMN ProgramCount INTEGER DEFAULT 1"_s);
+    QVERIFY(m_engine->reloadList());
+    tick();
+    QCOMPARE(m_launcher->launchedFiles(), QStringList {u"A"_s});
 }
 
 // An entry added during a real program's run: the program runs on to its own time, once.
@@ -605,6 +704,8 @@ void TestRun::realProgramOnRealTicks()
     QCOMPARE(text.count(QStringLiteral("fd ")), 3);
     QVERIFY(
         text.contains(QStringLiteral("arg ") + QString::fromLatin1(QByteArray("one two").toHex())));
+    // Its run's id, by which what it leaves is found again, in its environment.
+    QVERIFY(text.contains(u"\nrunid "_s + QString::fromLatin1(m_engine->launchInfo().runId)));
 
     // Ended after its one second, and collected: the id no longer names a child of ours.
     QTRY_VERIFY_WITH_TIMEOUT(m_engine->processState() == closed, 3000);
@@ -678,14 +779,12 @@ void TestRun::historyOfEachEnding()
             return EPERM;
         return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
     });
-    m_engine->setLauncher(&launcher);
-    HistoryRecorder history(m_database->connectionString());
-    connect(m_engine.get(), &RunEngine::runEnded, &history, &HistoryRecorder::record);
-    connect(m_engine.get(), &RunEngine::runUpdated, &history, &HistoryRecorder::update);
+    runner().setLauncher(&launcher);
+    HistoryRecorder &history = *runner().history();
     const qint64 key = m_database->addEntry(program, parameters, time, 1);
-    QVERIFY(m_engine->reloadList());
+    QVERIFY(runner().reloadList());
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    m_engine->begin();
+    QVERIFY(!runner().begin());
     tick();
     const auto pid = static_cast<pid_t>(m_engine->launchInfo().process.id);
     if (ending == int(RunRecord::Ending::Exited) || ending == int(RunRecord::Ending::Signal)) {
@@ -698,7 +797,7 @@ void TestRun::historyOfEachEnding()
         QCoreApplication::processEvents();
     }
     if (stop)
-        m_engine->stop();
+        runner().stop();
     else
         tick(time);
     history.flush();
@@ -716,6 +815,10 @@ void TestRun::historyOfEachEnding()
     QVERIFY(record.startedMs >= before && record.startedMs <= QDateTime::currentMSecsSinceEpoch());
     QVERIFY(record.lifetimeMs >= 0 && record.lifetimeMs < 5000);
     QVERIFY(!record.collectedMs);
+    // What finds the program again if its runner dies: its run's id, its process and start.
+    QCOMPARE(record.runId.size(), 32);
+    QCOMPARE(record.process, ending == int(RunRecord::Ending::NotStarted) ? 0 : qint64(pid));
+    QCOMPARE(record.processStart != 0, record.process != 0);
 
     if (refuseKill) {
         // Collected once someone who may ends it, and the record says when.
@@ -726,7 +829,7 @@ void TestRun::historyOfEachEnding()
         QCOMPARE(int(records.front().ending), ending);
         QVERIFY(*records.front().collectedMs >= record.startedMs);
     }
-    m_engine->stop();
+    runner().stop();
 }
 
 // Another program holds the file: the ticks go on at once, since they read only the list already
@@ -734,12 +837,11 @@ void TestRun::historyOfEachEnding()
 // written once the file is free again.
 void TestRun::fileHeldByAnotherProgram()
 {
-    HistoryRecorder history(m_database->connectionString());
-    connect(m_engine.get(), &RunEngine::runEnded, &history, &HistoryRecorder::record);
+    HistoryRecorder &history = *runner().history();
     start({{QStringLiteral("A"), 0, 3}, {QStringLiteral("B"), 0, 2}});
     TraceCapture trace;
     ExclusiveLock lock(m_database->path());
-    m_engine->begin();
+    QVERIFY(!runner().begin());
     QElapsedTimer ticking;
     ticking.start();
     tick(8);
@@ -757,6 +859,241 @@ void TestRun::fileHeldByAnotherProgram()
     Connection reader(m_database->connectionString());
     QTRY_COMPARE_WITH_TIMEOUT((history.flush(), RunHistory::read(reader).size()), size_t(5), 15000);
     QCOMPARE(trace.lines().size(), 2); // and once that it is written again
+    for (const RunRecord &record : RunHistory::read(reader))
+        QCOMPARE(int(record.ending), int(RunRecord::Ending::AtTime));
+}
+
+// A program starts only once its run's record is in the file, saying that it runs, so that a
+// runner that dies at any moment leaves no program unrecorded; the record then follows the run.
+void TestRun::recordWrittenBeforeTheStart()
+{
+    HistoryRecorder &history = *runner().history();
+    start({{u"A"_s, 1, 1}});
+    Connection reader(m_database->connectionString());
+    std::vector<RunRecord> atLaunch;
+    m_launcher->onLaunch = [&] {
+        atLaunch = RunHistory::read(reader);
+    };
+    QVERIFY(!runner().begin());
+    tick();
+    QCOMPARE(atLaunch.size(), size_t(1));
+    QCOMPARE(int(atLaunch.front().ending), int(RunRecord::Ending::Running));
+    QCOMPARE(atLaunch.front().runId, m_launcher->launches.first().runId);
+    QCOMPARE(atLaunch.front().process, 0);
+    history.flush();
+    QCOMPARE(RunHistory::read(reader).front().process, m_launcher->launches.first().id);
+    tick(2);
+    history.flush();
+    const std::vector<RunRecord> after = RunHistory::read(reader);
+    QCOMPARE(after.size(), size_t(1));
+    QCOMPARE(int(after.front().ending), int(RunRecord::Ending::AtTime));
+}
+
+// Records that wait because another program holds the file when the runner ends: written if the
+// file is free by then, else the trace says how many could not be.
+void TestRun::historyAtTheEnd_data()
+{
+    QTest::addColumn<bool>("freed");
+    QTest::newRow("the file freed before the end: written") << true;
+    QTest::newRow("held to the end: the trace says how many are lost") << false;
+}
+
+void TestRun::historyAtTheEnd()
+{
+    QFETCH(bool, freed);
+    TraceCapture trace;
+    ExclusiveLock lock(m_database->path());
+    {
+        HistoryRecorder history(m_database->connectionString());
+        RunRecord record;
+        record.entry = u"1"_s;
+        record.program = "sleep";
+        history.record(1, record);
+        history.record(2, record);
+        QTRY_VERIFY_WITH_TIMEOUT(!trace.lines().isEmpty(), 5000);
+        if (freed)
+            lock.release();
+    }
+    lock.release();
+    Connection reader(m_database->connectionString());
+    QCOMPARE(RunHistory::read(reader).size(), size_t(freed ? 2 : 0));
+    QCOMPARE(
+        trace.lines().last().endsWith(u"2 records of the run history could not be written into "_s
+                                      + m_database->path() + u" before the end"),
+        !freed);
+}
+
+// Records left running by a runner that is gone: what is left of their programs is ended, matched
+// by process id and start time or by the run's id, never a process that only reuses the id, and
+// the records say the runs were interrupted. A runner that is alive, or of another machine, is
+// left alone.
+void TestRun::leftRunning_data()
+{
+    QTest::addColumn<QString>("runner");
+    QTest::addColumn<QString>("process");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QString>("detail");
+
+    const QString interrupted = u"interrupted"_s;
+    QTest::newRow("runner gone: its program ended")
+        << "gone"
+        << "known" << true << interrupted << u"killed 1 process it left running"_s;
+    QTest::newRow("runner gone, its program's id now another's: untouched")
+        << "gone"
+        << "reused" << false << interrupted << u"nothing of it was running any more"_s;
+    QTest::newRow("runner gone before it wrote the program's id: found by the run's id")
+        << "gone"
+        << "unknown" << true << interrupted << u"killed 1 process it left running"_s;
+    QTest::newRow("runner of an earlier boot: nothing signalled")
+        << "earlier boot"
+        << "known" << false << interrupted << u"the machine has started again since"_s;
+    QTest::newRow("runner alive: left alone") << "alive"
+                                              << "known" << false << u"running"_s << "";
+    QTest::newRow("runner of another machine: left alone")
+        << "other machine"
+        << "known" << false << u"running"_s << "";
+}
+
+void TestRun::leftRunning()
+{
+    QFETCH(QString, runner);
+    QFETCH(QString, process);
+    QFETCH(bool, ended);
+    QFETCH(QString, ending);
+    QFETCH(QString, detail);
+    ProcessLauncher launcher;
+    LaunchInfo program;
+    program.file = "sleep";
+    program.parameters = "60";
+    program.runId = "0123456789abcdef0123456789abcdef";
+    launcher.launch(program);
+    const auto pid = pid_t(program.process.id);
+    QVERIFY(pid > 1);
+    const auto reap = qScopeGuard([&] { launcher.terminate(program.process); });
+
+    RunRecord record;
+    record.entry = u"1"_s;
+    record.program = "sleep";
+    record.ending = RunRecord::Ending::Running;
+    record.runId = process == u"reused" ? QByteArray("another run") : program.runId;
+    record.process = process == u"unknown" ? 0 : pid;
+    record.processStart = process == u"known" ? program.startTicks : program.startTicks + 1;
+    const ProcessIdentity self = ProcessTable::self();
+    const QByteArray boot = ProcessTable::bootIdentity();
+    const QByteArray machine = boot.left(boot.indexOf('/'));
+    const QByteArray runners[] = {ProcessTable::describe({self.pid, self.startTicks + 1}),
+                                  ProcessTable::describe(self), machine + "/earlier:1:1",
+                                  "elsewhere/boot:1:1"};
+    const QStringList names {u"gone"_s, u"alive"_s, u"earlier boot"_s, u"other machine"_s};
+    {
+        Connection writer(m_database->connectionString());
+        record.id = RunHistory::append(writer, record);
+    }
+    m_database->exec(u"UPDATE QZRunLog SET Runner = '%1'"_s.arg(
+        QString::fromUtf8(runners[names.indexOf(runner)])));
+
+    TraceCapture trace;
+    HistoryRecorder history(m_database->connectionString());
+    history.recoverLeftRunning();
+    history.flush();
+    Connection reader(m_database->connectionString());
+    const RunRecord after = RunHistory::read(reader).front();
+    QCOMPARE(RunEndings::name(after.ending), ending);
+    QCOMPARE(after.detail, detail);
+    siginfo_t state {};
+    QTRY_COMPARE_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT) == 0
+                                  && state.si_pid == pid,
+                              ended, 5000);
+    if (ended) {
+        QCOMPARE(state.si_status, SIGKILL);
+        QCOMPARE(after.process, qint64(pid));
+        QVERIFY2(trace.lines().constFirst().startsWith(
+                     u"vantrel.run: ended entry 1 \"sleep\" pid "_s + QString::number(pid)),
+                 qPrintable(trace.lines().constFirst()));
+    }
+}
+
+// The run follows the schedule as any program changes it (here another connection, as `sqlite3`
+// or a second window), at the latest when it moves on: A, B and C (1 s once each), looping, with
+// the change made while A runs. Then the launches that followed.
+void TestRun::followsTheSchedule_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("launched");
+
+    QTest::newRow("B deleted and D added")
+        << u"DELETE FROM QZProgram WHERE ProgramName = 'B'; INSERT INTO QZProgram (ProgramName, "
+           "ProgramTime, ProgramCount) VALUES ('D', 1, 1)"_s
+        << QStringList {u"A"_s, u"C"_s, u"D"_s, u"A"_s, u"C"_s, u"D"_s};
+    QTest::newRow("emptied: the program ended, the run waits")
+        << u"DELETE FROM QZProgram"_s << QStringList {u"A"_s};
+    QTest::newRow("another file put in its place")
+        << u"replace"_s << QStringList {u"A"_s, u"F"_s, u"E"_s, u"F"_s, u"E"_s, u"F"_s};
+}
+
+void TestRun::followsTheSchedule()
+{
+    QFETCH(QString, change);
+    runner().setLoop(true);
+    start({{u"A"_s, 1, 1}, {u"B"_s, 1, 1}, {u"C"_s, 1, 1}});
+    QVERIFY(!runner().begin());
+    tick();
+    if (change == u"replace")
+        m_database->replaceWith({{u"E"_s, QString(), 1, 1}, {u"F"_s, QString(), 1, 1}});
+    else
+        m_database->exec(change);
+    // The look that comes every second, at once.
+    runner().history()->lookForChanges();
+    tick(18);
+    QTEST(m_launcher->launchedFiles(), "launched");
+    QCOMPARE(m_launcher->terminations.size(),
+             m_launcher->launches.size() - (m_engine->processState() == open ? 1 : 0));
+    QCOMPARE(m_engine->runState(), running);
+    QCOMPARE(m_engine->waitingFor().isEmpty(), change != u"DELETE FROM QZProgram");
+}
+
+// One runner at a time per schedule: a second one is refused, naming the first, until the first
+// stops; two paths to one file are one schedule.
+void TestRun::oneRunnerPerSchedule_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("the same path") << "same";
+    QTest::newRow("a hard link to the file") << "link";
+    QTest::newRow("a symbolic link to the file") << "symlink";
+}
+
+void TestRun::oneRunnerPerSchedule()
+{
+    QFETCH(QString, path);
+    start({{u"A"_s, 5, 1}});
+    QVERIFY(!runner().begin());
+    QString other = m_database->path();
+    if (path == u"link") {
+        other += u".link"_s;
+        QCOMPARE(::link(QFile::encodeName(m_database->path()).constData(),
+                        QFile::encodeName(other).constData()),
+                 0);
+    } else if (path == u"symlink") {
+        other += u".symlink"_s;
+        QVERIFY(QFile::link(m_database->path(), other));
+    }
+    Connection connection(TShareDataModule::connectionStringFor(other));
+    Query list(u"ADOQuery1"_s);
+    list.setConnection(&connection);
+    ScheduleRunner second(&list);
+    FakeLauncher launcher;
+    second.setLauncher(&launcher);
+    second.open(connection.connectionString());
+    QVERIFY(second.reloadList());
+    const std::optional<OtherRunner> refused = second.begin();
+    QVERIFY(refused);
+    QCOMPARE(refused->pid, qint64(::getpid()));
+    QVERIFY(!second.engine().isRunning());
+    runner().stop();
+    QVERIFY(!second.begin());
+    QVERIFY(runner().begin());
+    second.stop();
 }
 
 QTEST_GUILESS_MAIN(TestRun)

@@ -20,11 +20,6 @@ const std::array<QString, HistoryModel::ColumnCount> titles = {
 const QColor failedColour(0xc0, 0x1c, 0x1c);
 const QColor earlyColour(0x9a, 0x5b, 0x00);
 
-bool mayBeCollected(const RunRecord &record)
-{
-    return record.ending == RunRecord::Ending::NotEnded && !record.collectedMs;
-}
-
 QString cellText(const RunRecord &record, int column)
 {
     switch (column) {
@@ -37,9 +32,9 @@ QString cellText(const RunRecord &record, int column)
     case HistoryModel::Parameters:
         return HistoryFormat::bytesAsText(record.parameters);
     case HistoryModel::Seconds:
-        return HistoryFormat::seconds(record.lifetimeMs);
+        return record.hasLifetime() ? HistoryFormat::seconds(record.lifetimeMs) : QString();
     case HistoryModel::Ended:
-        return endingText(record);
+        return RunEndings::text(record);
     default:
         return QString();
     }
@@ -59,48 +54,6 @@ QString toolTip(const RunRecord &record, int column)
 }
 
 } // namespace
-
-QString endingText(const RunRecord &record)
-{
-    const QString status = QString::number(record.status.value_or(0));
-    const QString why = record.detail.isEmpty() ? QString() : u"："_s + record.detail;
-    switch (record.ending) {
-    case RunRecord::Ending::AtTime:
-        return u"按时结束"_s;
-    case RunRecord::Ending::Exited:
-        return u"自行退出，退出状态 "_s + status;
-    case RunRecord::Ending::Signal:
-        return u"被信号 "_s + status + u" 终止";
-    case RunRecord::Ending::NotStarted:
-        return u"无法启动"_s + why;
-    case RunRecord::Ending::NotEnded:
-        return u"无法结束"_s + why
-            + (record.collectedMs
-                   ? u"（于 "_s + HistoryFormat::startedLocal(*record.collectedMs) + u" 回收）"
-                   : QString());
-    case RunRecord::Ending::Stopped:
-        return u"被停止"_s;
-    }
-    return QString();
-}
-
-HistoryModel::Mark markOf(const RunRecord &record)
-{
-    switch (record.ending) {
-    case RunRecord::Ending::AtTime:
-        return HistoryModel::Mark::None;
-    case RunRecord::Ending::Exited:
-        return record.status.value_or(0) == 0 ? HistoryModel::Mark::Early
-                                              : HistoryModel::Mark::Failed;
-    case RunRecord::Ending::Stopped:
-        return HistoryModel::Mark::Early;
-    case RunRecord::Ending::Signal:
-    case RunRecord::Ending::NotStarted:
-    case RunRecord::Ending::NotEnded:
-        return HistoryModel::Mark::Failed;
-    }
-    return HistoryModel::Mark::None;
-}
 
 HistoryModel::HistoryModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -153,7 +106,8 @@ qint64 HistoryModel::readAfter() const
 {
     if (m_records.empty())
         return 0;
-    const auto open = std::find_if(m_records.begin(), m_records.end(), mayBeCollected);
+    const auto open = std::find_if(m_records.begin(), m_records.end(),
+                                   [](const RunRecord &record) { return record.mayChange(); });
     return open == m_records.end() ? m_records.back().id : open->id - 1;
 }
 
@@ -177,7 +131,7 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= rowCount())
         return QVariant();
     const RunRecord &shown = record(index.row());
-    const Mark mark = markOf(shown);
+    const Mark mark = RunEndings::mark(shown);
     switch (role) {
     case Qt::DisplayRole:
         return cellText(shown, index.column());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/RunHistory.h"
+#include "run/RunHistory.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -18,7 +18,7 @@ class HistoryModel final : public QAbstractTableModel
 
 public:
     enum Column { Started, Entry, Program, Parameters, Seconds, Ended, ColumnCount };
-    enum class Mark { None, Early, Failed };
+    using Mark = RunRecord::Mark;
     // The row's Mark, as an int; its entry's key.
     static constexpr int markRole = Qt::UserRole;
     static constexpr int entryRole = Qt::UserRole + 1;
@@ -31,7 +31,7 @@ public:
     // known later of one already shown in its place. The oldest go beyond the history's limit.
     void addRecords(std::vector<RunRecord> records);
     // The number after which a record may be new or changed: the newest shown, or just before
-    // the oldest shown that could not be ended and may yet be collected.
+    // the oldest shown that may still change (running, or not ended and not collected yet).
     qint64 readAfter() const;
     const RunRecord &record(int row) const;
 
@@ -47,7 +47,3 @@ private:
     // Oldest first, by number; the last is row 0.
     std::deque<RunRecord> m_records;
 };
-
-// How a run ended, as the window says it: "按时结束", "自行退出，退出状态 3", …
-QString endingText(const RunRecord &record);
-HistoryModel::Mark markOf(const RunRecord &record);

@@ -1,8 +1,10 @@
 #include "ui/MainForm.h"
 
+#include "report/ApplicationTitle.h"
 #include "report/DataError.h"
 #include "report/ErrorReport.h"
 #include "report/Prompter.h"
+#include "report/ReportText.h"
 #include "run/HistoryRecorder.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
@@ -33,7 +35,7 @@ TFormMain::TFormMain(QWidget *parent)
     , ImageList1(imageList({Picture::Add, Picture::Change, Picture::Delete, Picture::Start,
                             Picture::Stop, Picture::History}))
     , Timer1(new QTimer(this))
-    , m_engine(ADOQuery1, &m_processLauncher)
+    , m_runner(ADOQuery1)
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
@@ -96,7 +98,19 @@ TFormMain::TFormMain(QWidget *parent)
     Timer1->setTimerType(Qt::PreciseTimer);
     connectHandler(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     Timer1->start();
-    connect(&m_engine, &RunEngine::runStateChanged, this, &TFormMain::showRunButtons);
+    connect(&engine(), &RunEngine::runStateChanged, this, &TFormMain::showRunButtons);
+    // After the tick that found it, as a box runs ticks of its own while it is open.
+    connect(
+        &engine(), &RunEngine::problem, this,
+        [](const QString &text) {
+            runHandler(
+                [&text] { prompter().showError(applicationTitle(), withFinalPeriod(text)); });
+        },
+        Qt::QueuedConnection);
+    connect(
+        &m_runner, &ScheduleRunner::refused, this,
+        [this](const OtherRunner &other) { runHandler([this, &other] { refuseRun(other); }); },
+        Qt::QueuedConnection);
 
     FormCreate();
 }
@@ -134,7 +148,7 @@ void TFormMain::FormShow()
 
 bool TFormMain::RefreshProgramList()
 {
-    return m_engine.reloadList();
+    return m_runner.reloadList();
 }
 
 void TFormMain::ActionNewExecute()
@@ -215,7 +229,7 @@ void TFormMain::ActionDeleteExecute()
 
 void TFormMain::setLauncher(Launcher *launcher)
 {
-    m_engine.setLauncher(launcher ? launcher : &m_processLauncher);
+    m_runner.setLauncher(launcher);
 }
 
 void TFormMain::showRunButtons(bool running)
@@ -226,29 +240,44 @@ void TFormMain::showRunButtons(bool running)
 
 void TFormMain::ActionBeginExecute()
 {
-    m_engine.begin();
+    if (const std::optional<OtherRunner> other = m_runner.begin())
+        refuseRun(*other);
+}
+
+// Another runner runs the schedule: this one does not, and says who does as far as it can tell.
+void TFormMain::refuseRun(const OtherRunner &other)
+{
+    QString text = QStringLiteral("另一个运行器正在运行这个日程");
+    if (other.pid != 0) {
+        QStringList who;
+        if (!other.user.isEmpty())
+            who.append(QStringLiteral("用户 %1").arg(other.user));
+        who.append(other.withoutWindow ? QStringLiteral("无窗口运行") : QStringLiteral("窗口"));
+        text += QStringLiteral("：进程 %1（%2）").arg(other.pid).arg(who.join(u'，'));
+    }
+    ShowMessage(text + QStringLiteral("，本窗口未开始运行"));
 }
 
 void TFormMain::ActionStopExecute()
 {
-    m_engine.stop();
+    m_runner.stop();
 }
 
 void TFormMain::CloseLaunchedProcess()
 {
-    m_engine.closeLaunchedProcess();
+    engine().closeLaunchedProcess();
 }
 
 void TFormMain::Timer1Timer()
 {
-    m_engine.tick();
+    m_runner.tick();
 }
 
 void TFormMain::ActionHistoryExecute()
 {
     if (!m_historyWindow) {
         m_historyWindow = new HistoryWindow(ADOQuery1, ADOQuery1->connection(), this);
-        m_historyWindow->setRecorder(m_runHistory);
+        m_historyWindow->setRecorder(m_runner.history());
         centreWindowOn(m_historyWindow, frameGeometry());
     }
     m_historyWindow->setWindowState(m_historyWindow->windowState() & ~Qt::WindowMinimized);
@@ -257,16 +286,9 @@ void TFormMain::ActionHistoryExecute()
     m_historyWindow->activateWindow();
 }
 
-void TFormMain::setRunHistory(HistoryRecorder *recorder)
-{
-    m_runHistory = recorder;
-    if (m_historyWindow)
-        m_historyWindow->setRecorder(recorder);
-}
-
 HistoryRecorder *TFormMain::runHistory() const
 {
-    return m_runHistory;
+    return m_runner.history();
 }
 
 void TFormMain::showGridMenu(const QPoint &position)

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "engine/ProcessLauncher.h"
-#include "run/RunEngine.h"
+#include "run/ScheduleRunner.h"
 
 #include <QIcon>
 #include <QList>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -52,12 +50,15 @@ public:
     // The run engine's state: "运行" or "停止", the latest launch, ticks of the current run,
     // finished runs of the current entry, and "打开" while a launched program is taken to be
     // running.
-    const QString &RunState() const { return m_engine.runState(); }
-    const ::LaunchInfo &LaunchInfo() const { return m_engine.launchInfo(); }
-    qint32 ElapsedTicks() const { return m_engine.elapsedTicks(); }
-    qint32 RunsDone() const { return m_engine.runsDone(); }
-    const QString &ProcessState() const { return m_engine.processState(); }
-    RunEngine &engine() { return m_engine; }
+    const QString &RunState() const { return engine().runState(); }
+    const ::LaunchInfo &LaunchInfo() const { return engine().launchInfo(); }
+    qint32 ElapsedTicks() const { return engine().elapsedTicks(); }
+    qint32 RunsDone() const { return engine().runsDone(); }
+    const QString &ProcessState() const { return engine().processState(); }
+    // The run of the schedule, which the window's commands and timer drive.
+    ScheduleRunner &runner() { return m_runner; }
+    RunEngine &engine() { return m_runner.engine(); }
+    const RunEngine &engine() const { return m_runner.engine(); }
 
     // Reloads the list; the cursor and the grid's current row are then on the first entry.
     bool RefreshProgramList();
@@ -75,7 +76,6 @@ public:
     void ActionHistoryExecute();
 
     // The recorder of the run history, whose new records the history window shows at once.
-    void setRunHistory(HistoryRecorder *recorder);
     HistoryRecorder *runHistory() const;
     // The run history window once it has been opened, else nullptr.
     HistoryWindow *historyWindow() const { return m_historyWindow; }
@@ -90,10 +90,9 @@ private:
     QToolButton *makeSpeedButton(QAction *action, int left);
     void showRunButtons(bool running);
     void showGridMenu(const QPoint &position);
+    void refuseRun(const OtherRunner &other);
 
-    ProcessLauncher m_processLauncher;
-    RunEngine m_engine;
-    QPointer<HistoryRecorder> m_runHistory;
+    ScheduleRunner m_runner;
     HistoryWindow *m_historyWindow = nullptr;
 };
 

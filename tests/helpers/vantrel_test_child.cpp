@@ -114,6 +114,8 @@ int main(int argc, char **argv)
     report += "sigblk " + statusField("SigBlk") + '\n';
     report += "sigign " + statusField("SigIgn") + '\n';
     report += "uids " + userIds() + '\n' + grandchildReport;
+    if (const char *runId = std::getenv("VANTREL_RUN_ID"))
+        report += std::string("runid ") + runId + '\n';
 
     if (reportPath) {
         const std::string temporary = std::string(reportPath) + ".tmp";

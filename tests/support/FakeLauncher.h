@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // Stands in for the real launcher: remembers what it was asked to start and end, and answers as
 // the test chooses.
 class FakeLauncher final : public Launcher
@@ -19,6 +21,7 @@ public:
         QByteArray directory;
         int show = 0;
         QString entry;
+        QByteArray runId;
         qint64 id = 0;
     };
 
@@ -29,12 +32,16 @@ public:
     QString failure = QStringLiteral("no such file");
     // How every started program ends when terminate() is called.
     ProcessEnd end = {ProcessEnd::How::Killed, 0, {}, 0};
+    // Called at each launch, before anything is started.
+    std::function<void()> onLaunch;
 
     void launch(LaunchInfo &info) override
     {
+        if (onLaunch)
+            onLaunch();
         const qint64 id = startsNothing ? 0 : qint64(launches.size()) + 100;
-        launches.append(
-            {info.verb, info.file, info.parameters, info.directory, info.show, info.entry, id});
+        launches.append({info.verb, info.file, info.parameters, info.directory, info.show,
+                         info.entry, info.runId, id});
         info.process.id = id;
         info.failure = startsNothing ? failure : QString();
     }

@@ -1,0 +1,298 @@
+#include "run/RunHistory.h"
+
+#include "engine/ProcessTable.h"
+#include "store/Connection.h"
+#include "store/Statement.h"
+
+#include <array>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The columns are declared without types, so that every value keeps its own: the program's bytes
+// as stored, a key that is not a number as its text. RunId, Process, ProcessStart and Runner find
+// what a runner that is gone left running.
+const QString createTable = u"CREATE TABLE IF NOT EXISTS QZRunLog ("
+                            "RunIndex INTEGER PRIMARY KEY AUTOINCREMENT, "
+                            "ProgramIndex, ProgramName, ProgramParameter, Opener, "
+                            "Started INTEGER NOT NULL, Lifetime INTEGER NOT NULL, "
+                            "Ending TEXT NOT NULL, Status INTEGER, Detail TEXT, Collected INTEGER, "
+                            "RunId TEXT, Process INTEGER, ProcessStart INTEGER, Runner TEXT)"_s;
+// Added to a history made before they were.
+const std::array<QString, 4> laterColumns = {u"RunId"_s, u"Process"_s, u"ProcessStart"_s,
+                                             u"Runner"_s};
+const QString columns = u"RunIndex, ProgramIndex, ProgramName, ProgramParameter, Opener, Started, "
+                        "Lifetime, Ending, Status, Detail, Collected, RunId, Process, "
+                        "ProcessStart"_s;
+
+void run(sqlite3 *db, const QString &sql)
+{
+    Statement statement(db, sql);
+    while (statement.step()) { }
+}
+
+ValueView text(const QByteArray &bytes)
+{
+    return {ValueView::Type::Text, 0, 0, bytes};
+}
+
+ValueView number(qint64 value)
+{
+    return {ValueView::Type::Integer, value, 0, {}};
+}
+
+template<typename T> ValueView optionalNumber(const std::optional<T> &value)
+{
+    return value ? number(*value) : ValueView();
+}
+
+ValueView optionalText(const QByteArray &bytes)
+{
+    return bytes.isEmpty() ? ValueView() : text(bytes);
+}
+
+ValueView optionalProcess(qint64 value)
+{
+    return value == 0 ? ValueView() : number(value);
+}
+
+// A key that is a whole number is kept as one, so that it reads back as the list shows it.
+ValueView entryValue(const QString &entry, QByteArray &bytes)
+{
+    bool isNumber = false;
+    const qint64 key = entry.toLongLong(&isNumber);
+    if (isNumber && QString::number(key) == entry)
+        return number(key);
+    if (entry.isEmpty())
+        return {};
+    bytes = entry.toUtf8();
+    return text(bytes);
+}
+
+bool tableExists(sqlite3 *db)
+{
+    Statement exists(db, u"SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?"_s);
+    const QByteArray name = RunHistory::tableName;
+    exists.bind(1, text(name));
+    return exists.step();
+}
+
+// Makes the table, or gives the one an earlier version made the columns it lacks.
+void prepareTable(sqlite3 *db)
+{
+    if (!tableExists(db)) {
+        run(db, createTable);
+        return;
+    }
+    QStringList present;
+    {
+        Statement info(db, u"PRAGMA table_info(QZRunLog)"_s);
+        while (info.step())
+            present.append(info.column(1, false).toString());
+    }
+    for (const QString &column : laterColumns) {
+        if (!present.contains(column, Qt::CaseInsensitive))
+            run(db, u"ALTER TABLE QZRunLog ADD COLUMN "_s + column);
+    }
+}
+
+// Undoes a transaction that did not come to its end.
+class Transaction final
+{
+public:
+    explicit Transaction(sqlite3 *db)
+        : m_db(db)
+    {
+        // The write lock at once: the trim reads what the insert wrote.
+        run(m_db, u"BEGIN IMMEDIATE"_s);
+    }
+    ~Transaction()
+    {
+        if (m_open) {
+            try {
+                run(m_db, u"ROLLBACK"_s);
+            } catch (...) {
+                // The engine has rolled back already when it failed inside the transaction.
+            }
+        }
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    void commit()
+    {
+        run(m_db, u"COMMIT"_s);
+        m_open = false;
+    }
+
+private:
+    sqlite3 *m_db;
+    bool m_open = true;
+};
+
+RunRecord recordFrom(const Statement &select)
+{
+    RunRecord record;
+    const auto value = [&](int column) {
+        return select.column(column, false);
+    };
+    record.id = value(0).integer;
+    record.entry = value(1).toString();
+    record.program = value(2).toBytes();
+    record.parameters = value(3).toBytes();
+    record.opener = value(4).isNull() ? QByteArray() : value(4).toBytes();
+    record.startedMs = value(5).integer;
+    record.lifetimeMs = value(6).integer;
+    record.ending = RunEndings::fromName(value(7).toString()).value_or(RunRecord::Ending::AtTime);
+    if (!value(8).isNull())
+        record.status = int(value(8).integer);
+    record.detail = value(9).toString();
+    if (!value(10).isNull())
+        record.collectedMs = value(10).integer;
+    record.runId = value(11).isNull() ? QByteArray() : value(11).toBytes();
+    record.process = value(12).integer;
+    record.processStart = value(13).integer;
+    return record;
+}
+
+} // namespace
+
+namespace RunHistory {
+
+qint64 append(Connection &connection, const RunRecord &record)
+{
+    sqlite3 *db = connection.handleForWriting();
+    Transaction transaction(db);
+    prepareTable(db);
+    Statement insert(db,
+                     u"INSERT INTO QZRunLog (ProgramIndex, ProgramName, ProgramParameter, Opener, "
+                     "Started, Lifetime, Ending, Status, Detail, Collected, RunId, Process, "
+                     "ProcessStart, Runner) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING RunIndex"_s);
+    QByteArray entryBytes;
+    const QByteArray ending = RunEndings::name(record.ending).toUtf8();
+    const QByteArray detail = record.detail.toUtf8();
+    const QByteArray runner = ProcessTable::describe(ProcessTable::self());
+    insert.bind(1, entryValue(record.entry, entryBytes));
+    insert.bind(2, text(record.program));
+    insert.bind(3, text(record.parameters));
+    insert.bind(4, optionalText(record.opener));
+    insert.bind(5, number(record.startedMs));
+    insert.bind(6, number(record.lifetimeMs));
+    insert.bind(7, text(ending));
+    insert.bind(8, optionalNumber(record.status));
+    insert.bind(9, optionalText(detail));
+    insert.bind(10, optionalNumber(record.collectedMs));
+    insert.bind(11, optionalText(record.runId));
+    insert.bind(12, optionalProcess(record.process));
+    insert.bind(13, optionalProcess(record.processStart));
+    insert.bind(14, text(runner));
+    if (!insert.step())
+        return 0;
+    const qint64 id = insert.column(0, true).integer;
+    while (insert.step()) { }
+
+    // The numbers only grow, so the records to go are found by the key alone.
+    Statement trim(db, u"DELETE FROM QZRunLog WHERE RunIndex <= ?"_s);
+    trim.bind(1, number(id - limit));
+    while (trim.step()) { }
+    transaction.commit();
+    return id;
+}
+
+bool update(Connection &connection, const RunRecord &record)
+{
+    sqlite3 *db = connection.handleForWriting();
+    // The table may have been made again, or the file replaced, since the record was written.
+    prepareTable(db);
+    Statement statement(db,
+                        u"UPDATE QZRunLog SET Opener = ?, Lifetime = ?, Ending = ?, Status = ?, "
+                        "Detail = ?, Collected = ?, Process = ?, ProcessStart = ? "
+                        "WHERE RunIndex = ? RETURNING RunIndex"_s);
+    const QByteArray ending = RunEndings::name(record.ending).toUtf8();
+    const QByteArray detail = record.detail.toUtf8();
+    statement.bind(1, optionalText(record.opener));
+    statement.bind(2, number(record.lifetimeMs));
+    statement.bind(3, text(ending));
+    statement.bind(4, optionalNumber(record.status));
+    statement.bind(5, optionalText(detail));
+    statement.bind(6, optionalNumber(record.collectedMs));
+    statement.bind(7, optionalProcess(record.process));
+    statement.bind(8, optionalProcess(record.processStart));
+    statement.bind(9, number(record.id));
+    const bool updated = statement.step();
+    while (statement.step()) { }
+    return updated;
+}
+
+std::vector<RunRecord> read(Connection &connection, qint64 after,
+                            const std::optional<QString> &entry)
+{
+    connection.dropIfReplaced();
+    connection.open();
+    sqlite3 *db = connection.handle();
+    std::vector<RunRecord> records;
+    if (!tableExists(db))
+        return records;
+    // A history of an earlier version has no columns of its runs' processes yet.
+    Statement probe(db, u"SELECT * FROM QZRunLog LIMIT 0"_s);
+    const bool hasProcesses = probe.columnCount() > 11;
+    const QString selected = hasProcesses
+        ? columns
+        : u"RunIndex, ProgramIndex, ProgramName, ProgramParameter, Opener, Started, Lifetime, "
+          "Ending, Status, Detail, Collected, NULL, NULL, NULL"_s;
+    Statement select(db,
+                     u"SELECT "_s + selected
+                         + u" FROM QZRunLog WHERE RunIndex > ?"
+                           " AND (? IS NULL OR CAST(ProgramIndex AS TEXT) = ?) ORDER BY RunIndex");
+    const QByteArray entryBytes = entry ? entry->toUtf8() : QByteArray();
+    select.bind(1, number(after));
+    select.bind(2, entry ? text(entryBytes) : ValueView());
+    select.bind(3, entry ? text(entryBytes) : ValueView());
+    while (select.step())
+        records.push_back(recordFrom(select));
+    return records;
+}
+
+std::vector<LeftRunning> leftRunning(Connection &connection)
+{
+    connection.dropIfReplaced();
+    connection.open();
+    sqlite3 *db = connection.handle();
+    std::vector<LeftRunning> runs;
+    if (!tableExists(db))
+        return runs;
+    Statement probe(db, u"SELECT * FROM QZRunLog LIMIT 0"_s);
+    // Only this version writes records while they run, with the column of their runner.
+    if (probe.columnCount() <= 14)
+        return runs;
+    Statement select(db,
+                     u"SELECT "_s + columns
+                         + u", Runner FROM QZRunLog WHERE Ending = 'running' ORDER BY RunIndex");
+    while (select.step()) {
+        const ValueView runner = select.column(14, false);
+        runs.push_back({recordFrom(select), runner.isNull() ? QByteArray() : runner.toBytes()});
+    }
+    return runs;
+}
+
+bool markInterrupted(Connection &connection, const RunRecord &record)
+{
+    sqlite3 *db = connection.handleForWriting();
+    Statement statement(db,
+                        u"UPDATE QZRunLog SET Ending = ?, Detail = ?, Process = ? "
+                        "WHERE RunIndex = ? AND Ending = 'running' RETURNING RunIndex"_s);
+    const QByteArray ending = RunEndings::name(RunRecord::Ending::Interrupted).toUtf8();
+    const QByteArray detail = record.detail.toUtf8();
+    statement.bind(1, text(ending));
+    statement.bind(2, optionalText(detail));
+    statement.bind(3, optionalProcess(record.process));
+    statement.bind(4, number(record.id));
+    const bool marked = statement.step();
+    while (statement.step()) { }
+    return marked;
+}
+
+} // namespace RunHistory

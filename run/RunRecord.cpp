@@ -1,0 +1,120 @@
+#include "run/RunRecord.h"
+
+#include "run/HistoryFormat.h"
+
+#include <array>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct EndingRow
+{
+    RunRecord::Ending ending;
+    const char16_t *name;
+    // "%1" is the status; "%2" the signal's name.
+    const char16_t *words;
+    const char16_t *text;
+    RunRecord::Mark mark;
+};
+
+using Ending = RunRecord::Ending;
+using Mark = RunRecord::Mark;
+
+// An exit with status 0 is only early; every other exit failed (see mark()).
+constexpr std::array<EndingRow, 8> endings = {{
+    {Ending::AtTime, u"at-time", u"ended at its time", u"按时结束", Mark::None},
+    {Ending::Exited, u"exited", u"exited with status %1", u"自行退出，退出状态 %1", Mark::Failed},
+    {Ending::Signal, u"signal", u"killed by signal %1 (%2)", u"被信号 %1 终止", Mark::Failed},
+    {Ending::NotStarted, u"not-started", u"could not start", u"无法启动", Mark::Failed},
+    {Ending::NotEnded, u"not-ended", u"could not be ended", u"无法结束", Mark::Failed},
+    {Ending::Stopped, u"stopped", u"stopped", u"被停止", Mark::Early},
+    {Ending::Running, u"running", u"running", u"运行中", Mark::None},
+    {Ending::Interrupted, u"interrupted", u"interrupted: its runner ended first",
+     u"运行器意外结束，运行中断", Mark::Failed},
+}};
+
+const EndingRow &rowOf(Ending ending)
+{
+    for (const EndingRow &row : endings) {
+        if (row.ending == ending)
+            return row;
+    }
+    return endings.front();
+}
+
+QString signalName(int signal)
+{
+    const char *name = ::strsignal(signal);
+    return name ? QString::fromLocal8Bit(name) : QString();
+}
+
+QString filledIn(const char16_t *pattern, const RunRecord &record)
+{
+    QString text = QString::fromUtf16(pattern);
+    const int status = record.status.value_or(0);
+    if (text.contains(u"%2"))
+        return text.arg(status).arg(signalName(status));
+    if (text.contains(u"%1"))
+        return text.arg(status);
+    return text;
+}
+
+} // namespace
+
+bool RunRecord::isFinal() const
+{
+    return ending != Ending::Running && !(ending == Ending::NotEnded && !collectedMs);
+}
+
+bool RunRecord::hasLifetime() const
+{
+    return ending != Ending::Running && ending != Ending::Interrupted;
+}
+
+namespace RunEndings {
+
+QString name(RunRecord::Ending ending)
+{
+    return QString::fromUtf16(rowOf(ending).name);
+}
+
+std::optional<RunRecord::Ending> fromName(const QString &name)
+{
+    for (const EndingRow &row : endings) {
+        if (name == QStringView(row.name))
+            return row.ending;
+    }
+    return std::nullopt;
+}
+
+QString words(const RunRecord &record)
+{
+    const QString words = filledIn(rowOf(record.ending).words, record);
+    if (record.ending == Ending::NotEnded && record.collectedMs)
+        return words + u", collected later"_s;
+    return words;
+}
+
+QString text(const RunRecord &record)
+{
+    QString text = filledIn(rowOf(record.ending).text, record);
+    if (!record.detail.isEmpty()
+        && (record.ending == Ending::NotStarted || record.ending == Ending::NotEnded
+            || record.ending == Ending::Interrupted))
+        text += u"："_s + record.detail;
+    if (record.ending == Ending::NotEnded && record.collectedMs) {
+        text += u"（于 "_s + HistoryFormat::startedLocal(*record.collectedMs) + u" 回收）";
+    }
+    return text;
+}
+
+RunRecord::Mark mark(const RunRecord &record)
+{
+    if (record.ending == Ending::Exited && record.status.value_or(0) == 0)
+        return Mark::Early;
+    return rowOf(record.ending).mark;
+}
+
+} // namespace RunEndings
