@@ -12,6 +12,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -109,7 +111,11 @@ private Q_SLOTS:
     void headlessRunsTheList();
     void headlessStopsOnASignal_data();
     void headlessStopsOnASignal();
+    void loopAndServiceNotifications_data();
     void loopAndServiceNotifications();
+    void headlessFollowsTheSchedule();
+    void headlessOutlivesItsReader();
+    void secondRunnerIsRefused();
     void autostart_data();
     void autostart();
     void historyFormats_data();
@@ -260,6 +266,19 @@ void TestCommandLine::headlessRunsTheList()
         run({u"--headless"_s, u"--database"_s, database, u"--from"_s, u"2"_s});
     QCOMPARE(fromSecond.status, 0);
     QCOMPARE(startedEntries(fromSecond.err), QStringList {u"entry 2"_s});
+
+    // A time that cannot be read: the entry is said once and passed over, and the run ends.
+    m_database->exec(u"UPDATE QZProgram SET ProgramTime = 'abc' WHERE ProgramIndex = 1"_s);
+    const Finished passedOver = run({u"--headless"_s, u"--database"_s, database});
+    QCOMPARE(passedOver.status, 0);
+    QCOMPARE(startedEntries(passedOver.err), QStringList {u"entry 2"_s});
+    QCOMPARE(passedOver.err.count(u"cannot start entry 1 \"sleep\": 'abc' is not a valid integer "
+                                  "value for field 'ProgramTime'"_s),
+             1);
+    Connection reader(m_database->connectionString());
+    const RunRecord refused = RunHistory::read(reader).at(4);
+    QCOMPARE(refused.entry, u"1"_s);
+    QCOMPARE(int(refused.ending), int(RunRecord::Ending::NotStarted));
 }
 
 void TestCommandLine::headlessStopsOnASignal_data()
@@ -293,11 +312,21 @@ void TestCommandLine::headlessStopsOnASignal()
     QTRY_VERIFY_WITH_TIMEOUT(groupIsGone(pid), 5000);
 }
 
-// Looping begins again at the first entry; as a service, the program says when it is ready and
-// which entry it runs.
+// Looping begins again at the first entry, and an empty schedule waits for entries instead of
+// ending; as a service, the program says when it is ready, which entry it runs and that it waits.
+void TestCommandLine::loopAndServiceNotifications_data()
+{
+    QTest::addColumn<bool>("empty");
+    QTest::newRow("one entry") << false;
+    QTest::newRow("empty: waits, then runs the entry added") << true;
+}
+
 void TestCommandLine::loopAndServiceNotifications()
 {
-    const QString database = schedule({{u"sleep"_s, u"60"_s, 0, 1}});
+    QFETCH(bool, empty);
+    const QString database =
+        schedule(empty ? QList<TestDatabase::Entry>()
+                       : QList<TestDatabase::Entry> {{u"sleep"_s, u"60"_s, 0, 1}});
     QTemporaryDir folder;
     const QByteArray socketPath = QFile::encodeName(folder.filePath(u"notify"_s));
     const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -318,6 +347,14 @@ void TestCommandLine::loopAndServiceNotifications()
             notifications.append(QString::fromUtf8(buffer, size));
         return notifications.join(u'|');
     };
+    if (empty) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            receive().contains(u"STATUS=Waiting: the schedule has no entries ("_s + database
+                               + u')'),
+            10000);
+        QCOMPARE(process->state(), QProcess::Running);
+        m_database->addEntry(u"sleep"_s, u"60"_s, 0, 1);
+    }
     QString trace;
     QTRY_VERIFY_WITH_TIMEOUT(
         startedEntries(trace += QString::fromUtf8(process->readAllStandardError())).size() >= 2,
@@ -325,9 +362,85 @@ void TestCommandLine::loopAndServiceNotifications()
     QCOMPARE(::kill(pid_t(process->processId()), SIGTERM), 0);
     QCOMPARE(finish(*process, 10000).status, 0);
     QTRY_VERIFY_WITH_TIMEOUT(receive().contains(u"STOPPING=1"_s), 5000);
-    QVERIFY2(notifications.first().startsWith(u"READY=1\nSTATUS=Running the schedule "_s),
-             qPrintable(notifications.first()));
+    QCOMPARE(notifications.first(),
+             u"READY=1\nSTATUS=Running the schedule "_s + database
+                 + (empty ? u" (0 entries)"_s : u" (1 entry)"_s));
     QVERIFY(notifications.contains(u"STATUS=Running entry 1, run 1 of 1"_s));
+}
+
+// Entry 2 deleted and entry 3 added by another program while a looping run goes on: from then on
+// the run starts entry 1 and entry 3, never entry 2.
+void TestCommandLine::headlessFollowsTheSchedule()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 2, 1}, {u"sleep"_s, u"61"_s, 0, 1}});
+    auto process = started({u"--headless"_s, u"--loop"_s, u"--database"_s, database});
+    QString trace;
+    const auto read = [&] {
+        trace += QString::fromUtf8(process->readAllStandardError());
+        return startedEntries(trace);
+    };
+    // Entry 1 started for the second time: entry 2 has run once.
+    QTRY_VERIFY_WITH_TIMEOUT(read().count(u"entry 1"_s) >= 2, 15000);
+    m_database->exec(u"DELETE FROM QZProgram WHERE ProgramIndex = 2; INSERT INTO QZProgram "
+                     "(ProgramName, ProgramParameter, ProgramTime, ProgramCount) "
+                     "VALUES ('sleep', '62', 0, 1)"_s);
+    const qsizetype before = read().size();
+    QTRY_VERIFY_WITH_TIMEOUT(read().mid(before).count(u"entry 3"_s) >= 2, 20000);
+    QCOMPARE(read().mid(before).count(u"entry 2"_s), 0);
+    QCOMPARE(::kill(pid_t(process->processId()), SIGTERM), 0);
+    QCOMPARE(finish(*process, 10000).status, 0);
+}
+
+// A reader of the runner's output that goes away (`| head`) neither ends nor disturbs the run: it
+// goes on, records every run, and stops as asked.
+void TestCommandLine::headlessOutlivesItsReader()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 0, 1}});
+    int pipe[2] = {-1, -1};
+    QCOMPARE(::pipe2(pipe, O_CLOEXEC), 0);
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    process.setChildProcessModifier([&pipe] {
+        ::dup2(pipe[1], STDOUT_FILENO);
+        ::dup2(pipe[1], STDERR_FILENO);
+    });
+    process.start(program, {u"--headless"_s, u"--loop"_s, u"--database"_s, database});
+    QVERIFY(process.waitForStarted());
+    ::close(pipe[1]);
+    ::close(pipe[0]);
+    Connection reader(m_database->connectionString());
+    QTRY_VERIFY_WITH_TIMEOUT(RunHistory::read(reader).size() >= 3, 15000);
+    QCOMPARE(process.state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    for (const RunRecord &record : RunHistory::read(reader))
+        QVERIFY(record.ending != RunRecord::Ending::Running);
+}
+
+// A second runner of a schedule is refused, saying who runs it; the first runs on.
+void TestCommandLine::secondRunnerIsRefused()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 30, 1}});
+    auto first = started({u"--headless"_s, u"--database"_s, database});
+    QString trace;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !startedEntries(trace += QString::fromUtf8(first->readAllStandardError())).isEmpty(),
+        10000);
+    const Finished second = run({u"--headless"_s, u"--loop"_s, u"--database"_s, database});
+    QCOMPARE(second.status, 75);
+    const passwd *user = ::getpwuid(::getuid());
+    QVERIFY(user);
+    QVERIFY2(second.err.contains(u"the schedule %1 is already run by another runner: process %2 "
+                                 "(user %3, without a window); not started"_s.arg(database)
+                                     .arg(first->processId())
+                                     .arg(QString::fromLocal8Bit(user->pw_name))),
+             qPrintable(second.err));
+    QCOMPARE(startedEntries(second.err), QStringList());
+    QCOMPARE(first->state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(first->processId()), SIGTERM), 0);
+    QCOMPARE(finish(*first, 10000).status, 0);
 }
 
 // The autostart entry for each way of asking for it: its Exec line, the validator's word on it,
@@ -425,6 +538,10 @@ void TestCommandLine::historyFormats_data()
         << u"5"_s << "/usr/bin/su"_ba << QByteArray() << int(Ending::NotEnded) << -1
         << u"Operation not permitted"_s << u"/usr/bin/su"_s << QString() << u"not-ended"_s
         << u"Operation not permitted; collected at 2026-12-08T09:51:00.000Z"_s;
+    QTest::newRow("interrupted: no lifetime, what was left")
+        << u"6"_s << "sleep"_ba
+        << "60"_ba << int(Ending::Interrupted) << -1 << u"killed 1 process it left running"_s
+        << u"sleep"_s << u"60"_s << u"interrupted"_s << u"killed 1 process it left running"_s;
     QTest::newRow("stopped, from a table without a key")
         << QString() << "sleep"_ba
         << "9"_ba << int(Ending::Stopped) << -1 << QString() << u"sleep"_s << u"9"_s << u"stopped"_s
@@ -481,7 +598,12 @@ void TestCommandLine::historyFormats()
     QTEST(object.value(u"program").toString(), "programText");
     QTEST(object.value(u"parameters").toString(), "parametersText");
     QCOMPARE(object.value(u"started").toString(), u"2026-12-08T09:50:54.573Z"_s);
-    QCOMPARE(object.value(u"seconds").toDouble(), 2.003);
+    // How long an interrupted run lived is not known.
+    const bool lived = record.hasLifetime();
+    if (lived)
+        QCOMPARE(object.value(u"seconds").toDouble(), 2.003);
+    else
+        QVERIFY(object.value(u"seconds").isNull());
     QTEST(object.value(u"ended").toString(), "ended");
     if (status < 0)
         QVERIFY(object.value(u"status").isNull());
@@ -504,7 +626,7 @@ void TestCommandLine::historyFormats()
     QCOMPARE(rows.at(1),
              (QStringList {entry, object.value(u"program").toString(),
                            object.value(u"parameters").toString(), u"2026-12-08T09:50:54.573Z"_s,
-                           u"2.003"_s, object.value(u"ended").toString(),
+                           lived ? u"2.003"_s : QString(), object.value(u"ended").toString(),
                            status < 0 ? QString() : QString::number(status), detailText}));
 
     // One entry's runs only, in a table, oldest first.

@@ -1,4 +1,6 @@
 #include "report/ErrorReport.h"
+#include "run/ScheduleRunner.h"
+#include "store/Connection.h"
 #include "store/Query.h"
 #include "support/FakeLauncher.h"
 #include "support/GuiSteps.h"
@@ -15,6 +17,9 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 class TestEngine : public ProgramFixture
 {
     Q_OBJECT
@@ -27,6 +32,8 @@ private Q_SLOTS:
     void addingDuringARunKeepsItsPlace();
     void timerSettings();
     void ticksGoOnWhileABoxIsOpen();
+    void startRefusedWhileAnotherRuns();
+    void unreadableEntryReportedOnce();
 
 private:
     void start(const QList<std::tuple<QString, QVariant, QVariant>> &entries);
@@ -160,6 +167,55 @@ void TestEngine::ticksGoOnWhileABoxIsOpen()
     ShowMessage(QStringLiteral("a box is open"));
     QCOMPARE(launchesWhileOpen, 1);
     QVERIFY(!m_modal->forcedClose());
+}
+
+// Another runner runs the schedule (here one in the same process, as the service or a second
+// window would be): Start is refused with a box that names it, and works once it has stopped.
+void TestEngine::startRefusedWhileAnotherRuns()
+{
+    start({{QStringLiteral("A"), 5, 1}});
+    Connection connection(m_database->connectionString());
+    Query list(QStringLiteral("ADOQuery1"));
+    list.setConnection(&connection);
+    ScheduleRunner other(&list);
+    other.setLauncher(m_launcher.get());
+    other.open(connection.connectionString());
+    QVERIFY(other.reloadList());
+    QVERIFY(!other.begin());
+
+    FormMain->ActionBegin->trigger();
+    QCOMPARE(m_prompter.messages,
+             QStringList {QStringLiteral("另一个运行器正在运行这个日程：进程 %1（用户 %2，窗口），"
+                                         "本窗口未开始运行")
+                              .arg(::getpid())
+                              .arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name))});
+    QCOMPARE(FormMain->RunState(), QStringLiteral("停止"));
+    QVERIFY(FormMain->SpeedButton4->isVisible());
+    other.stop();
+    FormMain->ActionBegin->trigger();
+    QCOMPARE(FormMain->RunState(), QStringLiteral("运行"));
+    FormMain->ActionStop->trigger();
+}
+
+// An entry whose time cannot be read is passed over on every round of a looping run, and the
+// person is told so once.
+void TestEngine::unreadableEntryReportedOnce()
+{
+    start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("bad"), 1, 1}});
+    m_database->exec(
+        QStringLiteral("UPDATE QZProgram SET ProgramTime = 'abc' WHERE ProgramIndex = 2"));
+    QVERIFY(FormMain->RefreshProgramList());
+    FormMain->engine().setLoop(true);
+    FormMain->ActionBegin->trigger();
+    for (int ticks = 0; ticks < 10; ++ticks) {
+        tick();
+        QCoreApplication::sendPostedEvents();
+    }
+    QCOMPARE(m_launcher->launchedFiles(), (QStringList {QStringLiteral("A"), QStringLiteral("A")}));
+    QCOMPARE(
+        m_prompter.errorTexts(),
+        QStringList {QStringLiteral("'abc' is not a valid integer value for field 'ProgramTime'")});
+    FormMain->ActionStop->trigger();
 }
 
 QTEST_MAIN(TestEngine)

@@ -15,9 +15,10 @@ cmake --build "$BUILD_DIR" --target check
 
 BUILD_DIR=$SANITIZE_BUILD_DIR build -DBUILD_TESTING=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   -DCMAKE_CXX_COMPILER=clang++ -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON
-# The package checks look at files, not at our code, and already ran in the first build.
+# The package checks look at files, not at our code, and already ran in the first build; the
+# crash test kills the runner, which leaves a sanitizer nothing to report, and takes minutes.
 (cd "$SANITIZE_BUILD_DIR" &&
-  ctest --output-on-failure --parallel "$(nproc)" --timeout 300 --exclude-regex '^package_')
+  ctest --output-on-failure --parallel "$(nproc)" --timeout 300 --exclude-regex '^(package_|tst_crash$)')
 SANITIZE_BUILD_DIR=$SANITIZE_BUILD_DIR bash "$ROOT/tools/fuzz.sh" 30
 
 bash "$ROOT/bench/run.sh" --quick --build-dir "$BUILD_DIR"

@@ -1,11 +1,11 @@
 // Stand-in program for the launcher tests: reports how it was started, then waits to be ended.
 //
-// VANTREL_CHILD_REPORT names the report file, written whole by a rename so a reader never sees
-// half of it. VANTREL_CHILD_MODE holds words, or nothing (just sleep): "exit" (end after
-// reporting), "grandchild" (also start a sleeping child of its own), "otheruser" (first take
-// another user's id for good, as a set-user-ID program may), "grandchild-otheruser" (the child
-// takes that id instead) and "ordinary" (take the id of the ordinary user the tests act as, once
-// the child is started).
+// VANTREL_CHILD_REPORT names the report file (or a folder, ending in "/", to hold one per process,
+// named by its id), written whole by a rename so a reader never sees half of it. VANTREL_CHILD_MODE
+// holds words, or nothing (just sleep): "exit" (end after reporting), "grandchild" (also start a
+// sleeping child of its own), "otheruser" (first take another user's id for good, as a set-user-ID
+// program may), "grandchild-otheruser" (the child takes that id instead) and "ordinary" (take the
+// id of the ordinary user the tests act as, once the child is started).
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -118,13 +118,17 @@ int main(int argc, char **argv)
         report += std::string("runid ") + runId + '\n';
 
     if (reportPath) {
-        const std::string temporary = std::string(reportPath) + ".tmp";
+        std::string path = reportPath;
+        // A folder: one report per process, named by its id.
+        if (path.ends_with('/'))
+            path += std::to_string(::getpid());
+        const std::string temporary = path + ".tmp";
         std::ofstream file(temporary);
         file << report;
         file.close();
         // The test waits for the report with a deadline; say at once why it will not come.
-        if (!file || std::rename(temporary.c_str(), reportPath) != 0) {
-            std::perror(reportPath);
+        if (!file || std::rename(temporary.c_str(), path.c_str()) != 0) {
+            std::perror(path.c_str());
             return 1;
         }
     }
