@@ -186,6 +186,26 @@ QList<QStringList> TestDatabase::storedRows() const
                  + QStringLiteral(" FROM QZProgram"));
 }
 
+QList<QStringList> TestDatabase::contents() const
+{
+    QList<QStringList> result;
+    const QString schema =
+        QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_schema ORDER BY name");
+    for (const QStringList &entry : query(schema)) {
+        result.append(entry);
+        if (entry.at(0) != u"table")
+            continue;
+        // The tables are the tools' own, named without anything that would need quoting.
+        QStringList values;
+        for (const QStringList &column :
+             query(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(entry.at(1))))
+            values.append(QStringLiteral("typeof(%1) || ':' || hex(%1)").arg(column.at(0)));
+        result.append(
+            query(QStringLiteral("SELECT %1 FROM %2").arg(values.join(u','), entry.at(1))));
+    }
+    return result;
+}
+
 QList<QStringList> TestDatabase::query(const QString &sql) const
 {
     const RawConnection connection(m_path);

@@ -55,6 +55,9 @@ public:
     QList<QStringList> query(const QString &sql) const;
     // Every row with each column as its stored type and bytes ("text:B3CC", "integer:3430").
     QList<QStringList> storedRows() const;
+    // Everything in the file: each schema entry (type, name, table, SQL) in name order, each
+    // table's rows after its entry, every value as in storedRows().
+    QList<QStringList> contents() const;
     int rowCount() const { return int(rows().size()); }
     // Holds the file as another program would, until the holder is destroyed.
     std::unique_ptr<HeldFile> hold(const QString &sql = QStringLiteral("BEGIN EXCLUSIVE")) const;
