@@ -71,7 +71,8 @@ struct Options
         "--history: only that entry's runs."_s,
         u"KEY"_s};
     QCommandLineOption loop {u"loop"_s,
-                             u"After the last entry begin again at the first, until stopped."_s};
+                             u"After the last entry begin again at the first, until stopped; "
+                             "with no entries, wait for some."_s};
     QCommandLineOption headless {
         u"headless"_s,
         u"Run the schedule without a window or display and exit after the last entry (with "
@@ -227,6 +228,7 @@ QString commandLineHelp(const QString &programName)
     text.replace(u"<executable_name>"_s, programName);
     text += u"\nExit status: 0 done; 64 a wrong command line; 65 the schedule's table cannot be\n"
             "used, or a file to import holds what the schedule cannot take; 66 a database\n"
-            "cannot be opened; 69 no display for the window; 73 a file cannot be written.\n"_s;
+            "cannot be opened; 69 no display for the window; 73 a file cannot be written;\n"
+            "75 another runner runs the schedule.\n"_s;
     return text;
 }

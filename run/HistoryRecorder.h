@@ -23,7 +23,7 @@ class HistoryRecorder final : public QObject
 public:
     // How long a program's start waits for its record to be written, while the file can be
     // written at all.
-    static constexpr int beginWaitMs = 50;
+    static constexpr int beginWaitMs = 200;
     // How long the recorder's end waits for records that could not be written yet.
     static constexpr int finalWaitMs = 3000;
 
