@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
@@ -152,18 +151,11 @@ std::vector<pid_t> othersInGroup(pid_t group, int lastProcessId)
     std::vector<pid_t> others;
     if (noneStartedSince(lastProcessId, group))
         return others;
-    DIR *processes = ::opendir("/proc");
-    if (!processes)
-        return others;
-    while (const dirent *entry = ::readdir(processes)) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0 || pid == group)
-            continue;
-        if (::getpgid(pid_t(pid)) == group && !hasEnded(pid_t(pid)))
-            others.push_back(pid_t(pid));
+    for (const qint64 id : ProcessTable::processIds()) {
+        const auto pid = pid_t(id);
+        if (pid != group && ::getpgid(pid) == group && !hasEnded(pid))
+            others.push_back(pid);
     }
-    ::closedir(processes);
     return others;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 // A process as the kernel knows it: its id and when it started. The two together name one process
 // for as long as the machine runs, where the id alone may be given to another once it has ended.
 struct ProcessIdentity
@@ -23,6 +25,9 @@ namespace ProcessTable {
 // The name of the variable in a started program's environment that holds its run's id, which
 // its children inherit.
 inline constexpr char runIdVariable[] = "VANTREL_RUN_ID";
+
+// The ids of every process the kernel shows, the first (init) left out.
+std::vector<qint64> processIds();
 
 // The machine and its boot as one text, "MACHINE/BOOT": the same for every process until the
 // machine starts again.

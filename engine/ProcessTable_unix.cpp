@@ -74,18 +74,10 @@ std::optional<Status> statusOf(pid_t pid, bool evenEnded = false)
 std::vector<Status> everyProcess()
 {
     std::vector<Status> processes;
-    DIR *folder = ::opendir("/proc");
-    if (!folder)
-        return processes;
-    while (const dirent *entry = ::readdir(folder)) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 1)
-            continue;
+    for (const qint64 pid : ProcessTable::processIds()) {
         if (const auto status = statusOf(pid_t(pid)))
             processes.push_back(*status);
     }
-    ::closedir(folder);
     return processes;
 }
 
@@ -124,6 +116,22 @@ QByteArray machineIdentity()
 } // namespace
 
 namespace ProcessTable {
+
+std::vector<qint64> processIds()
+{
+    std::vector<qint64> ids;
+    DIR *folder = ::opendir("/proc");
+    if (!folder)
+        return ids;
+    while (const dirent *entry = ::readdir(folder)) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && pid > 1)
+            ids.push_back(pid);
+    }
+    ::closedir(folder);
+    return ids;
+}
 
 QByteArray bootIdentity()
 {

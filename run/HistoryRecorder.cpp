@@ -125,6 +125,7 @@ public:
                 if (job.written)
                     job.written->release();
                 m_waiting.pop_front();
+                m_recorder->m_waitedInVain = false;
                 wrote = true;
             }
         } catch (const std::exception &error) {
@@ -148,9 +149,12 @@ public:
         std::vector<RunHistory::LeftRunning> runs;
         try {
             runs = RunHistory::leftRunning(*m_connection);
-        } catch (const std::exception &error) {
+        } catch (const std::exception &) {
+            // Tried again with the next write, or on its own a little later: nothing to say, as
+            // nothing was lost.
             m_recoverPending = true;
-            failed(error);
+            if (!m_retry->isActive())
+                m_retry->start(retryMs);
             return;
         }
         for (RunHistory::LeftRunning &left : runs) {
@@ -280,9 +284,10 @@ void HistoryRecorder::begin(quint64 ticket, const RunRecord &record)
     QMetaObject::invokeMethod(m_writer, [writer = m_writer, ticket, record, written] {
         writer->add(ticket, record, written);
     });
-    // While the file cannot be written, the program starts at once and its record waits.
-    if (!m_failing)
-        written->tryAcquire(1, beginWaitMs);
+    // While the file cannot be written, or records are slow to be written, the program starts at
+    // once and its record waits.
+    if (!m_failing && !m_waitedInVain && !written->tryAcquire(1, beginWaitMs))
+        m_waitedInVain = true;
 }
 
 void HistoryRecorder::record(quint64 ticket, const RunRecord &record)

@@ -63,4 +63,6 @@ private:
     Writer *m_writer;
     std::atomic<quint64> m_changesElsewhere = 0;
     std::atomic<bool> m_failing = false;
+    // A start waited for its record in vain; none waits again until a record is written.
+    std::atomic<bool> m_waitedInVain = false;
 };

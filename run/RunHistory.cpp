@@ -132,6 +132,38 @@ private:
     bool m_open = true;
 };
 
+// What becomes known of a run as it goes on, in the order of outcomeColumns.
+const QString outcomeColumns = u"Opener, Lifetime, Ending, Status, Detail, Collected, Process, "
+                               "ProcessStart"_s;
+
+class Outcome final
+{
+public:
+    explicit Outcome(const RunRecord &record)
+        : m_record(record)
+        , m_ending(RunEndings::name(record.ending).toUtf8())
+        , m_detail(record.detail.toUtf8())
+    { }
+
+    void bindTo(Statement &statement, int first) const
+    {
+        statement.bind(first, optionalText(m_record.opener));
+        statement.bind(first + 1, number(m_record.lifetimeMs));
+        statement.bind(first + 2, text(m_ending));
+        statement.bind(first + 3, optionalNumber(m_record.status));
+        statement.bind(first + 4, optionalText(m_detail));
+        statement.bind(first + 5, optionalNumber(m_record.collectedMs));
+        statement.bind(first + 6, optionalProcess(m_record.process));
+        statement.bind(first + 7, optionalProcess(m_record.processStart));
+    }
+
+private:
+    const RunRecord &m_record;
+    // The texts the statement reads until it is stepped.
+    QByteArray m_ending;
+    QByteArray m_detail;
+};
+
 RunRecord recordFrom(const Statement &select)
 {
     RunRecord record;
@@ -166,29 +198,22 @@ qint64 append(Connection &connection, const RunRecord &record)
     sqlite3 *db = connection.handleForWriting();
     Transaction transaction(db);
     prepareTable(db);
-    Statement insert(db,
-                     u"INSERT INTO QZRunLog (ProgramIndex, ProgramName, ProgramParameter, Opener, "
-                     "Started, Lifetime, Ending, Status, Detail, Collected, RunId, Process, "
-                     "ProcessStart, Runner) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING RunIndex"_s);
+    Statement insert(
+        db,
+        u"INSERT INTO QZRunLog (ProgramIndex, ProgramName, ProgramParameter, Started, "
+        "RunId, Runner, "_s
+            + outcomeColumns
+            + u") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING RunIndex");
     QByteArray entryBytes;
-    const QByteArray ending = RunEndings::name(record.ending).toUtf8();
-    const QByteArray detail = record.detail.toUtf8();
     const QByteArray runner = ProcessTable::describe(ProcessTable::self());
     insert.bind(1, entryValue(record.entry, entryBytes));
     insert.bind(2, text(record.program));
     insert.bind(3, text(record.parameters));
-    insert.bind(4, optionalText(record.opener));
-    insert.bind(5, number(record.startedMs));
-    insert.bind(6, number(record.lifetimeMs));
-    insert.bind(7, text(ending));
-    insert.bind(8, optionalNumber(record.status));
-    insert.bind(9, optionalText(detail));
-    insert.bind(10, optionalNumber(record.collectedMs));
-    insert.bind(11, optionalText(record.runId));
-    insert.bind(12, optionalProcess(record.process));
-    insert.bind(13, optionalProcess(record.processStart));
-    insert.bind(14, text(runner));
+    insert.bind(4, number(record.startedMs));
+    insert.bind(5, optionalText(record.runId));
+    insert.bind(6, text(runner));
+    const Outcome outcome(record);
+    outcome.bindTo(insert, 7);
     if (!insert.step())
         return 0;
     const qint64 id = insert.column(0, true).integer;
@@ -207,20 +232,13 @@ bool update(Connection &connection, const RunRecord &record)
     sqlite3 *db = connection.handleForWriting();
     // The table may have been made again, or the file replaced, since the record was written.
     prepareTable(db);
+    QString assignments = outcomeColumns;
+    assignments.replace(u", "_s, u" = ?, "_s);
     Statement statement(db,
-                        u"UPDATE QZRunLog SET Opener = ?, Lifetime = ?, Ending = ?, Status = ?, "
-                        "Detail = ?, Collected = ?, Process = ?, ProcessStart = ? "
-                        "WHERE RunIndex = ? RETURNING RunIndex"_s);
-    const QByteArray ending = RunEndings::name(record.ending).toUtf8();
-    const QByteArray detail = record.detail.toUtf8();
-    statement.bind(1, optionalText(record.opener));
-    statement.bind(2, number(record.lifetimeMs));
-    statement.bind(3, text(ending));
-    statement.bind(4, optionalNumber(record.status));
-    statement.bind(5, optionalText(detail));
-    statement.bind(6, optionalNumber(record.collectedMs));
-    statement.bind(7, optionalProcess(record.process));
-    statement.bind(8, optionalProcess(record.processStart));
+                        u"UPDATE QZRunLog SET "_s + assignments
+                            + u" = ? WHERE RunIndex = ? RETURNING RunIndex");
+    const Outcome outcome(record);
+    outcome.bindTo(statement, 1);
     statement.bind(9, number(record.id));
     const bool updated = statement.step();
     while (statement.step()) { }

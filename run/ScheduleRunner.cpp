@@ -61,6 +61,9 @@ std::optional<OtherRunner> ScheduleRunner::begin()
     if (!m_databasePath.isEmpty()
         && m_lock.take(m_databasePath, &other) == ScheduleLock::Result::Held)
         return other;
+    // A runner that went since the schedule was opened may have left programs running.
+    if (m_history)
+        m_history->recoverLeftRunning();
     m_engine.begin();
     followSchedule();
     return std::nullopt;
