@@ -1,7 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "store/PathName.h"
+
 #include <QCommandLineParser>
-#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -196,7 +197,7 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         if (database.isEmpty())
             return u"--database needs the name of a file."_s;
         // Absolute, so that the file stays the same whatever folder the program moves to.
-        line.database = QFileInfo(database).absoluteFilePath();
+        line.database = PathName::absolute(database);
     }
     if (parser.isSet(options.from)) {
         bool ok = false;

@@ -8,6 +8,7 @@
 #include "report/DataError.h"
 #include "run/HistoryFormat.h"
 #include "store/Connection.h"
+#include "store/PathName.h"
 #include "store/RunHistory.h"
 #include "store/ShareDM.h"
 
@@ -112,7 +113,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(PathName::fromNative(argv[i]));
     const QString program = QFileInfo(arguments.value(0, u"vantrel-autorun"_s)).fileName();
     const auto parsed = parseCommandLine(arguments);
     if (const QString *error = std::get_if<QString>(&parsed)) {

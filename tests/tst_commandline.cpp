@@ -1,8 +1,10 @@
 #include "store/Connection.h"
 #include "store/RunHistory.h"
 #include "support/Csv.h"
+#include "support/JetFixture.h"
 #include "support/TestDatabase.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -11,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -65,6 +69,33 @@ Finished run(const QStringList &arguments,
 {
     auto process = started(arguments, environment);
     return finish(*process, 30000);
+}
+
+// Runs the program in a folder with arguments given as bytes, which need not be UTF-8: QProcess
+// passes only texts, so the child it makes starts the program itself.
+Finished runWithBytes(const QList<QByteArray> &arguments, const QByteArray &folder,
+                      const QProcessEnvironment &environment)
+{
+    QList<QByteArray> words = QList<QByteArray> {QFile::encodeName(program)} + arguments;
+    QList<QByteArray> variables;
+    for (const QString &variable : environment.toStringList())
+        variables.append(variable.toUtf8());
+    std::vector<char *> argv;
+    std::vector<char *> envp;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    for (QByteArray &variable : variables)
+        envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    QProcess process;
+    process.setChildProcessModifier([&] {
+        if (::chdir(folder.constData()) == 0)
+            ::execve(argv.front(), argv.data(), envp.data());
+        ::_exit(127);
+    });
+    process.start(program, {});
+    return finish(process, 30000);
 }
 
 // The trace lines of started programs, as "entry N" in order, and each end's time in seconds.
@@ -134,7 +165,7 @@ QString TestCommandLine::schedule(const QList<TestDatabase::Entry> &entries)
 
 // What each command line does when it ends at once: its exit status and what it says. "@DB" is a
 // good schedule with two entries, "@MISSING" a file that does not exist; the other files are
-// made as the row's name says.
+// made as the row's name says. The program runs in a folder whose name is not UTF-8.
 void TestCommandLine::commandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -192,6 +223,23 @@ void TestCommandLine::commandLines_data()
     row("--import of a file that is not a Jet file",
         {u"--import"_s, u"@TEXT"_s, u"--database"_s, u"@DB"_s, u"--dry-run"_s}, none, 65,
         u"is not a Jet database file"_s);
+    row("--headless on a named pipe", {u"--headless"_s, u"--database"_s, u"@FIFO"_s}, none, 66,
+        u"fifo': it is a named pipe (FIFO), not a regular file\n"_s);
+    row("--history on a named pipe", {u"--history"_s, u"--database"_s, u"@FIFO"_s}, none, 66,
+        u"fifo': it is a named pipe (FIFO), not a regular file\n"_s);
+    row("--headless on a folder", {u"--headless"_s, u"--database"_s, u"@FOLDER"_s}, none, 66,
+        u"folder': it is a folder, not a regular file\n"_s);
+    row("--import of a named pipe", {u"--import"_s, u"@FIFO"_s, u"--database"_s, u"@DB"_s}, none,
+        66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
+    row("--import into a named pipe", {u"--import"_s, u"@JET"_s, u"--database"_s, u"@FIFO"_s}, none,
+        66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
+    row("--headless on a schedule whose name is not UTF-8",
+        {u"--headless"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0, QString());
+    row("--history on a schedule named from a folder whose name is not UTF-8",
+        {u"--history"_s, u"--database"_s, u"@NONUTF8NAME"_s}, none, 0, u"Started"_s);
+    row("--import between files whose names are not UTF-8",
+        {u"--import"_s, u"@NONUTF8JET"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0,
+        u"Imported 6 entries from '"_s);
     row("window without a display", {}, none, 69,
         u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
         "--headless runs the schedule without one\n"_s);
@@ -219,18 +267,54 @@ void TestCommandLine::commandLines()
     TestDatabase noCount;
     noCount.exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY "
                  "KEY, ProgramName, ProgramParameter, ProgramTime)"_s);
-    for (QString &argument : arguments) {
-        argument.replace(u"@DB"_s, m_database->path());
-        argument.replace(u"@MISSING"_s, files.filePath(u"missing.mdb"_s));
-        argument.replace(u"@TEXT"_s, text);
-        argument.replace(u"@NOTABLE"_s, noTable.path());
-        argument.replace(u"@NOCOUNT"_s, noCount.path());
+    const QString fifo = files.filePath(u"fifo"_s);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QDir(files.path()).mkdir(u"folder"_s));
+    const QString jet = files.filePath(u"windows.mdb"_s);
+    if (arguments.contains(u"@JET"_s) || arguments.contains(u"@NONUTF8JET"_s))
+        QVERIFY(writeJetFile(jet));
+    // A folder and files named in an old Chinese Windows encoding, which is not UTF-8.
+    const QByteArray nonUtf8Folder = QFile::encodeName(files.path()) + "/\xB3\xCC";
+    const QByteArray nonUtf8Name = "\xB3\xCC.mdb";
+    const QByteArray nonUtf8Database = nonUtf8Folder + '/' + nonUtf8Name;
+    const QByteArray nonUtf8Jet = nonUtf8Folder + "/\xB3\xCC.jet";
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto removeNonUtf8 = qScopeGuard([&] {
+        ::unlink(nonUtf8Database.constData());
+        ::unlink(QByteArray(nonUtf8Database + "-journal").constData());
+        ::unlink(nonUtf8Jet.constData());
+        ::rmdir(nonUtf8Folder.constData());
+    });
+    QCOMPARE(::mkdir(nonUtf8Folder.constData(), 0700), 0);
+    QCOMPARE(::link(QFile::encodeName(m_database->path()).constData(), nonUtf8Database.constData()),
+             0);
+    if (arguments.contains(u"@NONUTF8JET"_s))
+        QCOMPARE(::rename(QFile::encodeName(jet).constData(), nonUtf8Jet.constData()), 0);
+    const QList<std::pair<QString, QByteArray>> names = {
+        {u"@DB"_s, QFile::encodeName(m_database->path())},
+        {u"@MISSING"_s, QFile::encodeName(files.filePath(u"missing.mdb"_s))},
+        {u"@TEXT"_s, QFile::encodeName(text)},
+        {u"@NOTABLE"_s, QFile::encodeName(noTable.path())},
+        {u"@NOCOUNT"_s, QFile::encodeName(noCount.path())},
+        {u"@FIFO"_s, QFile::encodeName(fifo)},
+        {u"@FOLDER"_s, QFile::encodeName(files.filePath(u"folder"_s))},
+        {u"@JET"_s, QFile::encodeName(jet)},
+        {u"@NONUTF8DB"_s, nonUtf8Database},
+        {u"@NONUTF8NAME"_s, nonUtf8Name},
+        {u"@NONUTF8JET"_s, nonUtf8Jet},
+    };
+    QList<QByteArray> bytes;
+    for (const QString &argument : arguments) {
+        const auto name = std::find_if(names.cbegin(), names.cend(),
+                                       [&](const auto &pair) { return pair.first == argument; });
+        bytes.append(name == names.cend() ? argument.toUtf8() : name->second);
     }
     QProcessEnvironment environment = withoutDisplay();
     if (!display.isEmpty())
         environment.insert(u"DISPLAY"_s, display);
 
-    const Finished finished = run(arguments, environment);
+    // A name relative to the current folder is taken in the folder that is not UTF-8.
+    const Finished finished = runWithBytes(bytes, nonUtf8Folder, environment);
     QCOMPARE(finished.status, status);
     const QString said = status == 0 ? finished.out : finished.err;
     QVERIFY2(said.contains(says), qPrintable(said));
