@@ -14,16 +14,24 @@
 #include <sqlite3.h>
 #include <sysexits.h>
 
-#include <functional>
+#include <algorithm>
 #include <limits>
 
 namespace {
 
 // Runs one step of an import; the store's error becomes an import error with the step's status.
-template<typename Step> auto step(int status, const QString &context, Step &&work)
+// A schedule that another program holds cannot be written now, whether the step was to read it or
+// to write it.
+template<typename Step>
+auto step(int status, const QString &context, const QString &schedule, Step &&work)
 {
     try {
         return work();
+    } catch (const DatabaseBusyError &) {
+        throw ImportError(EX_CANTCREAT,
+                          QStringLiteral("The schedule cannot be written: '%1' is held by another "
+                                         "program; try again once it is free.")
+                              .arg(schedule));
     } catch (const DatabaseError &error) {
         throw ImportError(status, context.arg(error.message()));
     }
@@ -76,7 +84,7 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
     return keys;
 }
 
-QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule)
+QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule, bool dryRun)
 {
     sqlite3 *db = connection.handleForWriting();
     Statement begin(db, QStringLiteral("BEGIN IMMEDIATE"));
@@ -98,8 +106,8 @@ QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule)
             row.bind(5, entry.count.view());
             connection.write(row);
         }
-        Statement commit(db, QStringLiteral("COMMIT"));
-        connection.write(commit);
+        Statement end(db, dryRun ? QStringLiteral("ROLLBACK") : QStringLiteral("COMMIT"));
+        connection.write(end);
         return keys;
     } catch (const DatabaseError &) {
         // The failure that stopped the import is the one to report. Closing the connection ends
@@ -125,13 +133,15 @@ int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
         Connection connection(TShareDataModule::connectionStringFor(request.databasePath));
         const QString cannotRead = QStringLiteral("The schedule cannot be read: %1.");
         const QString cannotWrite = QStringLiteral("The schedule cannot be written: %1.");
-        step(EX_NOINPUT, cannotRead, [&] { connection.open(); });
-        QList<qint64> keys = step(EX_NOINPUT, cannotRead,
-                                  [&] { return plannedKeys(connection.handle(), schedule); });
-        step(EX_CANTCREAT, cannotWrite, [&] { connection.handleForWriting(); });
-        if (!request.dryRun)
-            keys =
-                step(EX_CANTCREAT, cannotWrite, [&] { return writeEntries(connection, schedule); });
+        const QString &database = request.databasePath;
+        step(EX_NOINPUT, cannotRead, database, [&] { connection.open(); });
+        step(EX_NOINPUT, cannotRead, database,
+             [&] { return plannedKeys(connection.handle(), schedule); });
+        // A dry run writes as the import would and then takes it all back, so that it meets
+        // whatever would stop the import: a journal that cannot be made, a lock held.
+        const QList<qint64> keys = step(EX_CANTCREAT, cannotWrite, database, [&] {
+            return writeEntries(connection, schedule, request.dryRun);
+        });
 
         for (qsizetype i = 0; i < keys.size(); ++i) {
             const StoredValue &name = schedule.entries[i].name;

@@ -339,6 +339,20 @@ void TestImport::refusesBadInput_data()
         EX_CANTCREAT, u"The schedule cannot be written: The folder '"_s);
     row("a dry run into a schedule that is read-only", none, written, u"read-only file"_s,
         EX_CANTCREAT, u"is read-only for this user"_s, true);
+    row("a dry run into a schedule in a folder that is read-only", none, written,
+        u"read-only folder"_s, EX_CANTCREAT, u"The schedule cannot be written: The folder '"_s,
+        true);
+    const QString held = u"The schedule cannot be written: '@db@' is held by another program; "
+                         u"try again once it is free."_s;
+    const QString exclusive = u"held:BEGIN EXCLUSIVE"_s;
+    const QString writing =
+        u"held:BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')"_s;
+    row("a schedule held exclusively", none, written, exclusive, EX_CANTCREAT, held);
+    row("a dry run into a schedule held exclusively", none, written, exclusive, EX_CANTCREAT, held,
+        true);
+    row("a schedule held by another writer", none, written, writing, EX_CANTCREAT, held);
+    row("a dry run into a schedule held by another writer", none, written, writing, EX_CANTCREAT,
+        held, true);
 }
 
 void TestImport::refusesBadInput()
@@ -379,6 +393,9 @@ void TestImport::refusesBadInput()
     } else if (schedule == u"no table") {
         m_database->exec(u"DROP TABLE QZProgram"_s);
     }
+    std::unique_ptr<HeldFile> holder;
+    if (schedule.startsWith(u"held:"))
+        holder = m_database->hold(schedule.mid(5));
     const bool barred = schedule.startsWith(u"read-only");
     QVERIFY(
         permit(database, jetFile, schedule != u"read-only file", schedule != u"read-only folder"));
