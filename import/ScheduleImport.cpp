@@ -15,6 +15,7 @@
 #include <sysexits.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -62,9 +63,33 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
             keys.append(entry.key);
         return keys;
     }
-    // A new key is above every key the table holds and every key it has ever given.
-    qint64 last = integerResult(
-        db, QStringLiteral("SELECT max(%1) FROM %2").arg(ScheduleSql::programIndex, table));
+    const auto noKeysLeft = [&] {
+        return DatabaseError(QStringLiteral("The schedule has no keys left for %1")
+                                 .arg(entryCount(schedule.entries.size())));
+    };
+    // A new key is above every key the table holds and every key it has ever given. Another tool
+    // may have stored keys as reals or texts: a real counts rounded up, and a text that reads as a
+    // whole number as that number, since the list shows it alike.
+    const auto keysWhoseType = [&](const char *condition) {
+        return QStringLiteral("SELECT %1 FROM %2 WHERE typeof(%1) %3")
+            .arg(ScheduleSql::programIndex, table, QLatin1StringView(condition));
+    };
+    qint64 last = integerResult(db, keysWhoseType("= 'integer' ORDER BY 1 DESC LIMIT 1"));
+    Statement reals(db, keysWhoseType("= 'real' ORDER BY 1 DESC LIMIT 1"));
+    if (reals.step()) {
+        const double real = reals.column(0, false).real;
+        if (real >= 0x1p63)
+            throw noKeysLeft();
+        if (real > double(last))
+            last = std::max(last, qint64(std::ceil(real)));
+    }
+    Statement texts(db, keysWhoseType("IN ('text', 'blob')"));
+    while (texts.step()) {
+        bool isNumber = false;
+        const qint64 number = texts.column(0, false).toString().trimmed().toLongLong(&isNumber);
+        if (isNumber)
+            last = std::max(last, number);
+    }
     if (integerResult(db,
                       QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
                                      "'table' AND name = 'sqlite_sequence'"))
@@ -75,10 +100,8 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
         if (sequence.step() && sequence.column(0, true).type == ValueView::Type::Integer)
             last = std::max(last, sequence.column(0, true).integer);
     }
-    if (last > std::numeric_limits<qint64>::max() - schedule.entries.size()) {
-        throw DatabaseError(QStringLiteral("The schedule has no keys left for %1")
-                                .arg(entryCount(schedule.entries.size())));
-    }
+    if (last > std::numeric_limits<qint64>::max() - schedule.entries.size())
+        throw noKeysLeft();
     for (qsizetype i = 0; i < schedule.entries.size(); ++i)
         keys.append(last + 1 + i);
     return keys;
