@@ -9,7 +9,9 @@
 #include "run/HistoryFormat.h"
 #include "store/Connection.h"
 #include "store/PathName.h"
+#include "store/Query.h"
 #include "store/RunHistory.h"
+#include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
 
 #include <QCoreApplication>
@@ -101,6 +103,38 @@ int printHistory(const CommandLine &line, const QString &program, const QString 
     return EX_OK;
 }
 
+// Whether the schedule has the entry that an autostart entry's run is to begin at, looked for as
+// the run looks for it; gives the exit status of a refusal, or EX_OK.
+int checkEntryToBeginAt(const QString &program, const QString &database, qint64 key)
+{
+    Connection connection(TShareDataModule::connectionStringFor(database));
+    Query list(u"ADOQuery1"_s);
+    list.setConnection(&connection);
+    const auto refuse = [&](const QString &text, int status) {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(program), qUtf8Printable(text));
+        return status;
+    };
+    try {
+        connection.open();
+        list.sql() = QStringList {ScheduleSql::list};
+        list.open();
+        const int keyColumn = list.fieldIndex(ScheduleSql::programIndex);
+        for (int row = 0; keyColumn >= 0 && row < list.recordCount(); ++row) {
+            if (list.text(row, keyColumn) == QString::number(key))
+                return EX_OK;
+        }
+    } catch (const DatabaseBusyError &) {
+        return refuse(u"cannot open the schedule: another program is using it; try again later"_s,
+                      EX_NOINPUT);
+    } catch (const DatabaseError &error) {
+        if (!connection.isConnected())
+            return refuse(u"cannot open the schedule: "_s + error.message(), EX_NOINPUT);
+        return refuse(u"cannot read the schedule's table QZProgram: "_s + error.message(),
+                      EX_DATAERR);
+    }
+    return refuse(u"the schedule has no entry %1 to begin at"_s.arg(key), EX_USAGE);
+}
+
 } // namespace
 
 QString noDisplayText(const QString &program)
@@ -131,6 +165,11 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
         std::printf("%s %s\n", qUtf8Printable(program), VANTREL_VERSION);
         return EX_OK;
     case CommandLine::Action::Autostart:
+        if (line.from) {
+            if (const int status = checkEntryToBeginAt(program, database, *line.from);
+                status != EX_OK)
+                return status;
+        }
         return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
     case CommandLine::Action::RemoveAutostart:
         return Autostart::remove(stdout, stderr);

@@ -240,6 +240,21 @@ void TestCommandLine::commandLines_data()
     row("--import between files whose names are not UTF-8",
         {u"--import"_s, u"@NONUTF8JET"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0,
         u"Imported 6 entries from '"_s);
+    row("--autostart --from an entry that is not there",
+        {u"--autostart"_s, u"--from"_s, u"99"_s, u"--database"_s, u"@DB"_s}, none, 64,
+        u"the schedule has no entry 99 to begin at\n"_s);
+    row("--autostart --from in a schedule that is not there",
+        {u"--autostart"_s, u"--from"_s, u"1"_s, u"--database"_s, u"@MISSING"_s}, none, 66,
+        u"cannot open the schedule: Could not find file '"_s);
+    row("--autostart on a schedule whose name holds a line break",
+        {u"--autostart"_s, u"--database"_s, u"/srv/a\nb.mdb"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name holds a line break.\n"_s);
+    row("--autostart on a schedule whose name holds a carriage return",
+        {u"--autostart"_s, u"--database"_s, u"/srv/a\rb.mdb"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name holds a line break.\n"_s);
+    row("--autostart on a schedule whose name is not UTF-8",
+        {u"--autostart"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name is not UTF-8.\n"_s);
     row("window without a display", {}, none, 69,
         u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
         "--headless runs the schedule without one\n"_s);
@@ -312,6 +327,8 @@ void TestCommandLine::commandLines()
     QProcessEnvironment environment = withoutDisplay();
     if (!display.isEmpty())
         environment.insert(u"DISPLAY"_s, display);
+    const QString config = files.filePath(u"config"_s);
+    environment.insert(u"XDG_CONFIG_HOME"_s, config);
 
     // A name relative to the current folder is taken in the folder that is not UTF-8.
     const Finished finished = runWithBytes(bytes, nonUtf8Folder, environment);
@@ -322,6 +339,8 @@ void TestCommandLine::commandLines()
         QCOMPARE(finished.err, says); // one line, and nothing of the toolkit's own
     if (status == 64 && !arguments.contains(u"--database"_s))
         QVERIFY(finished.err.endsWith(u"Try 'vantrel-autorun-e2e --help' for the options.\n"_s));
+    if (status != 0)
+        QVERIFY(!QFileInfo::exists(config));
 }
 
 // A real two-entry schedule without a window: each program runs its time, in order, and the
@@ -424,8 +443,8 @@ void TestCommandLine::autostart_data()
     QTest::newRow("plain") << QStringList() << u"@PROGRAM --start"_s;
     QTest::newRow("looping") << QStringList {u"--loop"_s} << u"@PROGRAM --start --loop"_s;
     QTest::newRow("from an entry, another schedule")
-        << QStringList {u"--from"_s, u"3"_s, u"--database"_s, u"/srv/x/ProgramRun.mdb"_s}
-        << u"@PROGRAM --start --from 3 --database /srv/x/ProgramRun.mdb"_s;
+        << QStringList {u"--from"_s, u"3"_s, u"--database"_s, u"@DB"_s}
+        << u"@PROGRAM --start --from 3 --database @DB"_s;
     QTest::newRow("a schedule whose name needs quoting")
         << QStringList {u"--database"_s, u"/srv/my \"lists\"/$100% \\ 程序.mdb"_s}
         << u"@PROGRAM --start --database \"/srv/my \\\\\"lists\\\\\"/\\\\$100%% \\\\\\\\ "
@@ -437,6 +456,15 @@ void TestCommandLine::autostart()
     QFETCH(QStringList, options);
     QFETCH(QString, exec);
     QTemporaryDir config;
+    // Another schedule, with the entries 1 to 3, in a folder whose name needs no quoting.
+    QTemporaryDir folder(QDir::tempPath() + u"/vantrel-XXXXXX"_s);
+    const QString database = folder.filePath(u"ProgramRun.mdb"_s);
+    m_database->addEntries(
+        {{u"a"_s, QString(), 1, 1}, {u"b"_s, QString(), 1, 1}, {u"c"_s, QString(), 1, 1}});
+    QVERIFY(QFile::copy(m_database->path(), database));
+    for (QString &option : options)
+        option.replace(u"@DB"_s, database);
+    exec.replace(u"@DB"_s, database);
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(u"XDG_CONFIG_HOME"_s, config.path());
     const QString entry = config.filePath(u"autostart/org.vantrel.AutoRun.desktop"_s);
