@@ -80,6 +80,12 @@ int printHistory(const CommandLine &line, const QString &program, const QString 
         connection.open();
         records = RunHistory::read(
             connection, 0, line.from ? std::optional(QString::number(*line.from)) : std::nullopt);
+    } catch (const DatabaseBusyError &) {
+        std::fprintf(stderr,
+                     "%s: cannot read the run history: another program is using the database; "
+                     "try again later\n",
+                     qUtf8Printable(program));
+        return EX_NOINPUT;
     } catch (const DatabaseError &error) {
         std::fprintf(stderr, "%s: cannot read the run history: %s\n", qUtf8Printable(program),
                      qUtf8Printable(error.message()));

@@ -80,7 +80,7 @@ sqlite3 *openFile(const QString &path)
             : engineMessage(db);
         sqlite3_close(db);
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-            throw DatabaseBusyError(ScheduleSql::inUse);
+            throw DatabaseBusyError(ScheduleSql::heldUp);
         throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
     }
     return db;

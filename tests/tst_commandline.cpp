@@ -164,8 +164,9 @@ QString TestCommandLine::schedule(const QList<TestDatabase::Entry> &entries)
 }
 
 // What each command line does when it ends at once: its exit status and what it says. "@DB" is a
-// good schedule with two entries, "@MISSING" a file that does not exist; the other files are
-// made as the row's name says. The program runs in a folder whose name is not UTF-8.
+// good schedule with two entries ("@HELD" the same, held by another program meanwhile),
+// "@MISSING" a file that does not exist; the other files are made as the row's name says. The
+// program runs in a folder whose name is not UTF-8.
 void TestCommandLine::commandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -233,6 +234,10 @@ void TestCommandLine::commandLines_data()
         66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
     row("--import into a named pipe", {u"--import"_s, u"@JET"_s, u"--database"_s, u"@FIFO"_s}, none,
         66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
+    row("--history on a schedule held by another program",
+        {u"--history"_s, u"--database"_s, u"@HELD"_s}, none, 66,
+        u"cannot read the run history: another program is using the database; try again "
+        "later\n"_s);
     row("--headless on a schedule whose name is not UTF-8",
         {u"--headless"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0, QString());
     row("--history on a schedule named from a folder whose name is not UTF-8",
@@ -305,8 +310,12 @@ void TestCommandLine::commandLines()
              0);
     if (arguments.contains(u"@NONUTF8JET"_s))
         QCOMPARE(::rename(QFile::encodeName(jet).constData(), nonUtf8Jet.constData()), 0);
+    std::unique_ptr<HeldFile> holder;
+    if (arguments.contains(u"@HELD"_s))
+        holder = m_database->hold();
     const QList<std::pair<QString, QByteArray>> names = {
         {u"@DB"_s, QFile::encodeName(m_database->path())},
+        {u"@HELD"_s, QFile::encodeName(m_database->path())},
         {u"@MISSING"_s, QFile::encodeName(files.filePath(u"missing.mdb"_s))},
         {u"@TEXT"_s, QFile::encodeName(text)},
         {u"@NOTABLE"_s, QFile::encodeName(noTable.path())},
