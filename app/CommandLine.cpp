@@ -1,7 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "store/PathName.h"
+
 #include <QCommandLineParser>
-#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -197,7 +198,12 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         if (database.isEmpty())
             return u"--database needs the name of a file."_s;
         // Absolute, so that the file stays the same whatever folder the program moves to.
-        line.database = QFileInfo(database).absoluteFilePath();
+        line.database = PathName::absolute(database);
+        // The autostart entry is UTF-8 text and gives the command on one line.
+        if (autostart && (database.contains(u'\n') || database.contains(u'\r')))
+            return u"--autostart cannot start a schedule whose name holds a line break."_s;
+        if (autostart && !PathName::toNative(line.database).isValidUtf8())
+            return u"--autostart cannot start a schedule whose name is not UTF-8."_s;
     }
     if (parser.isSet(options.from)) {
         bool ok = false;

@@ -69,11 +69,23 @@ private:
 };
 
 // Opens the schedule's list and checks that it has what a run reads; gives the exit status of a
-// failure, or EX_OK.
-int openSchedule(Connection &connection, Query &list)
+// failure, or EX_OK. A file that another program holds for now is no failure for a looping run,
+// which waits for it as for entries.
+int openSchedule(Connection &connection, Query &list, bool loop)
 {
+    const auto held = [loop] {
+        if (loop) {
+            complain(u"another program is using the schedule; the run waits for it"_s);
+            return EX_OK;
+        }
+        complain(u"cannot open the schedule: another program is using the database; try again "
+                 "later"_s);
+        return EX_NOINPUT;
+    };
     try {
         connection.open();
+    } catch (const DatabaseBusyError &) {
+        return held();
     } catch (const DatabaseError &error) {
         complain(u"cannot open the schedule: "_s + error.message());
         return EX_NOINPUT;
@@ -83,6 +95,9 @@ int openSchedule(Connection &connection, Query &list)
         list.open();
         // The whole list in memory: no tick has to read the file.
         list.recordCount();
+    } catch (const DatabaseBusyError &) {
+        list.close();
+        return held();
     } catch (const DatabaseError &error) {
         complain(u"cannot read the schedule's table QZProgram: "_s + error.message());
         return EX_DATAERR;
@@ -128,7 +143,7 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
     list.setConnection(&connection);
     // Opened for running before the list is read, so that every later change to the file is seen.
     ScheduleRunner runner(&list);
-    if (const int status = openSchedule(connection, list); status != EX_OK)
+    if (const int status = openSchedule(connection, list, line.loop); status != EX_OK)
         return status;
     runner.open(connectionString);
     runner.setLoop(line.loop);

@@ -9,6 +9,9 @@
 #include "run/HistoryFormat.h"
 #include "run/RunHistory.h"
 #include "store/Connection.h"
+#include "store/PathName.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
 
 #include <QCoreApplication>
@@ -81,6 +84,12 @@ int printHistory(const CommandLine &line, const QString &program, const QString 
         connection.open();
         records = RunHistory::read(
             connection, 0, line.from ? std::optional(QString::number(*line.from)) : std::nullopt);
+    } catch (const DatabaseBusyError &) {
+        std::fprintf(stderr,
+                     "%s: cannot read the run history: another program is using the database; "
+                     "try again later\n",
+                     qUtf8Printable(program));
+        return EX_NOINPUT;
     } catch (const DatabaseError &error) {
         std::fprintf(stderr, "%s: cannot read the run history: %s\n", qUtf8Printable(program),
                      qUtf8Printable(error.message()));
@@ -102,6 +111,38 @@ int printHistory(const CommandLine &line, const QString &program, const QString 
         out << text << '\n';
     out.flush();
     return EX_OK;
+}
+
+// Whether the schedule has the entry that an autostart entry's run is to begin at, looked for as
+// the run looks for it; gives the exit status of a refusal, or EX_OK.
+int checkEntryToBeginAt(const QString &program, const QString &database, qint64 key)
+{
+    Connection connection(TShareDataModule::connectionStringFor(database));
+    Query list(u"ADOQuery1"_s);
+    list.setConnection(&connection);
+    const auto refuse = [&](const QString &text, int status) {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(program), qUtf8Printable(text));
+        return status;
+    };
+    try {
+        connection.open();
+        list.sql() = QStringList {ScheduleSql::list};
+        list.open();
+        const int keyColumn = list.fieldIndex(ScheduleSql::programIndex);
+        for (int row = 0; keyColumn >= 0 && row < list.recordCount(); ++row) {
+            if (list.text(row, keyColumn) == QString::number(key))
+                return EX_OK;
+        }
+    } catch (const DatabaseBusyError &) {
+        return refuse(u"cannot open the schedule: another program is using it; try again later"_s,
+                      EX_NOINPUT);
+    } catch (const DatabaseError &error) {
+        if (!connection.isConnected())
+            return refuse(u"cannot open the schedule: "_s + error.message(), EX_NOINPUT);
+        return refuse(u"cannot read the schedule's table QZProgram: "_s + error.message(),
+                      EX_DATAERR);
+    }
+    return refuse(u"the schedule has no entry %1 to begin at"_s.arg(key), EX_USAGE);
 }
 
 } // namespace
@@ -140,7 +181,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     keepStandardDescriptors();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(PathName::fromNative(argv[i]));
     const QString program = QFileInfo(arguments.value(0, u"vantrel-autorun"_s)).fileName();
     const auto parsed = parseCommandLine(arguments);
     if (const QString *error = std::get_if<QString>(&parsed)) {
@@ -158,6 +199,11 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
         std::printf("%s %s\n", qUtf8Printable(program), VANTREL_VERSION);
         return EX_OK;
     case CommandLine::Action::Autostart:
+        if (line.from) {
+            if (const int status = checkEntryToBeginAt(program, database, *line.from);
+                status != EX_OK)
+                return status;
+        }
         return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
     case CommandLine::Action::RemoveAutostart:
         return Autostart::remove(stdout, stderr);

@@ -5,6 +5,7 @@
 #include "import/ImportError.h"
 #include "import/JetTable.h"
 #include "store/IntegerText.h"
+#include "store/PathName.h"
 #include "store/ScheduleSql.h"
 
 #include <QFile>
@@ -366,7 +367,7 @@ private:
 // ends only the reading.
 JetTable readTable(const QString &path)
 {
-    const std::string nativePath = QFile::encodeName(path).toStdString();
+    const std::string nativePath = PathName::toNative(path).toStdString();
     const std::string tableName = ScheduleSql::table.toStdString();
     const ChildOutcome read = runInChild(
         [&] { return serializeJetTable(readJetTable(nativePath.c_str(), tableName.c_str())); },
@@ -404,17 +405,16 @@ JetTable readTable(const QString &path)
 
 bool isJetFile(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && formatOf(file.read(0x15)) != Format::Other;
+    QFile file;
+    return PathName::openForReading(file, path).isEmpty()
+        && formatOf(file.read(0x15)) != Format::Other;
 }
 
 JetSchedule readJetSchedule(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw ImportError(EX_NOINPUT,
-                          QStringLiteral("Cannot open '%1': %2.").arg(path, file.errorString()));
-    }
+    QFile file;
+    if (const QString reason = PathName::openForReading(file, path); !reason.isEmpty())
+        throw ImportError(EX_NOINPUT, QStringLiteral("Cannot open '%1': %2.").arg(path, reason));
     const QByteArray head = file.read(0x15);
     const qint64 size = file.size();
     file.close();

@@ -14,16 +14,25 @@
 #include <sqlite3.h>
 #include <sysexits.h>
 
-#include <functional>
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
 
 // Runs one step of an import; the store's error becomes an import error with the step's status.
-template<typename Step> auto step(int status, const QString &context, Step &&work)
+// A schedule that another program holds cannot be written now, whether the step was to read it or
+// to write it.
+template<typename Step>
+auto step(int status, const QString &context, const QString &schedule, Step &&work)
 {
     try {
         return work();
+    } catch (const DatabaseBusyError &) {
+        throw ImportError(EX_CANTCREAT,
+                          QStringLiteral("The schedule cannot be written: '%1' is held by another "
+                                         "program; try again once it is free.")
+                              .arg(schedule));
     } catch (const DatabaseError &error) {
         throw ImportError(status, context.arg(error.message()));
     }
@@ -54,9 +63,33 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
             keys.append(entry.key);
         return keys;
     }
-    // A new key is above every key the table holds and every key it has ever given.
-    qint64 last = integerResult(
-        db, QStringLiteral("SELECT max(%1) FROM %2").arg(ScheduleSql::programIndex, table));
+    const auto noKeysLeft = [&] {
+        return DatabaseError(QStringLiteral("The schedule has no keys left for %1")
+                                 .arg(entryCount(schedule.entries.size())));
+    };
+    // A new key is above every key the table holds and every key it has ever given. Another tool
+    // may have stored keys as reals or texts: a real counts rounded up, and a text that reads as a
+    // whole number as that number, since the list shows it alike.
+    const auto keysWhoseType = [&](const char *condition) {
+        return QStringLiteral("SELECT %1 FROM %2 WHERE typeof(%1) %3")
+            .arg(ScheduleSql::programIndex, table, QLatin1StringView(condition));
+    };
+    qint64 last = integerResult(db, keysWhoseType("= 'integer' ORDER BY 1 DESC LIMIT 1"));
+    Statement reals(db, keysWhoseType("= 'real' ORDER BY 1 DESC LIMIT 1"));
+    if (reals.step()) {
+        const double real = reals.column(0, false).real;
+        if (real >= 0x1p63)
+            throw noKeysLeft();
+        if (real > double(last))
+            last = std::max(last, qint64(std::ceil(real)));
+    }
+    Statement texts(db, keysWhoseType("IN ('text', 'blob')"));
+    while (texts.step()) {
+        bool isNumber = false;
+        const qint64 number = texts.column(0, false).toString().trimmed().toLongLong(&isNumber);
+        if (isNumber)
+            last = std::max(last, number);
+    }
     if (integerResult(db,
                       QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
                                      "'table' AND name = 'sqlite_sequence'"))
@@ -67,16 +100,14 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
         if (sequence.step() && sequence.column(0, true).type == ValueView::Type::Integer)
             last = std::max(last, sequence.column(0, true).integer);
     }
-    if (last > std::numeric_limits<qint64>::max() - schedule.entries.size()) {
-        throw DatabaseError(QStringLiteral("The schedule has no keys left for %1")
-                                .arg(entryCount(schedule.entries.size())));
-    }
+    if (last > std::numeric_limits<qint64>::max() - schedule.entries.size())
+        throw noKeysLeft();
     for (qsizetype i = 0; i < schedule.entries.size(); ++i)
         keys.append(last + 1 + i);
     return keys;
 }
 
-QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule)
+QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule, bool dryRun)
 {
     sqlite3 *db = connection.handleForWriting();
     Statement begin(db, QStringLiteral("BEGIN IMMEDIATE"));
@@ -98,8 +129,8 @@ QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule)
             row.bind(5, entry.count.view());
             connection.write(row);
         }
-        Statement commit(db, QStringLiteral("COMMIT"));
-        connection.write(commit);
+        Statement end(db, dryRun ? QStringLiteral("ROLLBACK") : QStringLiteral("COMMIT"));
+        connection.write(end);
         return keys;
     } catch (const DatabaseError &) {
         // The failure that stopped the import is the one to report. Closing the connection ends
@@ -125,13 +156,15 @@ int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
         Connection connection(TShareDataModule::connectionStringFor(request.databasePath));
         const QString cannotRead = QStringLiteral("The schedule cannot be read: %1.");
         const QString cannotWrite = QStringLiteral("The schedule cannot be written: %1.");
-        step(EX_NOINPUT, cannotRead, [&] { connection.open(); });
-        QList<qint64> keys = step(EX_NOINPUT, cannotRead,
-                                  [&] { return plannedKeys(connection.handle(), schedule); });
-        step(EX_CANTCREAT, cannotWrite, [&] { connection.handleForWriting(); });
-        if (!request.dryRun)
-            keys =
-                step(EX_CANTCREAT, cannotWrite, [&] { return writeEntries(connection, schedule); });
+        const QString &database = request.databasePath;
+        step(EX_NOINPUT, cannotRead, database, [&] { connection.open(); });
+        step(EX_NOINPUT, cannotRead, database,
+             [&] { return plannedKeys(connection.handle(), schedule); });
+        // A dry run writes as the import would and then takes it all back, so that it meets
+        // whatever would stop the import: a journal that cannot be made, a lock held.
+        const QList<qint64> keys = step(EX_CANTCREAT, cannotWrite, database, [&] {
+            return writeEntries(connection, schedule, request.dryRun);
+        });
 
         for (qsizetype i = 0; i < keys.size(); ++i) {
             const StoredValue &name = schedule.entries[i].name;

@@ -36,5 +36,7 @@ QString entryCount(qsizetype count);
 QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule);
 
 // Writes the entries with their planned keys in one transaction and returns the keys; nothing is
-// written when it fails. Throws DatabaseError.
-QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule);
+// written when it fails. A dry run writes them all the same and then rolls the transaction back.
+// Throws DatabaseError.
+QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule,
+                           bool dryRun = false);

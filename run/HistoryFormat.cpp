@@ -53,12 +53,15 @@ QString jsonString(const QString &text)
     return json + u'"';
 }
 
-// The entry's key as a number when it is one, else as a text, or null.
+// The entry's key as a number when it is one, else as a text, or null. Readers such as jq hold
+// every number as a double, which is exact for whole numbers only up to 2^53: a key beyond that
+// is written as a text, so that it reads back as it is.
 QString jsonEntry(const QString &entry)
 {
+    constexpr qint64 exactInDouble = qint64(1) << 53;
     bool isNumber = false;
     const qint64 key = entry.toLongLong(&isNumber);
-    if (isNumber && QString::number(key) == entry)
+    if (isNumber && QString::number(key) == entry && key >= -exactInDouble && key <= exactInDouble)
         return entry;
     return entry.isEmpty() ? u"null"_s : jsonString(entry);
 }
@@ -98,7 +101,8 @@ QString bytesAsText(QByteArrayView bytes)
     text.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
         const auto byte = uchar(bytes.at(i));
-        if (byte < 0x80) {
+        // A zero byte ends the text for many a reader of CSV, so it is written as the others are.
+        if (byte < 0x80 && byte != 0) {
             text += QLatin1Char(char(byte));
             ++i;
             continue;

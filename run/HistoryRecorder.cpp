@@ -227,8 +227,12 @@ private:
     void failed(const std::exception &error)
     {
         if (!m_failing) {
+            // The trace is in English; a held file's message is the person's, in Chinese.
+            const QString why = dynamic_cast<const DatabaseBusyError *>(&error)
+                ? u"another program is using it"_s
+                : errorMessage(error);
             qCWarning(runLog).noquote() << u"cannot write the run history into "_s + databasePath()
-                    + u": " + errorMessage(error) + u"; the runs go on";
+                    + u": " + why + u"; the runs go on";
             m_failing = true;
             m_recorder->m_failing = true;
         }

@@ -1,10 +1,10 @@
 #include "store/Connection.h"
 
 #include "report/DataError.h"
+#include "store/PathName.h"
 #include "store/ScheduleSql.h"
 #include "store/Statement.h"
 
-#include <QFileInfo>
 #include <QList>
 
 #include <sqlite3.h>
@@ -62,7 +62,7 @@ sqlite3 *openFile(const QString &path)
     // Read-write on an existing file only: a missing database is an error, not a new empty one.
     // Only the window's thread uses a connection, so the engine's own locking of every call on it
     // would be pure cost.
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
+    int rc = sqlite3_open_v2(PathName::toNative(path).constData(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_busy_timeout(db, Connection::busyTimeoutMs);
@@ -80,7 +80,7 @@ sqlite3 *openFile(const QString &path)
             : engineMessage(db);
         sqlite3_close(db);
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-            throw DatabaseBusyError(ScheduleSql::inUse);
+            throw DatabaseBusyError(ScheduleSql::heldUp);
         throw ProviderError(QStringLiteral("Cannot open file '%1': %2").arg(path, reason));
     }
     return db;
@@ -120,8 +120,13 @@ void Connection::open()
     const QString path = connectionItem(QStringLiteral("Data Source"));
     if (path.isEmpty())
         throw ProviderError(QStringLiteral("The connection string names no Data Source"));
-    if (!QFileInfo::exists(path))
+    if (!PathName::exists(path))
         throw ProviderError(QStringLiteral("Could not find file '%1'").arg(path));
+    // The engine would wait for ever to read a named pipe.
+    if (const QString kind = PathName::irregularKind(path); !kind.isEmpty()) {
+        throw ProviderError(
+            QStringLiteral("Cannot open file '%1': it is %2, not a regular file").arg(path, kind));
+    }
 
     // Another tool may put a new file in place between the open and the look at what was opened:
     // then the file is opened again, so that the identity kept is that of the file open.
@@ -214,17 +219,17 @@ qint64 Connection::dataVersion()
 
 QString Connection::notWritableReason() const
 {
-    const QFileInfo file(databasePath());
-    if (!file.isWritable()) {
+    const QString file = PathName::absolute(databasePath());
+    if (!PathName::isWritable(file)) {
         return QStringLiteral("The schedule database '%1' is read-only for this user; the change "
                               "was not saved")
-            .arg(file.filePath());
+            .arg(databasePath());
     }
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isWritable()) {
+    const QString folder = file.left(qMax(file.lastIndexOf(u'/'), 1));
+    if (!PathName::isWritable(folder)) {
         return QStringLiteral("The folder '%1' cannot be written by this user, and the schedule "
                               "database there needs it for its journal; the change was not saved")
-            .arg(folder.filePath());
+            .arg(folder);
     }
     return QString();
 }

@@ -1,6 +1,6 @@
 #include "store/FileIdentity.h"
 
-#include <QFile>
+#include "store/PathName.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@ FileIdentity FileIdentity::ofPath(const QString &path)
     struct stat status
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    if (::stat(PathName::toNative(path).constData(), &status) != 0)
         return {};
     return {quint64(status.st_dev), quint64(status.st_ino), true};
 }

@@ -4,7 +4,8 @@
 #include "report/Prompter.h"
 #include "store/Query.h"
 
-bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
+bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText,
+               const QString &heldText)
 {
     try {
         query->close();
@@ -12,9 +13,9 @@ bool OpenQuery(Query *query, const QString &sqlText, const QString &failureText)
         query->sql().append(sqlText);
         query->open();
         return true;
-    } catch (const DatabaseBusyError &error) {
+    } catch (const DatabaseBusyError &) {
         // Nothing is wrong with the query or the file: the person only needs to wait.
-        ShowMessage(error.message());
+        ShowMessage(heldText);
     } catch (...) {
         ShowMessage(failureText);
     }

@@ -145,6 +145,7 @@ private:
     bool writeRow(Statement &statement, qsizetype row);
     void insertRow();
     void updateRow();
+    void deleteRow();
 
     QString m_name;
     Connection *m_connection = nullptr;

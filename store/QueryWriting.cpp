@@ -49,6 +49,17 @@ QString holdsExactly(const QString &column, const ValueView &value, bool integer
     return QStringLiteral("typeof(%1) = 'blob' AND +%1 = ?").arg(column);
 }
 
+// Runs a change, or the reading that begins one; when another program held the file up, the
+// person is told that nothing was saved, which a read on its own does not say.
+template<typename Change> void refusedWhenHeld(Change &&change)
+{
+    try {
+        change();
+    } catch (const DatabaseBusyError &) {
+        throw DatabaseBusyError(ScheduleSql::inUse);
+    }
+}
+
 } // namespace
 
 void Query::checkEditing(int column) const
@@ -71,7 +82,7 @@ void Query::insert()
     checkBrowseMode();
     // Without a key column, rows posted now could not be told apart from the result read later.
     if (keyColumn() < 0)
-        readAll();
+        refusedWhenHeld([this] { readAll(); });
     m_buffer.assign(m_columns.size(), StoredValue());
     m_modified.assign(m_columns.size(), false);
     m_state = State::Insert;
@@ -82,7 +93,7 @@ void Query::edit()
     checkActive();
     if (m_state == State::Insert || m_state == State::Edit)
         return;
-    readAll();
+    refusedWhenHeld([this] { readAll(); });
     if (m_rows.isEmpty())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     m_buffer.clear();
@@ -96,9 +107,9 @@ void Query::post()
 {
     checkActive();
     if (m_state == State::Insert)
-        insertRow();
+        refusedWhenHeld([this] { insertRow(); });
     else if (m_state == State::Edit)
-        updateRow();
+        refusedWhenHeld([this] { updateRow(); });
     else
         fail(QStringLiteral("Dataset not in edit or insert mode"));
 }
@@ -115,7 +126,7 @@ void Query::cancel()
 void Query::checkRowsCanBeChanged() const
 {
     checkActive();
-    rowAddress();
+    refusedWhenHeld([this] { rowAddress(); });
 }
 
 // The result's one column of its table's primary key, or -1 when it has none or several.
@@ -370,6 +381,11 @@ void Query::deleteRecord()
         cancel();
         return;
     }
+    refusedWhenHeld([this] { deleteRow(); });
+}
+
+void Query::deleteRow()
+{
     readAll();
     if (m_rows.isEmpty())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));

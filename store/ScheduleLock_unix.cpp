@@ -1,5 +1,7 @@
 #include "store/ScheduleLock.h"
 
+#include "store/PathName.h"
+
 #include <QByteArrayList>
 #include <QFile>
 #include <QHash>
@@ -98,7 +100,7 @@ ScheduleLock::Result ScheduleLock::take(const QString &path, OtherRunner *other)
 {
     // Without waiting: a FIFO would wait for a writer, a lock for its holder.
     const int descriptor =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        ::open(PathName::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (descriptor < 0)
         return Result::Unavailable;
     struct stat status = {};

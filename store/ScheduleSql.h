@@ -19,7 +19,9 @@ inline const QString byKey =
     list + QStringLiteral(" Where ") + programIndex + QStringLiteral(" = ");
 inline const QString openFailed = QStringLiteral("数据库打开失败");
 inline const QString readFailed = QStringLiteral("记录读入失败");
-// Another program holds the file: the text of every DatabaseBusyError.
+// Another program holds the file: the text of a DatabaseBusyError that held up a read, and of
+// one that refused a change.
+inline const QString heldUp = QStringLiteral("数据库正被其他程序使用，请稍后再试");
 inline const QString inUse = QStringLiteral("数据库正被其他程序使用，未保存任何更改，请稍后再试");
 // The row no longer holds what the window showed: the text of every StaleRowError.
 inline const QString changedElsewhere =

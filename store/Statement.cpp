@@ -52,7 +52,7 @@ void throwEngineError(sqlite3 *db)
 {
     const int code = sqlite3_errcode(db) & 0xff;
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-        throw DatabaseBusyError(ScheduleSql::inUse);
+        throw DatabaseBusyError(ScheduleSql::heldUp);
     throw ProviderError(QString::fromUtf8(sqlite3_errmsg(db)));
 }
 

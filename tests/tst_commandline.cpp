@@ -1,8 +1,10 @@
 #include "run/RunHistory.h"
 #include "store/Connection.h"
 #include "support/Csv.h"
+#include "support/JetFixture.h"
 #include "support/TestDatabase.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -11,10 +13,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -67,6 +71,33 @@ Finished run(const QStringList &arguments,
 {
     auto process = started(arguments, environment);
     return finish(*process, 30000);
+}
+
+// Runs the program in a folder with arguments given as bytes, which need not be UTF-8: QProcess
+// passes only texts, so the child it makes starts the program itself.
+Finished runWithBytes(const QList<QByteArray> &arguments, const QByteArray &folder,
+                      const QProcessEnvironment &environment)
+{
+    QList<QByteArray> words = QList<QByteArray> {QFile::encodeName(program)} + arguments;
+    QList<QByteArray> variables;
+    for (const QString &variable : environment.toStringList())
+        variables.append(variable.toUtf8());
+    std::vector<char *> argv;
+    std::vector<char *> envp;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    for (QByteArray &variable : variables)
+        envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    QProcess process;
+    process.setChildProcessModifier([&] {
+        if (::chdir(folder.constData()) == 0)
+            ::execve(argv.front(), argv.data(), envp.data());
+        ::_exit(127);
+    });
+    process.start(program, {});
+    return finish(process, 30000);
 }
 
 // The trace lines of started programs, as "entry N" in order, and each end's time in seconds.
@@ -139,8 +170,9 @@ QString TestCommandLine::schedule(const QList<TestDatabase::Entry> &entries)
 }
 
 // What each command line does when it ends at once: its exit status and what it says. "@DB" is a
-// good schedule with two entries, "@MISSING" a file that does not exist; the other files are
-// made as the row's name says.
+// good schedule with two entries ("@HELD" the same, held by another program meanwhile),
+// "@MISSING" a file that does not exist; the other files are made as the row's name says. The
+// program runs in a folder whose name is not UTF-8.
 void TestCommandLine::commandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -198,6 +230,42 @@ void TestCommandLine::commandLines_data()
     row("--import of a file that is not a Jet file",
         {u"--import"_s, u"@TEXT"_s, u"--database"_s, u"@DB"_s, u"--dry-run"_s}, none, 65,
         u"is not a Jet database file"_s);
+    row("--headless on a named pipe", {u"--headless"_s, u"--database"_s, u"@FIFO"_s}, none, 66,
+        u"fifo': it is a named pipe (FIFO), not a regular file\n"_s);
+    row("--history on a named pipe", {u"--history"_s, u"--database"_s, u"@FIFO"_s}, none, 66,
+        u"fifo': it is a named pipe (FIFO), not a regular file\n"_s);
+    row("--headless on a folder", {u"--headless"_s, u"--database"_s, u"@FOLDER"_s}, none, 66,
+        u"folder': it is a folder, not a regular file\n"_s);
+    row("--import of a named pipe", {u"--import"_s, u"@FIFO"_s, u"--database"_s, u"@DB"_s}, none,
+        66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
+    row("--import into a named pipe", {u"--import"_s, u"@JET"_s, u"--database"_s, u"@FIFO"_s}, none,
+        66, u"fifo': it is a named pipe (FIFO), not a regular file.\n"_s);
+    row("--history on a schedule held by another program",
+        {u"--history"_s, u"--database"_s, u"@HELD"_s}, none, 66,
+        u"cannot read the run history: another program is using the database; try again "
+        "later\n"_s);
+    row("--headless on a schedule whose name is not UTF-8",
+        {u"--headless"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0, QString());
+    row("--history on a schedule named from a folder whose name is not UTF-8",
+        {u"--history"_s, u"--database"_s, u"@NONUTF8NAME"_s}, none, 0, u"Started"_s);
+    row("--import between files whose names are not UTF-8",
+        {u"--import"_s, u"@NONUTF8JET"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 0,
+        u"Imported 6 entries from '"_s);
+    row("--autostart --from an entry that is not there",
+        {u"--autostart"_s, u"--from"_s, u"99"_s, u"--database"_s, u"@DB"_s}, none, 64,
+        u"the schedule has no entry 99 to begin at\n"_s);
+    row("--autostart --from in a schedule that is not there",
+        {u"--autostart"_s, u"--from"_s, u"1"_s, u"--database"_s, u"@MISSING"_s}, none, 66,
+        u"cannot open the schedule: Could not find file '"_s);
+    row("--autostart on a schedule whose name holds a line break",
+        {u"--autostart"_s, u"--database"_s, u"/srv/a\nb.mdb"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name holds a line break.\n"_s);
+    row("--autostart on a schedule whose name holds a carriage return",
+        {u"--autostart"_s, u"--database"_s, u"/srv/a\rb.mdb"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name holds a line break.\n"_s);
+    row("--autostart on a schedule whose name is not UTF-8",
+        {u"--autostart"_s, u"--database"_s, u"@NONUTF8DB"_s}, none, 64,
+        u"--autostart cannot start a schedule whose name is not UTF-8.\n"_s);
     row("window without a display", {}, none, 69,
         u"vantrel-autorun-e2e: there is no display to open the window on; vantrel-autorun-e2e "
         "--headless runs the schedule without one\n"_s);
@@ -225,18 +293,60 @@ void TestCommandLine::commandLines()
     TestDatabase noCount;
     noCount.exec(u"DROP TABLE QZProgram; CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY "
                  "KEY, ProgramName, ProgramParameter, ProgramTime)"_s);
-    for (QString &argument : arguments) {
-        argument.replace(u"@DB"_s, m_database->path());
-        argument.replace(u"@MISSING"_s, files.filePath(u"missing.mdb"_s));
-        argument.replace(u"@TEXT"_s, text);
-        argument.replace(u"@NOTABLE"_s, noTable.path());
-        argument.replace(u"@NOCOUNT"_s, noCount.path());
+    const QString fifo = files.filePath(u"fifo"_s);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QDir(files.path()).mkdir(u"folder"_s));
+    const QString jet = files.filePath(u"windows.mdb"_s);
+    if (arguments.contains(u"@JET"_s) || arguments.contains(u"@NONUTF8JET"_s))
+        QVERIFY(writeJetFile(jet));
+    // A folder and files named in an old Chinese Windows encoding, which is not UTF-8.
+    const QByteArray nonUtf8Folder = QFile::encodeName(files.path()) + "/\xB3\xCC";
+    const QByteArray nonUtf8Name = "\xB3\xCC.mdb";
+    const QByteArray nonUtf8Database = nonUtf8Folder + '/' + nonUtf8Name;
+    const QByteArray nonUtf8Jet = nonUtf8Folder + "/\xB3\xCC.jet";
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto removeNonUtf8 = qScopeGuard([&] {
+        ::unlink(nonUtf8Database.constData());
+        ::unlink(QByteArray(nonUtf8Database + "-journal").constData());
+        ::unlink(nonUtf8Jet.constData());
+        ::rmdir(nonUtf8Folder.constData());
+    });
+    QCOMPARE(::mkdir(nonUtf8Folder.constData(), 0700), 0);
+    QCOMPARE(::link(QFile::encodeName(m_database->path()).constData(), nonUtf8Database.constData()),
+             0);
+    if (arguments.contains(u"@NONUTF8JET"_s))
+        QCOMPARE(::rename(QFile::encodeName(jet).constData(), nonUtf8Jet.constData()), 0);
+    std::unique_ptr<HeldFile> holder;
+    if (arguments.contains(u"@HELD"_s))
+        holder = m_database->hold();
+    const QList<std::pair<QString, QByteArray>> names = {
+        {u"@DB"_s, QFile::encodeName(m_database->path())},
+        {u"@HELD"_s, QFile::encodeName(m_database->path())},
+        {u"@MISSING"_s, QFile::encodeName(files.filePath(u"missing.mdb"_s))},
+        {u"@TEXT"_s, QFile::encodeName(text)},
+        {u"@NOTABLE"_s, QFile::encodeName(noTable.path())},
+        {u"@NOCOUNT"_s, QFile::encodeName(noCount.path())},
+        {u"@FIFO"_s, QFile::encodeName(fifo)},
+        {u"@FOLDER"_s, QFile::encodeName(files.filePath(u"folder"_s))},
+        {u"@JET"_s, QFile::encodeName(jet)},
+        {u"@NONUTF8DB"_s, nonUtf8Database},
+        {u"@NONUTF8NAME"_s, nonUtf8Name},
+        {u"@NONUTF8JET"_s, nonUtf8Jet},
+    };
+    QList<QByteArray> bytes;
+    for (const QString &argument : arguments) {
+        const auto name = std::find_if(names.cbegin(), names.cend(),
+                                       [&](const auto &pair) { return pair.first == argument; });
+        bytes.append(name == names.cend() ? argument.toUtf8() : name->second);
     }
     QProcessEnvironment environment = withoutDisplay();
     if (!display.isEmpty())
         environment.insert(u"DISPLAY"_s, display);
+    const QString config = files.filePath(u"config"_s);
+    environment.insert(u"XDG_CONFIG_HOME"_s, config);
 
-    const Finished finished = run(arguments, environment);
+    // A name relative to the current folder is taken in the folder that is not UTF-8.
+    const Finished finished = runWithBytes(bytes, nonUtf8Folder, environment);
     QCOMPARE(finished.status, status);
     const QString said = status == 0 ? finished.out : finished.err;
     QVERIFY2(said.contains(says), qPrintable(said));
@@ -244,6 +354,8 @@ void TestCommandLine::commandLines()
         QCOMPARE(finished.err, says); // one line, and nothing of the toolkit's own
     if (status == 64 && !arguments.contains(u"--database"_s))
         QVERIFY(finished.err.endsWith(u"Try 'vantrel-autorun-e2e --help' for the options.\n"_s));
+    if (status != 0)
+        QVERIFY(!QFileInfo::exists(config));
 }
 
 // A real two-entry schedule without a window: each program runs its time, in order, and the
@@ -453,8 +565,8 @@ void TestCommandLine::autostart_data()
     QTest::newRow("plain") << QStringList() << u"@PROGRAM --start"_s;
     QTest::newRow("looping") << QStringList {u"--loop"_s} << u"@PROGRAM --start --loop"_s;
     QTest::newRow("from an entry, another schedule")
-        << QStringList {u"--from"_s, u"3"_s, u"--database"_s, u"/srv/x/ProgramRun.mdb"_s}
-        << u"@PROGRAM --start --from 3 --database /srv/x/ProgramRun.mdb"_s;
+        << QStringList {u"--from"_s, u"3"_s, u"--database"_s, u"@DB"_s}
+        << u"@PROGRAM --start --from 3 --database @DB"_s;
     QTest::newRow("a schedule whose name needs quoting")
         << QStringList {u"--database"_s, u"/srv/my \"lists\"/$100% \\ 程序.mdb"_s}
         << u"@PROGRAM --start --database \"/srv/my \\\\\"lists\\\\\"/\\\\$100%% \\\\\\\\ "
@@ -466,6 +578,15 @@ void TestCommandLine::autostart()
     QFETCH(QStringList, options);
     QFETCH(QString, exec);
     QTemporaryDir config;
+    // Another schedule, with the entries 1 to 3, in a folder whose name needs no quoting.
+    QTemporaryDir folder(QDir::tempPath() + u"/vantrel-XXXXXX"_s);
+    const QString database = folder.filePath(u"ProgramRun.mdb"_s);
+    m_database->addEntries(
+        {{u"a"_s, QString(), 1, 1}, {u"b"_s, QString(), 1, 1}, {u"c"_s, QString(), 1, 1}});
+    QVERIFY(QFile::copy(m_database->path(), database));
+    for (QString &option : options)
+        option.replace(u"@DB"_s, database);
+    exec.replace(u"@DB"_s, database);
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(u"XDG_CONFIG_HOME"_s, config.path());
     const QString entry = config.filePath(u"autostart/org.vantrel.AutoRun.desktop"_s);
@@ -542,6 +663,12 @@ void TestCommandLine::historyFormats_data()
         << u"6"_s << "sleep"_ba
         << "60"_ba << int(Ending::Interrupted) << -1 << u"killed 1 process it left running"_s
         << u"sleep"_s << u"60"_s << u"interrupted"_s << u"killed 1 process it left running"_s;
+    QTest::newRow("a key above 2^53, a zero byte in the program")
+        << u"9007199254740993"_s << QByteArray("a\0b", 3) << "1"_ba << int(Ending::NotStarted) << -1
+        << u"no such file"_s << u"a\\x00b"_s << u"1"_s << u"not-started"_s << u"no such file"_s;
+    QTest::newRow("a key below -2^53, a zero byte in the parameters")
+        << u"-9007199254740993"_s << "x"_ba << QByteArray("1\0", 2) << int(Ending::NotStarted) << -1
+        << u"no such file"_s << u"x"_s << u"1\\x00"_s << u"not-started"_s << u"no such file"_s;
     QTest::newRow("stopped, from a table without a key")
         << QString() << "sleep"_ba
         << "9"_ba << int(Ending::Stopped) << -1 << QString() << u"sleep"_s << u"9"_s << u"stopped"_s
@@ -589,10 +716,12 @@ void TestCommandLine::historyFormats()
     const QJsonObject object = QJsonDocument::fromJson(lines.first().toUtf8(), &error).object();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(object.keys().size(), 8);
+    // A key is a number only where a reader's doubles hold it exactly, else a text.
+    const qint64 key = entry.toLongLong();
     if (entry.isEmpty())
         QVERIFY(object.value(u"entry").isNull());
-    else if (entry.toLongLong())
-        QCOMPARE(object.value(u"entry").toInteger(), entry.toLongLong());
+    else if (key && key >= -(qint64(1) << 53) && key <= qint64(1) << 53)
+        QCOMPARE(object.value(u"entry").toInteger(), key);
     else
         QCOMPARE(object.value(u"entry").toString(), entry);
     QTEST(object.value(u"program").toString(), "programText");

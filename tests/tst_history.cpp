@@ -316,10 +316,14 @@ void TestHistory::readFailures_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<int>("boxes");
+    QTest::addColumn<QString>("says"); // how the box begins
 
-    QTest::newRow("no history yet: an empty list") << "none" << 0;
-    QTest::newRow("a history table of another shape") << "other shape" << 1;
-    QTest::newRow("the file gone") << "gone" << 1;
+    const QString failed = u"运行记录读取失败：\n"_s;
+    QTest::newRow("no history yet: an empty list") << "none" << 0 << QString();
+    QTest::newRow("a history table of another shape") << "other shape" << 1 << failed;
+    QTest::newRow("the file gone") << "gone" << 1 << failed;
+    QTest::newRow("the file held by another program: nothing was being saved")
+        << "held" << 1 << failed + u"数据库正被其他程序使用，请稍后再试"_s;
 }
 
 void TestHistory::readFailures()
@@ -336,13 +340,18 @@ void TestHistory::readFailures()
         QVERIFY(QFile::rename(m_database->path(), aside));
         FormMain->ADOQuery1->connection()->close();
     }
+    std::unique_ptr<HeldFile> holder;
+    if (situation == u"held")
+        holder = m_database->hold();
     FormMain->ActionHistory->trigger();
     HistoryWindow *window = FormMain->historyWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QCOMPARE(window->view()->model()->rowCount(), 0);
     QCOMPARE(m_prompter.messages.size(), boxes);
+    QFETCH(QString, says);
     if (boxes)
-        QVERIFY(m_prompter.messages.first().startsWith(u"运行记录读取失败"_s));
+        QVERIFY2(m_prompter.messages.first().startsWith(says),
+                 qPrintable(m_prompter.messages.first()));
     // Every later look fails quietly until the history reads again.
     window->followFile();
     window->followFile();
@@ -351,6 +360,7 @@ void TestHistory::readFailures()
         QVERIFY(QFile::rename(aside, m_database->path()));
     if (situation == u"other shape")
         m_database->exec(u"DROP TABLE QZRunLog"_s);
+    holder.reset();
     append({run(u"1"_s, "sleep", RunRecord::Ending::AtTime)});
     window->followFile();
     QCOMPARE(window->view()->model()->rowCount(), 1);

@@ -178,6 +178,7 @@ void TestImport::importsIntoSchedule_data()
     QTest::addColumn<bool>("dryRun");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("table"); // made by another tool, with its rows
 
     const QString seven = u"\"七\""_s;
     const QString three = uR"("三 \"引号\"\n")"_s;
@@ -185,29 +186,44 @@ void TestImport::importsIntoSchedule_data()
         << 0 << 0 << false
         << QStringList {u"3 → 3 "_s + three, u"7 → 7 "_s + seven,
                         u"Imported 2 entries from '@jet@' into '@db@'."_s}
-        << QStringList {u"3"_s, u"7"_s};
+        << QStringList {u"3"_s, u"7"_s} << QString();
     QTest::newRow("an emptied schedule: their own keys")
         << 0 << 50 << false
         << QStringList {u"3 → 3 "_s + three, u"7 → 7 "_s + seven,
                         u"Imported 2 entries from '@jet@' into '@db@'."_s}
-        << QStringList {u"3"_s, u"7"_s};
+        << QStringList {u"3"_s, u"7"_s} << QString();
     QTest::newRow("a schedule with entries: new keys after every key it gave, in key order")
         << 2 << 10 << false
         << QStringList {u"3 → 11 "_s + three, u"7 → 12 "_s + seven,
                         u"Imported 2 entries from '@jet@' into '@db@'."_s}
-        << QStringList {u"1"_s, u"2"_s, u"11"_s, u"12"_s};
+        << QStringList {u"1"_s, u"2"_s, u"11"_s, u"12"_s} << QString();
     QTest::newRow("a dry run into an empty schedule")
         << 0 << 0 << true
         << QStringList {u"3 → 3 "_s + three, u"7 → 7 "_s + seven,
                         u"Would import 2 entries from '@jet@' into '@db@'; nothing was written "
                         u"(dry run)."_s}
-        << QStringList();
+        << QStringList() << QString();
     QTest::newRow("a dry run into a schedule with entries")
         << 2 << 10 << true
         << QStringList {u"3 → 11 "_s + three, u"7 → 12 "_s + seven,
                         u"Would import 2 entries from '@jet@' into '@db@'; nothing was written "
                         u"(dry run)."_s}
-        << QStringList {u"1"_s, u"2"_s};
+        << QStringList {u"1"_s, u"2"_s} << QString();
+    const QString columns = u"ProgramName, ProgramParameter, ProgramTime, ProgramCount)"_s;
+    QTest::newRow("keys as texts: new keys above those that read as whole numbers")
+        << 0 << 0 << false
+        << QStringList {u"3 → 13 "_s + three, u"7 → 14 "_s + seven,
+                        u"Imported 2 entries from '@jet@' into '@db@'."_s}
+        << QStringList {u"1"_s, u"12"_s, u"abc"_s, u"13"_s, u"14"_s}
+        << u"CREATE TABLE QZProgram (ProgramIndex TEXT UNIQUE, "_s + columns
+            + u"; INSERT INTO QZProgram (ProgramIndex) VALUES ('1'), ('12'), ('abc')"_s;
+    QTest::newRow("keys of any type without a key: a real rounded up, never a key twice")
+        << 0 << 0 << false
+        << QStringList {u"3 → 5 "_s + three, u"7 → 6 "_s + seven,
+                        u"Imported 2 entries from '@jet@' into '@db@'."_s}
+        << QStringList {u"1"_s, u"3.5"_s, u"x"_s, u"5"_s, u"6"_s}
+        << u"CREATE TABLE QZProgram (ProgramIndex, "_s + columns
+            + u"; INSERT INTO QZProgram (ProgramIndex) VALUES (1), (3.5), ('x')"_s;
 }
 
 void TestImport::importsIntoSchedule()
@@ -217,8 +233,11 @@ void TestImport::importsIntoSchedule()
     QFETCH(bool, dryRun);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, keys);
+    QFETCH(QString, table);
     QVERIFY(writeJetFile(jetPath(),
                          {u"--rows"_s, uR"([[7,"七","p7",1,1],[3,"三 \"引号\"\n",null,2,2]])"_s}));
+    if (!table.isEmpty())
+        m_database->exec(u"DROP TABLE QZProgram; "_s + table);
     for (int i = 0; i < existing; ++i)
         m_database->addEntry(u"existing"_s, QString(), 1, 1);
     if (sequence > 0) {
@@ -339,6 +358,20 @@ void TestImport::refusesBadInput_data()
         EX_CANTCREAT, u"The schedule cannot be written: The folder '"_s);
     row("a dry run into a schedule that is read-only", none, written, u"read-only file"_s,
         EX_CANTCREAT, u"is read-only for this user"_s, true);
+    row("a dry run into a schedule in a folder that is read-only", none, written,
+        u"read-only folder"_s, EX_CANTCREAT, u"The schedule cannot be written: The folder '"_s,
+        true);
+    const QString held = u"The schedule cannot be written: '@db@' is held by another program; "
+                         u"try again once it is free."_s;
+    const QString exclusive = u"held:BEGIN EXCLUSIVE"_s;
+    const QString writing =
+        u"held:BEGIN IMMEDIATE; INSERT INTO QZProgram (ProgramName) VALUES ('other')"_s;
+    row("a schedule held exclusively", none, written, exclusive, EX_CANTCREAT, held);
+    row("a dry run into a schedule held exclusively", none, written, exclusive, EX_CANTCREAT, held,
+        true);
+    row("a schedule held by another writer", none, written, writing, EX_CANTCREAT, held);
+    row("a dry run into a schedule held by another writer", none, written, writing, EX_CANTCREAT,
+        held, true);
 }
 
 void TestImport::refusesBadInput()
@@ -379,6 +412,9 @@ void TestImport::refusesBadInput()
     } else if (schedule == u"no table") {
         m_database->exec(u"DROP TABLE QZProgram"_s);
     }
+    std::unique_ptr<HeldFile> holder;
+    if (schedule.startsWith(u"held:"))
+        holder = m_database->hold(schedule.mid(5));
     const bool barred = schedule.startsWith(u"read-only");
     QVERIFY(
         permit(database, jetFile, schedule != u"read-only file", schedule != u"read-only folder"));

@@ -395,6 +395,9 @@ void TestMainForm::deleteFailures_data()
         << QStringList {u"prog1"_s, u"other"_s} << QStringList {u"prog1"_s, u"other"_s};
     QTest::newRow("file locked") << 2 << "file locked" << QStringList {inUse} << 0 << QStringList()
                                  << both << both;
+    QTest::newRow("file locked once the table is known")
+        << 2 << "table known, then locked" << QStringList {inUse} << 0 << QStringList() << both
+        << both;
     QTest::newRow("file locked while the question is open")
         << 2 << "locked while asked" << QStringList {inUse} << 1 << QStringList() << both << both;
 }
@@ -430,7 +433,10 @@ void TestMainForm::deleteFailures()
         m_database->replaceWith({{u"XXX"_s, QString(), 1, 1},
                                  {u"YYY"_s, QString(), 1, 1},
                                  {u"ZZZ"_s, QString(), 1, 1}});
-    } else if (situation == u"file locked") {
+    } else if (situation.endsWith(u"locked")) {
+        // How its rows are found again is read once, before the first change.
+        if (situation != u"file locked")
+            FormMain->ADOQuery1->checkRowsCanBeChanged();
         holder = m_database->hold();
     } else if (situation == u"changed while asked") {
         m_prompter.whileOpen = [&] {

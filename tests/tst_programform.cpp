@@ -34,6 +34,7 @@ const QString changed = QStringLiteral("记录修改成功");
 const QString notFound = QStringLiteral("找不到要修改的记录");
 const QString changedElsewhere = u"该记录已被其他程序修改或删除，未做任何更改，列表已重新读入"_s;
 const QString inUse = u"数据库正被其他程序使用，未保存任何更改，请稍后再试"_s;
+const QString heldUp = u"数据库正被其他程序使用，请稍后再试"_s;
 
 // Answers the file chooser in place of a person.
 class FakeFileChooser final : public FileChooser
@@ -498,7 +499,7 @@ void TestProgramForm::failures_data()
         << changeMode << true << "not a database" << QStringList {u"记录读入失败"_s}
         << QStringList() << noTexts << int(mrCancel);
     QTest::newRow("file locked on show")
-        << changeMode << true << "file locked" << QStringList {inUse} << QStringList() << noTexts
+        << changeMode << true << "file locked" << QStringList {heldUp} << QStringList() << noTexts
         << int(mrCancel);
     QTest::newRow("save query fails in add mode")
         << addMode << false << "table renamed" << QStringList {u"数据库打开失败"_s} << QStringList()

@@ -855,6 +855,9 @@ void TestRun::fileHeldByAnotherProgram()
     QTRY_COMPARE_WITH_TIMEOUT(trace.lines().size(), 1, 5000);
     QVERIFY2(trace.lines().constFirst().contains(u"cannot write the run history into "_s),
              qPrintable(trace.lines().constFirst()));
+    // The records wait to be written: the line does not say that nothing was saved.
+    QVERIFY2(trace.lines().constFirst().contains(u": another program is using it; "_s),
+             qPrintable(trace.lines().constFirst()));
     lock.release();
     Connection reader(m_database->connectionString());
     QTRY_COMPARE_WITH_TIMEOUT((history.flush(), RunHistory::read(reader).size()), size_t(5), 15000);

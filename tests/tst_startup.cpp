@@ -1,9 +1,11 @@
 #include "app/AutoRunApplication.h"
 #include "app/Startup.h"
+#include "import/JetConversion.h"
 #include "report/DataError.h"
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
+#include "support/Deadline.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
 #include "ui/MainForm.h"
@@ -16,6 +18,7 @@
 #include <QtTest>
 
 #include <stdexcept>
+#include <sys/stat.h>
 
 class TestStartup : public ProgramFixture
 {
@@ -93,6 +96,9 @@ void TestStartup::databaseAtStartup_data()
     QTest::newRow("not a database")
         << "garbage"
         << "is not an SQLite database" << QStringList {QStringLiteral("数据库打开失败")} << "0";
+    QTest::newRow("a named pipe") << "pipe"
+                                  << "it is a named pipe (FIFO), not a regular file"
+                                  << QStringList {QStringLiteral("数据库打开失败")} << "0";
 }
 
 void TestStartup::databaseAtStartup()
@@ -107,7 +113,13 @@ void TestStartup::databaseAtStartup()
         QFile garbage(m_database->path());
         QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(garbage.write(QByteArray(4096, 'J')), 4096);
+    } else if (file == u"pipe") {
+        QVERIFY(QFile::remove(m_database->path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_database->path()).constData(), 0600), 0);
     }
+    // As the window starts: a Jet file would be offered for conversion first.
+    const Deadline deadline(std::chrono::seconds(20), "starting on the database");
+    QVERIFY(!offerJetConversion(m_database->path()));
     AutoRunObjects objects;
     objects.create(m_database->connectionString());
     if (reportPart.isEmpty()) {

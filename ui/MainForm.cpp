@@ -208,7 +208,7 @@ void TFormMain::ActionDeleteExecute()
     ADOQuery1->checkRowsCanBeChanged();
     const RowValues shown = ADOQuery1->currentRow();
     Query *scratch = ShareDataModule->ADOQueryTemp;
-    if (!OpenQuery(scratch, ScheduleSql::byKey + key, ScheduleSql::openFailed))
+    if (!OpenQuery(scratch, ScheduleSql::byKey + key, ScheduleSql::openFailed, ScheduleSql::inUse))
         return;
     // The entry must still be exactly what the list shows, in the same file; the delete itself
     // refuses a row changed while the question is open.

@@ -297,7 +297,7 @@ void TFormProgram::ActionYesExecute()
 {
     Query *query = ShareDataModule->ADOQueryTemp;
     if (isAddMode()) {
-        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed))
+        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed, ScheduleSql::inUse))
             return;
         query->insert();
         writeEntry(query);
@@ -306,7 +306,8 @@ void TFormProgram::ActionYesExecute()
         setModalResult(mrOk);
         return;
     }
-    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed))
+    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed,
+                   ScheduleSql::inUse))
         return;
     try {
         // The entry must still be exactly the one shown, in the same file; the write itself
