@@ -56,6 +56,7 @@ public:
         connect(m_look, &QTimer::timeout, this, [this] { look(true); });
         m_look->start();
         look(false);
+        m_recorder->m_looked = true;
     }
     void finish(int waitMs)
     {
@@ -267,10 +268,15 @@ HistoryRecorder::HistoryRecorder(const QString &connectionString, QObject *paren
     m_writer->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
     m_thread.start();
-    // The first look at the file is what later looks compare with, so it is taken before anyone
-    // reads the file.
-    QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer] { writer->start(); }, Qt::BlockingQueuedConnection);
+    // The first look at the file is what later looks compare with: whoever reads the file waits
+    // for it (see waitForFirstLook()), which the thread has taken by then as a rule.
+    QMetaObject::invokeMethod(m_writer, [writer = m_writer] { writer->start(); });
+}
+
+void HistoryRecorder::waitForFirstLook()
+{
+    if (!m_looked)
+        flush();
 }
 
 HistoryRecorder::~HistoryRecorder()

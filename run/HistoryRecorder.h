@@ -50,6 +50,9 @@ public:
     quint64 changesElsewhere() const { return m_changesElsewhere.load(); }
     // Looks at once whether the file was changed, and waits for the answer.
     void lookForChanges();
+    // Waits for the first look at the file, which later looks compare with: before the file is
+    // read, so that every change after that read is seen.
+    void waitForFirstLook();
 
 Q_SIGNALS:
     // New records are in the history.
@@ -62,6 +65,7 @@ private:
     QThread m_thread;
     Writer *m_writer;
     std::atomic<quint64> m_changesElsewhere = 0;
+    std::atomic<bool> m_looked = false;
     std::atomic<bool> m_failing = false;
     // A start waited for its record in vain; none waits again until a record is written.
     std::atomic<bool> m_waitedInVain = false;

@@ -194,6 +194,9 @@ QString RunEngine::unusableList() const
     if (!m_list->isActive())
         return u"the schedule's list could not be read"_s;
     for (const QString *column : runColumns) {
+        if (m_list->fieldIndex(*column) >= 0)
+            continue;
+        // The data layer's own words for it.
         try {
             m_list->fieldByName(*column);
         } catch (const DatabaseError &error) {

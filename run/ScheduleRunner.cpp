@@ -30,7 +30,6 @@ void ScheduleRunner::open(const QString &connectionString)
 {
     m_databasePath = Connection(connectionString).databasePath();
     m_history = std::make_unique<HistoryRecorder>(connectionString);
-    m_changesRead = m_history->changesElsewhere();
     // A program is started only once its record is written (or cannot be for now).
     connect(&m_engine, &RunEngine::runStarting, m_history.get(), &HistoryRecorder::begin,
             Qt::DirectConnection);
@@ -50,8 +49,10 @@ void ScheduleRunner::close()
 
 bool ScheduleRunner::reloadList()
 {
-    if (m_history)
+    if (m_history) {
+        m_history->waitForFirstLook();
         m_changesRead = m_history->changesElsewhere();
+    }
     return m_engine.reloadList();
 }
 
