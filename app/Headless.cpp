@@ -137,15 +137,14 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
         return EX_OSERR;
     }
 
-    const QString connectionString = TShareDataModule::connectionStringFor(databasePath);
-    Connection connection(connectionString);
+    Connection connection(databasePath);
     Query list(QStringLiteral("ADOQuery1"));
     list.setConnection(&connection);
     // Opened for running before the list is read, so that every later change to the file is seen.
     ScheduleRunner runner(&list);
     if (const int status = openSchedule(connection, list, line.loop); status != EX_OK)
         return status;
-    runner.open(connectionString);
+    runner.open(databasePath);
     runner.setLoop(line.loop);
     if (line.from && !runner.selectEntry(*line.from)) {
         complain(u"the schedule has no entry %1 to begin at"_s.arg(*line.from));

@@ -78,7 +78,7 @@ RunWindow *loadWindow(const QString &program)
 // Prints the run history, oldest first, in the form asked for.
 int printHistory(const CommandLine &line, const QString &program, const QString &database)
 {
-    Connection connection(TShareDataModule::connectionStringFor(database));
+    Connection connection(database);
     std::vector<RunRecord> records;
     try {
         connection.open();
@@ -117,7 +117,7 @@ int printHistory(const CommandLine &line, const QString &program, const QString 
 // the run looks for it; gives the exit status of a refusal, or EX_OK.
 int checkEntryToBeginAt(const QString &program, const QString &database, qint64 key)
 {
-    Connection connection(TShareDataModule::connectionStringFor(database));
+    Connection connection(database);
     Query list(u"ADOQuery1"_s);
     list.setConnection(&connection);
     const auto refuse = [&](const QString &text, int status) {

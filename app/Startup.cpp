@@ -8,6 +8,7 @@
 #include "report/Prompter.h"
 #include "report/ReportText.h"
 #include "store/Connection.h"
+#include "store/ConnectionString.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
 #include "ui/MainForm.h"
@@ -48,16 +49,16 @@ AutoRunObjects::~AutoRunObjects()
     m_formMain.reset();
 }
 
-void AutoRunObjects::create(const QString &connectionString)
+void AutoRunObjects::create(const QString &databasePath)
 {
     m_formMain = std::make_unique<TFormMain>();
     FormMain = m_formMain.get();
-    m_dataModule = std::make_unique<TShareDataModule>(connectionString);
+    m_dataModule = std::make_unique<TShareDataModule>(ConnectionString::forPath(databasePath));
     ShareDataModule = m_dataModule.get();
     FormMain->ADOQuery1->setConnection(ShareDataModule->ADOConnection1);
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
-    FormMain->runner().open(connectionString);
+    FormMain->runner().open(databasePath);
 }
 
 namespace {
@@ -213,7 +214,7 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
         [&] {
             // An old schedule from Windows copied over ours: offered for conversion first.
             offerJetConversion(databasePath);
-            objects.create(TShareDataModule::connectionStringFor(databasePath));
+            objects.create(databasePath);
             FormMain->runner().setLoop(line.loop);
             FormMain->show();
             if (line.start)

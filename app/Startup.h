@@ -23,7 +23,7 @@ public:
 
     // Creates the main window, the data module (opening the database) and the hidden entry
     // dialog, in that order, and opens the schedule for the window's runs.
-    void create(const QString &connectionString);
+    void create(const QString &databasePath);
 
 private:
     std::unique_ptr<TFormMain> m_formMain;

@@ -101,7 +101,7 @@ public:
     explicit ShownProgram(const char *database)
         : m_answersInForce(m_answers)
     {
-        m_objects.create(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(database)));
+        m_objects.create(QString::fromLocal8Bit(database));
         FormMain->show();
         QElapsedTimer waited;
         waited.start();

@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     if (argc != 3)
         fail("usage: vantrel_bench_history DATABASE TURNS");
     const int turns = std::atoi(argv[2]);
-    Connection connection(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(argv[1])));
+    Connection connection(QString::fromLocal8Bit(argv[1]));
     RunRecord record;
     record.entry = QStringLiteral("17");
     record.program = "/usr/bin/program-17";

@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: vantrel_bench_load DATABASE\n");
         return 2;
     }
-    Connection connection(TShareDataModule::connectionStringFor(QString::fromLocal8Bit(argv[1])));
+    Connection connection(QString::fromLocal8Bit(argv[1]));
     Query list(QStringLiteral("ADOQuery1"));
     list.setConnection(&connection);
     if (!OpenQuery(&list, ScheduleSql::list, ScheduleSql::openFailed))

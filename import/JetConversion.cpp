@@ -34,7 +34,7 @@ QByteArray tableDefinition()
 
 void writeSchedule(const QString &path, const JetSchedule &schedule)
 {
-    Connection connection(TShareDataModule::connectionStringFor(path));
+    Connection connection(path);
     connection.open();
     sqlite3 *db = connection.handleForWriting();
     char *error = nullptr;

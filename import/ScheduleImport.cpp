@@ -153,7 +153,7 @@ int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
                                              "or import into another schedule.")
                                   .arg(request.databasePath));
         }
-        Connection connection(TShareDataModule::connectionStringFor(request.databasePath));
+        Connection connection(request.databasePath);
         const QString cannotRead = QStringLiteral("The schedule cannot be read: %1.");
         const QString cannotWrite = QStringLiteral("The schedule cannot be written: %1.");
         const QString &database = request.databasePath;

@@ -39,15 +39,15 @@ QString subject(const RunRecord &record)
 class HistoryRecorder::Writer final : public QObject
 {
 public:
-    Writer(const QString &connectionString, HistoryRecorder *recorder)
-        : m_connectionString(connectionString)
+    Writer(const QString &databasePath, HistoryRecorder *recorder)
+        : m_path(databasePath)
         , m_recorder(recorder)
     { }
 
     // Work of the thread, called there.
     void start()
     {
-        m_connection = std::make_unique<Connection>(m_connectionString);
+        m_connection = std::make_unique<Connection>(m_path);
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
         connect(m_retry, &QTimer::timeout, this, &Writer::writeWaiting);
@@ -245,7 +245,7 @@ private:
         m_retry->start(retryMs);
     }
 
-    QString m_connectionString;
+    QString m_path;
     HistoryRecorder *m_recorder;
     std::unique_ptr<Connection> m_connection;
     QTimer *m_retry = nullptr;
@@ -260,9 +260,9 @@ private:
     bool m_lookFailed = false;
 };
 
-HistoryRecorder::HistoryRecorder(const QString &connectionString, QObject *parent)
+HistoryRecorder::HistoryRecorder(const QString &databasePath, QObject *parent)
     : QObject(parent)
-    , m_writer(new Writer(connectionString, this))
+    , m_writer(new Writer(databasePath, this))
 {
     m_thread.setObjectName(u"run history"_s);
     m_writer->moveToThread(&m_thread);

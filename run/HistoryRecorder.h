@@ -27,7 +27,7 @@ public:
     // How long the recorder's end waits for records that could not be written yet.
     static constexpr int finalWaitMs = 3000;
 
-    explicit HistoryRecorder(const QString &connectionString, QObject *parent = nullptr);
+    explicit HistoryRecorder(const QString &databasePath, QObject *parent = nullptr);
     // Writes what is still waiting, for a short while at most, then stops; the trace says how
     // many records could not be written.
     ~HistoryRecorder() override;

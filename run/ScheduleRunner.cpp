@@ -26,10 +26,10 @@ void ScheduleRunner::setLauncher(Launcher *launcher)
     m_engine.setLauncher(launcher ? launcher : &m_processLauncher);
 }
 
-void ScheduleRunner::open(const QString &connectionString)
+void ScheduleRunner::open(const QString &databasePath)
 {
-    m_databasePath = Connection(connectionString).databasePath();
-    m_history = std::make_unique<HistoryRecorder>(connectionString);
+    m_databasePath = databasePath;
+    m_history = std::make_unique<HistoryRecorder>(databasePath);
     // A program is started only once its record is written (or cannot be for now).
     connect(&m_engine, &RunEngine::runStarting, m_history.get(), &HistoryRecorder::begin,
             Qt::DirectConnection);

@@ -36,7 +36,7 @@ public:
 
     // Opens the schedule for running: its history, and the end of what runners that are gone left
     // running. Before the list is first read, so that every later change to the file is seen.
-    void open(const QString &connectionString);
+    void open(const QString &databasePath);
     // The history written out (for a short while at most) and the runner's part in the file
     // ended: as the program ends. A run still going on is left as abandon() leaves it.
     void close();

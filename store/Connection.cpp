@@ -5,50 +5,9 @@
 #include "store/ScheduleSql.h"
 #include "store/Statement.h"
 
-#include <QList>
-
 #include <sqlite3.h>
 
-#include <utility>
-
 namespace {
-
-// Splits "key=value;key=value" into items; a value may be enclosed in double quotes to hold ";".
-QList<std::pair<QString, QString>> connectionItems(const QString &text)
-{
-    QList<std::pair<QString, QString>> items;
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const qsizetype equals = text.indexOf(u'=', i);
-        const qsizetype semicolon = text.indexOf(u';', i);
-        if (equals < 0)
-            break;
-        if (semicolon >= 0 && semicolon < equals) {
-            i = semicolon + 1;
-            continue;
-        }
-        const QString key = text.mid(i, equals - i).trimmed();
-        i = equals + 1;
-        while (i < text.size() && text.at(i) == u' ')
-            ++i;
-        QString value;
-        qsizetype end;
-        if (i < text.size() && text.at(i) == u'"') {
-            qsizetype closing = text.indexOf(u'"', i + 1);
-            if (closing < 0)
-                closing = text.size();
-            value = text.mid(i + 1, closing - i - 1);
-            end = text.indexOf(u';', closing);
-        } else {
-            end = text.indexOf(u';', i);
-            value = text.mid(i, end < 0 ? -1 : end - i).trimmed();
-        }
-        if (!key.isEmpty())
-            items.append({key, value});
-        i = end < 0 ? text.size() : end + 1;
-    }
-    return items;
-}
 
 QString engineMessage(sqlite3 *db)
 {
@@ -88,9 +47,9 @@ sqlite3 *openFile(const QString &path)
 
 } // namespace
 
-Connection::Connection(const QString &connectionString, QObject *parent)
+Connection::Connection(const QString &databasePath, QObject *parent)
     : QObject(parent)
-    , m_connectionString(connectionString)
+    , m_path(databasePath)
 { }
 
 Connection::~Connection()
@@ -98,28 +57,19 @@ Connection::~Connection()
     close();
 }
 
-QString Connection::connectionItem(const QString &key) const
+void Connection::refuseEveryOpen(const QString &reason)
 {
-    for (const auto &[itemKey, value] : connectionItems(m_connectionString)) {
-        if (itemKey.compare(key, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return QString();
+    close();
+    m_refusal = reason;
 }
 
 void Connection::open()
 {
     if (m_db)
         return;
-    const QString provider = connectionItem(QStringLiteral("Provider"));
-    if (provider.compare(QLatin1StringView(providerName), Qt::CaseInsensitive) != 0) {
-        throw ProviderError(QStringLiteral("Provider '%1' is not known; the schedule database is "
-                                           "opened with the provider '%2'")
-                                .arg(provider, QLatin1StringView(providerName)));
-    }
-    const QString path = connectionItem(QStringLiteral("Data Source"));
-    if (path.isEmpty())
-        throw ProviderError(QStringLiteral("The connection string names no Data Source"));
+    if (!m_refusal.isEmpty())
+        throw ProviderError(m_refusal);
+    const QString &path = m_path;
     if (!PathName::exists(path))
         throw ProviderError(QStringLiteral("Could not find file '%1'").arg(path));
     // The engine would wait for ever to read a named pipe.
@@ -149,11 +99,6 @@ void Connection::close()
         sqlite3_close(m_db);
         m_db = nullptr;
     }
-}
-
-QString Connection::databasePath() const
-{
-    return connectionItem(QStringLiteral("Data Source"));
 }
 
 void Connection::dropIfReplaced()

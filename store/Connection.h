@@ -9,34 +9,29 @@ struct sqlite3;
 class Statement;
 struct ColumnSource;
 
-// The connection to the schedule database, described by a connection string of
-// "Provider=…;Data Source=…;Persist Security Info=False". It opens an existing SQLite file
-// read-write and never creates one.
+// The connection to the schedule database file. It opens an existing SQLite file read-write and
+// never creates one.
 class Connection final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Connection)
 
 public:
-    static constexpr auto providerName = "SQLite3";
     // How long a statement waits for another process's lock on the file before it fails with a
     // DatabaseBusyError: the window's thread never waits on the file longer than this.
     static constexpr int busyTimeoutMs = 250;
 
-    explicit Connection(const QString &connectionString, QObject *parent = nullptr);
+    explicit Connection(const QString &databasePath, QObject *parent = nullptr);
     ~Connection() override;
-
-    const QString &connectionString() const { return m_connectionString; }
-    // The value of one item of the connection string ("" when absent); keys ignore case.
-    QString connectionItem(const QString &key) const;
+    // Every open fails with this reason from now on: what named the file could not be used.
+    void refuseEveryOpen(const QString &reason);
 
     void open();
     void close();
     bool isConnected() const { return m_db != nullptr; }
     sqlite3 *handle() const { return m_db; }
 
-    // The file named in the connection string.
-    QString databasePath() const;
+    const QString &databasePath() const { return m_path; }
     // The file the connection has open, or had open last.
     const FileIdentity &fileIdentity() const { return m_file; }
     // Closes the connection when its path no longer names the file it has open (another tool
@@ -61,7 +56,8 @@ private:
     // barred to this user.
     QString notWritableReason() const;
 
-    QString m_connectionString;
+    QString m_path;
+    QString m_refusal;
     sqlite3 *m_db = nullptr;
     FileIdentity m_file;
 };

@@ -3,14 +3,33 @@
 #include "report/DataError.h"
 #include "report/ErrorReport.h"
 #include "store/Connection.h"
+#include "store/ConnectionString.h"
 #include "store/Query.h"
 
 TShareDataModule *ShareDataModule = nullptr;
 
+namespace {
+
+// The connection to the file the text names; when it names none that can be used, every open of
+// the connection says why.
+Connection *connectionFor(const QString &connectionString, QObject *parent)
+{
+    try {
+        return new Connection(ConnectionString::databasePath(connectionString), parent);
+    } catch (const DatabaseError &error) {
+        auto *unusable = new Connection(QString(), parent);
+        unusable->refuseEveryOpen(error.message());
+        return unusable;
+    }
+}
+
+} // namespace
+
 TShareDataModule::TShareDataModule(const QString &connectionString, QObject *parent)
     : QObject(parent)
-    , ADOConnection1(new Connection(connectionString, this))
+    , ADOConnection1(connectionFor(connectionString, this))
     , ADOQueryTemp(new Query(QStringLiteral("ADOQueryTemp"), this))
+    , m_connectionString(connectionString)
 {
     setObjectName(QStringLiteral("ShareDataModule"));
     ADOConnection1->setObjectName(QStringLiteral("ADOConnection1"));
@@ -25,11 +44,3 @@ TShareDataModule::TShareDataModule(const QString &connectionString, QObject *par
 }
 
 TShareDataModule::~TShareDataModule() = default;
-
-QString TShareDataModule::connectionStringFor(const QString &databasePath)
-{
-    // A path holding ";" is quoted so that it stays one item.
-    const QString source = databasePath.contains(u';') ? u'"' + databasePath + u'"' : databasePath;
-    return QStringLiteral("Provider=%1;Data Source=%2;Persist Security Info=False")
-        .arg(QLatin1StringView(Connection::providerName), source);
-}

@@ -13,15 +13,19 @@ class TShareDataModule final : public QObject
 
 public:
     // Creating the module opens the connection; a failure is reported and the module stays,
-    // with the connection closed, for the next query open to try again.
+    // with the connection closed, for the next query open to try again. The connection is
+    // described as "Provider=SQLite3;Data Source=<database file>;Persist Security Info=False"
+    // (see ConnectionString).
     explicit TShareDataModule(const QString &connectionString, QObject *parent = nullptr);
     ~TShareDataModule() override;
 
-    // "Provider=…;Data Source=<databasePath>;Persist Security Info=False"
-    static QString connectionStringFor(const QString &databasePath);
+    const QString &connectionString() const { return m_connectionString; }
 
     Connection *ADOConnection1;
     Query *ADOQueryTemp;
+
+private:
+    QString m_connectionString;
 };
 
 extern TShareDataModule *ShareDataModule;

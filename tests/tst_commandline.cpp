@@ -387,7 +387,7 @@ void TestCommandLine::headlessRunsTheList()
     QCOMPARE(passedOver.err.count(u"cannot start entry 1 \"sleep\": 'abc' is not a valid integer "
                                   "value for field 'ProgramTime'"_s),
              1);
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     const RunRecord refused = RunHistory::read(reader).at(4);
     QCOMPARE(refused.entry, u"1"_s);
     QCOMPARE(int(refused.ending), int(RunRecord::Ending::NotStarted));
@@ -520,7 +520,7 @@ void TestCommandLine::headlessOutlivesItsReader()
     QVERIFY(process.waitForStarted());
     ::close(pipe[1]);
     ::close(pipe[0]);
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     QTRY_VERIFY_WITH_TIMEOUT(RunHistory::read(reader).size() >= 3, 15000);
     QCOMPARE(process.state(), QProcess::Running);
     QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
@@ -696,7 +696,7 @@ void TestCommandLine::historyFormats()
     record.detail = detail;
     if (record.ending == RunRecord::Ending::NotEnded)
         record.collectedMs = 1796723460000;
-    Connection connection(m_database->connectionString());
+    Connection connection(m_database->path());
     RunHistory::append(connection, record);
     // Another entry's run, which --from leaves out.
     RunRecord other;

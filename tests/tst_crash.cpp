@@ -116,7 +116,7 @@ void TestCrash::killedAtRandomMoments()
 
     QCOMPARE(database.query(u"PRAGMA integrity_check"_s), QList<QStringList> {{u"ok"_s}});
     QCOMPARE(database.storedRows(), schedule);
-    Connection reader(database.connectionString());
+    Connection reader(database.path());
     std::map<QByteArray, int> records;
     for (const RunRecord &record : RunHistory::read(reader)) {
         QVERIFY2(record.ending != RunRecord::Ending::Running, qPrintable(record.detail));

@@ -2,6 +2,7 @@
 #include "report/ReportText.h"
 #include "run/RunHistory.h"
 #include "store/Connection.h"
+#include "store/ConnectionString.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
@@ -102,7 +103,7 @@ private:
 void TestDataSet::init()
 {
     m_database = std::make_unique<TestDatabase>();
-    m_connection = std::make_unique<Connection>(m_database->connectionString());
+    m_connection = std::make_unique<Connection>(m_database->path());
     m_query = std::make_unique<Query>(QStringLiteral("ADOQueryTemp"));
     m_query->setConnection(m_connection.get());
     m_prompter = RecordingPrompter();
@@ -779,7 +780,7 @@ void TestDataSet::connectionFailures()
     QFETCH(QString, messagePart);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ProgramRun.mdb"));
-    QString connectionString = TShareDataModule::connectionStringFor(path);
+    QString connectionString = ConnectionString::forPath(path);
     if (kind == u"garbage") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -794,7 +795,12 @@ void TestDataSet::connectionFailures()
     } else if (kind == u"nosource") {
         connectionString = QStringLiteral("Provider=SQLite3;Persist Security Info=False");
     }
-    Connection connection(connectionString);
+    // The data module says so once it is made, and every open after that again.
+    TShareDataModule module(connectionString);
+    QCOMPARE(m_prompter.errors.size(), 1);
+    QVERIFY2(m_prompter.errors.first().text.contains(messagePart),
+             qPrintable(m_prompter.errors.first().text));
+    Connection &connection = *module.ADOConnection1;
     QString text;
     try {
         connection.open();

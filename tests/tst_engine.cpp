@@ -174,12 +174,12 @@ void TestEngine::ticksGoOnWhileABoxIsOpen()
 void TestEngine::startRefusedWhileAnotherRuns()
 {
     start({{QStringLiteral("A"), 5, 1}});
-    Connection connection(m_database->connectionString());
+    Connection connection(m_database->path());
     Query list(QStringLiteral("ADOQuery1"));
     list.setConnection(&connection);
     ScheduleRunner other(&list);
     other.setLauncher(m_launcher.get());
-    other.open(connection.connectionString());
+    other.open(connection.databasePath());
     QVERIFY(other.reloadList());
     QVERIFY(!other.begin());
 

@@ -101,7 +101,7 @@ private:
 void TestHistory::append(const std::vector<RunRecord> &records)
 {
     // Another connection, as another copy of the program or the service without a window.
-    Connection other(m_database->connectionString());
+    Connection other(m_database->path());
     for (const RunRecord &record : records)
         RunHistory::append(other, record);
 }
@@ -264,7 +264,7 @@ void TestHistory::followsNewRecords()
         QTRY_COMPARE_WITH_TIMEOUT(model->index(0, HistoryModel::Started).data().toString(),
                                   u"2026-12-08 10:40:00"_s, 5 * HistoryWindow::pollMs);
     } else {
-        Connection other(m_database->connectionString());
+        Connection other(m_database->path());
         first.id = 1;
         first.collectedMs = localMs(10, 31, 5);
         RunHistory::update(other, first);

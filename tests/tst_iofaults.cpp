@@ -1,6 +1,6 @@
 #include "report/DataError.h"
-#include "store/Connection.h"
 #include "run/RunHistory.h"
+#include "store/Connection.h"
 #include "store/ShareDM.h"
 #include "support/FaultInjectingVfs.h"
 #include "support/GuiSteps.h"
@@ -150,7 +150,7 @@ bool TestIoFaults::prepare(Operation operation)
     m_prompter = RecordingPrompter();
     m_prompter.defaultAnswer = true;
     if (!throughWindow(operation)) {
-        m_history = std::make_unique<Connection>(m_database->connectionString());
+        m_history = std::make_unique<Connection>(m_database->path());
         if (operation != Operation::FirstRecord) {
             RunHistory::append(*m_history, runRecord(RunRecord::Ending::AtTime));
             RunHistory::append(*m_history, runRecord(RunRecord::Ending::NotEnded));

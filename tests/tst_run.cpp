@@ -155,7 +155,7 @@ private:
 void TestRun::init()
 {
     m_database = std::make_unique<TestDatabase>();
-    m_connection = std::make_unique<Connection>(m_database->connectionString());
+    m_connection = std::make_unique<Connection>(m_database->path());
     m_list = std::make_unique<Query>(QStringLiteral("ADOQuery1"));
     m_list->setConnection(m_connection.get());
     m_launcher = std::make_unique<FakeLauncher>();
@@ -202,7 +202,7 @@ ScheduleRunner &TestRun::runner()
     if (!m_runner) {
         m_runner = std::make_unique<ScheduleRunner>(m_list.get());
         m_runner->setLauncher(m_launcher.get());
-        m_runner->open(m_database->connectionString());
+        m_runner->open(m_database->path());
         m_engine = &m_runner->engine();
     }
     return *m_runner;
@@ -802,7 +802,7 @@ void TestRun::historyOfEachEnding()
         tick(time);
     history.flush();
 
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     std::vector<RunRecord> records = RunHistory::read(reader);
     QCOMPARE(records.size(), size_t(1));
     RunRecord record = records.front();
@@ -859,7 +859,7 @@ void TestRun::fileHeldByAnotherProgram()
     QVERIFY2(trace.lines().constFirst().contains(u": another program is using it; "_s),
              qPrintable(trace.lines().constFirst()));
     lock.release();
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     QTRY_COMPARE_WITH_TIMEOUT((history.flush(), RunHistory::read(reader).size()), size_t(5), 15000);
     QCOMPARE(trace.lines().size(), 2); // and once that it is written again
     for (const RunRecord &record : RunHistory::read(reader))
@@ -872,7 +872,7 @@ void TestRun::recordWrittenBeforeTheStart()
 {
     HistoryRecorder &history = *runner().history();
     start({{u"A"_s, 1, 1}});
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     std::vector<RunRecord> atLaunch;
     m_launcher->onLaunch = [&] {
         atLaunch = RunHistory::read(reader);
@@ -907,7 +907,7 @@ void TestRun::historyAtTheEnd()
     TraceCapture trace;
     ExclusiveLock lock(m_database->path());
     {
-        HistoryRecorder history(m_database->connectionString());
+        HistoryRecorder history(m_database->path());
         RunRecord record;
         record.entry = u"1"_s;
         record.program = "sleep";
@@ -918,7 +918,7 @@ void TestRun::historyAtTheEnd()
             lock.release();
     }
     lock.release();
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     QCOMPARE(RunHistory::read(reader).size(), size_t(freed ? 2 : 0));
     QCOMPARE(
         trace.lines().last().endsWith(u"2 records of the run history could not be written into "_s
@@ -990,17 +990,17 @@ void TestRun::leftRunning()
                                   "elsewhere/boot:1:1"};
     const QStringList names {u"gone"_s, u"alive"_s, u"earlier boot"_s, u"other machine"_s};
     {
-        Connection writer(m_database->connectionString());
+        Connection writer(m_database->path());
         record.id = RunHistory::append(writer, record);
     }
     m_database->exec(u"UPDATE QZRunLog SET Runner = '%1'"_s.arg(
         QString::fromUtf8(runners[names.indexOf(runner)])));
 
     TraceCapture trace;
-    HistoryRecorder history(m_database->connectionString());
+    HistoryRecorder history(m_database->path());
     history.recoverLeftRunning();
     history.flush();
-    Connection reader(m_database->connectionString());
+    Connection reader(m_database->path());
     const RunRecord after = RunHistory::read(reader).front();
     QCOMPARE(RunEndings::name(after.ending), ending);
     QCOMPARE(after.detail, detail);
@@ -1081,13 +1081,13 @@ void TestRun::oneRunnerPerSchedule()
         other += u".symlink"_s;
         QVERIFY(QFile::link(m_database->path(), other));
     }
-    Connection connection(TShareDataModule::connectionStringFor(other));
+    Connection connection(other);
     Query list(u"ADOQuery1"_s);
     list.setConnection(&connection);
     ScheduleRunner second(&list);
     FakeLauncher launcher;
     second.setLauncher(&launcher);
-    second.open(connection.connectionString());
+    second.open(connection.databasePath());
     QVERIFY(second.reloadList());
     const std::optional<OtherRunner> refused = second.begin();
     QVERIFY(refused);

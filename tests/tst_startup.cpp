@@ -65,7 +65,7 @@ void TestStartup::createsObjectsInOrder()
 {
     {
         AutoRunObjects objects;
-        objects.create(m_database->connectionString());
+        objects.create(m_database->path());
         QVERIFY(FormMain && ShareDataModule && FormProgram);
         QVERIFY(FormMain->Timer1->isActive());
         QCOMPARE(FormMain->Timer1->interval(), 1000);
@@ -74,9 +74,10 @@ void TestStartup::createsObjectsInOrder()
         QVERIFY(ShareDataModule->ADOConnection1->isConnected());
         QVERIFY(!FormMain->isVisible());
         QVERIFY(!FormProgram->isVisible());
-        QCOMPARE(ShareDataModule->ADOConnection1->connectionString(),
+        QCOMPARE(ShareDataModule->connectionString(),
                  QStringLiteral("Provider=SQLite3;Data Source=%1;Persist Security Info=False")
                      .arg(m_database->path()));
+        QCOMPARE(ShareDataModule->ADOConnection1->databasePath(), m_database->path());
     }
     QVERIFY(m_prompter.errors.isEmpty());
 }
@@ -121,7 +122,7 @@ void TestStartup::databaseAtStartup()
     const Deadline deadline(std::chrono::seconds(20), "starting on the database");
     QVERIFY(!offerJetConversion(m_database->path()));
     AutoRunObjects objects;
-    objects.create(m_database->connectionString());
+    objects.create(m_database->path());
     if (reportPart.isEmpty()) {
         QVERIFY(m_prompter.errors.isEmpty());
     } else {
@@ -144,7 +145,7 @@ void TestStartup::recoversOnceTheFileIsBack()
     const QString aside = m_database->path() + QStringLiteral(".aside");
     QVERIFY(QFile::rename(m_database->path(), aside));
     AutoRunObjects objects;
-    objects.create(m_database->connectionString());
+    objects.create(m_database->path());
     QVERIFY(!FormMain->RefreshProgramList());
     QVERIFY(QFile::rename(aside, m_database->path()));
     QVERIFY(FormMain->RefreshProgramList());

@@ -12,9 +12,9 @@
 #include "IntegerTextModel.h"
 #include "report/DataError.h"
 #include "store/Connection.h"
+#include "store/ConnectionString.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
-#include "store/ShareDM.h"
 
 #include <QChar>
 #include <QTemporaryDir>
@@ -382,7 +382,7 @@ bool pathFitsConnectionString(std::u16string_view path)
 
 void checkItem(const QString &text, const QString &key, const std::u16string &expected)
 {
-    const QString actual = Connection(text).connectionItem(key);
+    const QString actual = ConnectionString::item(text, key);
     if (fuzz::viewOf(actual) != expected) {
         fuzz::mismatch("connectionItem(" + fuzz::escaped(key) + ")", fuzz::escaped(text),
                        fuzz::escaped(expected), fuzz::escaped(actual));
@@ -403,9 +403,9 @@ void checkConnectionString(const QString &text)
 
     if (!pathFitsConnectionString(fuzz::viewOf(text)))
         return;
-    const QString ours = TShareDataModule::connectionStringFor(text);
+    const QString ours = ConnectionString::forPath(text);
     checkItem(ours, QStringLiteral("Data Source"), std::u16string(fuzz::viewOf(text)));
-    checkItem(ours, QStringLiteral("Provider"), ascii(Connection::providerName));
+    checkItem(ours, QStringLiteral("Provider"), ascii(ConnectionString::providerName));
     checkItem(ours, QStringLiteral("Persist Security Info"), u"False");
 }
 
@@ -659,7 +659,7 @@ void checkTable(const Scratch &scratch)
     if (table.declaredTypes.size() != columnNames.size())
         return;
     const std::string whole = "the table of " + std::to_string(table.rows.size()) + " rows";
-    Connection connection(TShareDataModule::connectionStringFor(scratch.path()));
+    Connection connection(scratch.path());
     Query query(QStringLiteral("ADOQuery1"));
     query.setConnection(&connection);
     query.sql() = QStringList {ScheduleSql::list};

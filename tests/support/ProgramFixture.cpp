@@ -32,5 +32,5 @@ void ProgramFixture::cleanup()
 void ProgramFixture::createObjects()
 {
     m_objects = std::make_unique<AutoRunObjects>();
-    m_objects->create(m_database->connectionString());
+    m_objects->create(m_database->path());
 }

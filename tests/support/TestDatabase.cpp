@@ -1,6 +1,6 @@
 #include "support/TestDatabase.h"
 
-#include "store/ShareDM.h"
+#include "store/ConnectionString.h"
 
 #include <QFile>
 #include <QtTest>
@@ -115,7 +115,7 @@ TestDatabase::TestDatabase()
 
 QString TestDatabase::connectionString() const
 {
-    return TShareDataModule::connectionStringFor(m_path);
+    return ConnectionString::forPath(m_path);
 }
 
 void TestDatabase::exec(const QString &sql) const

@@ -41,6 +41,7 @@ public:
     TestDatabase();
 
     QString path() const { return m_path; }
+    // As the shared data module is described.
     QString connectionString() const;
 
     void exec(const QString &sql) const;
