@@ -1,4 +1,5 @@
-// Fuzz target: the parameter splitter against an independent model of the README's rules.
+// Fuzz target: the parameter splitter against an independent model of the splitting rules that
+// docs/using-the-window.md describes.
 #include "FuzzSupport.h"
 #include "engine/ArgumentSplitter.h"
 
