@@ -238,3 +238,13 @@ QString commandLineHelp(const QString &programName)
             "75 another runner runs the schedule.\n"_s;
     return text;
 }
+
+QString noEntryToBeginAt(qint64 key)
+{
+    return u"the schedule has no entry %1 to begin at"_s.arg(key);
+}
+
+QString scheduleHeldText()
+{
+    return u"cannot open the schedule: another program is using it; try again later"_s;
+}

@@ -48,3 +48,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
 
 // The text that --help prints, for a program of that name.
 QString commandLineHelp(const QString &programName);
+
+// What the program says when the entry a run is to begin at is not in the schedule, and when
+// another program holds the schedule it is to read.
+QString noEntryToBeginAt(qint64 key);
+QString scheduleHeldText();

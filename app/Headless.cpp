@@ -78,8 +78,7 @@ int openSchedule(Connection &connection, Query &list, bool loop)
             complain(u"another program is using the schedule; the run waits for it"_s);
             return EX_OK;
         }
-        complain(u"cannot open the schedule: another program is using the database; try again "
-                 "later"_s);
+        complain(scheduleHeldText());
         return EX_NOINPUT;
     };
     try {
@@ -147,7 +146,7 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
     runner.open(databasePath);
     runner.setLoop(line.loop);
     if (line.from && !runner.selectEntry(*line.from)) {
-        complain(u"the schedule has no entry %1 to begin at"_s.arg(*line.from));
+        complain(noEntryToBeginAt(*line.from));
         return EX_USAGE;
     }
 

@@ -134,18 +134,34 @@ int checkEntryToBeginAt(const QString &program, const QString &database, qint64 
                 return EX_OK;
         }
     } catch (const DatabaseBusyError &) {
-        return refuse(u"cannot open the schedule: another program is using it; try again later"_s,
-                      EX_NOINPUT);
+        return refuse(scheduleHeldText(), EX_NOINPUT);
     } catch (const DatabaseError &error) {
         if (!connection.isConnected())
             return refuse(u"cannot open the schedule: "_s + error.message(), EX_NOINPUT);
         return refuse(u"cannot read the schedule's table QZProgram: "_s + error.message(),
                       EX_DATAERR);
     }
-    return refuse(u"the schedule has no entry %1 to begin at"_s.arg(key), EX_USAGE);
+    return refuse(noEntryToBeginAt(key), EX_USAGE);
 }
 
 } // namespace
+
+int importExitStatus(std::optional<ImportFailure> failure)
+{
+    if (!failure)
+        return EX_OK;
+    switch (*failure) {
+    case ImportFailure::BadData:
+        return EX_DATAERR;
+    case ImportFailure::CannotRead:
+        return EX_NOINPUT;
+    case ImportFailure::CannotWrite:
+        return EX_CANTCREAT;
+    case ImportFailure::NoProcess:
+        return EX_OSERR;
+    }
+    return EX_SOFTWARE;
+}
 
 QString noDisplayText(const QString &program)
 {
@@ -215,7 +231,7 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
     case CommandLine::Action::Import: {
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return runImport({line.importFile, database, line.dryRun}, out, err);
+        return importExitStatus(runImport({line.importFile, database, line.dryRun}, out, err));
     }
     case CommandLine::Action::Window:
         break;

@@ -176,8 +176,7 @@ std::optional<int> beginRun(const CommandLine &line, const QString &program)
     if (line.from && !FormMain->runner().selectEntry(*line.from)) {
         const bool listed = FormMain->ADOQuery1->isActive();
         std::fprintf(stderr, "%s\n",
-                     qUtf8Printable(listed ? u"%1: the schedule has no entry %2 to begin at"_s.arg(
-                                        program, QString::number(*line.from))
+                     qUtf8Printable(listed ? QString(program + u": " + noEntryToBeginAt(*line.from))
                                            : u"%1: the schedule could not be read to find entry "
                                              "%2"_s.arg(program, QString::number(*line.from))));
         return listed ? EX_USAGE : EX_NOINPUT;

@@ -1,7 +1,7 @@
 #include "import/ImportError.h"
 
-ImportError::ImportError(int status, const QString &message)
-    : m_status(status)
+ImportError::ImportError(ImportFailure kind, const QString &message)
+    : m_kind(kind)
     , m_message(message)
     , m_utf8(message.toUtf8())
 { }

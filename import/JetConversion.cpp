@@ -7,42 +7,21 @@
 #include "report/DataError.h"
 #include "report/Prompter.h"
 #include "store/Connection.h"
-#include "store/ShareDM.h"
+#include "store/Schema.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
-
-#include <sqlite3.h>
-#include <sysexits.h>
 
 #include <filesystem>
 #include <system_error>
 
 namespace {
 
-// The schedule's table definition, built into the program from store/schema.sql.
-QByteArray tableDefinition()
-{
-    QFile schema(QStringLiteral(":/schema/schema.sql"));
-    if (!schema.open(QIODevice::ReadOnly))
-        throw ImportError(EX_SOFTWARE,
-                          QStringLiteral("The table definition is missing from the "
-                                         "program."));
-    return schema.readAll();
-}
-
 void writeSchedule(const QString &path, const JetSchedule &schedule)
 {
     Connection connection(path);
-    connection.open();
-    sqlite3 *db = connection.handleForWriting();
-    char *error = nullptr;
-    if (sqlite3_exec(db, tableDefinition().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const QString message = QString::fromUtf8(error);
-        sqlite3_free(error);
-        throw ProviderError(message);
-    }
+    Schema::create(connection);
     writeEntries(connection, schedule);
 }
 
@@ -70,7 +49,7 @@ void convertJetSchedule(const QString &databasePath, const JetSchedule &schedule
     // In the same folder, so that the rename that puts it in place is one step.
     QTemporaryFile converted(database.absoluteFilePath() + QStringLiteral(".XXXXXX"));
     if (!converted.open()) {
-        throw ImportError(EX_CANTCREAT,
+        throw ImportError(ImportFailure::CannotWrite,
                           QStringLiteral("No new file can be made in the folder "
                                          "'%1': %2.")
                               .arg(database.absolutePath(), converted.errorString()));
@@ -80,19 +59,19 @@ void convertJetSchedule(const QString &databasePath, const JetSchedule &schedule
         writeSchedule(converted.fileName(), schedule);
     } catch (const DatabaseError &error) {
         throw ImportError(
-            EX_CANTCREAT,
+            ImportFailure::CannotWrite,
             QStringLiteral("The new schedule cannot be written: %1.").arg(error.message()));
     }
     // The new file takes the old one's permissions: a shared schedule stays writable to its group.
     if (!QFile::setPermissions(converted.fileName(), QFile::permissions(databasePath))) {
-        throw ImportError(EX_CANTCREAT,
+        throw ImportError(ImportFailure::CannotWrite,
                           QStringLiteral("The new schedule cannot be given the permissions of "
                                          "'%1'.")
                               .arg(databasePath));
     }
     QFile jet(databasePath);
     if (!jet.copy(keptAs)) {
-        throw ImportError(EX_CANTCREAT,
+        throw ImportError(ImportFailure::CannotWrite,
                           QStringLiteral("The Jet file cannot be kept as '%1': %2.")
                               .arg(keptAs, jet.errorString()));
     }
@@ -101,7 +80,7 @@ void convertJetSchedule(const QString &databasePath, const JetSchedule &schedule
                             QFile::encodeName(databasePath).toStdString(), failure);
     if (failure) {
         QFile::remove(keptAs);
-        throw ImportError(EX_CANTCREAT,
+        throw ImportError(ImportFailure::CannotWrite,
                           QStringLiteral("The new schedule cannot take the place of '%1': %2.")
                               .arg(databasePath, QString::fromLocal8Bit(failure.message())));
     }

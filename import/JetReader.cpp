@@ -11,8 +11,6 @@
 #include <QFile>
 #include <QSet>
 
-#include <sysexits.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -258,7 +256,7 @@ private:
 
     [[noreturn]] static void fail(const QString &message)
     {
-        throw ImportError(EX_DATAERR, message);
+        throw ImportError(ImportFailure::BadData, message);
     }
 
     QString tableName() const { return QString::fromStdString(m_table.tableName); }
@@ -373,17 +371,17 @@ JetTable readTable(const QString &path)
         [&] { return serializeJetTable(readJetTable(nativePath.c_str(), tableName.c_str())); },
         readingDeadline);
     if (!read.started)
-        throw ImportError(EX_OSERR,
+        throw ImportError(ImportFailure::NoProcess,
                           QStringLiteral("Cannot read '%1': %2.").arg(path, read.failure));
     if (!read.finished) {
         throw ImportError(
-            EX_DATAERR,
+            ImportFailure::BadData,
             QStringLiteral("'%1' is damaged: reading it stopped, as %2.").arg(path, read.failure));
     }
     std::optional<JetTable> table =
         deserializeJetTable(std::string_view(read.output.constData(), read.output.size()));
     if (!table)
-        throw ImportError(EX_DATAERR,
+        throw ImportError(ImportFailure::BadData,
                           QStringLiteral("'%1' is damaged: reading it gave no whole "
                                          "table.")
                               .arg(path));
@@ -391,11 +389,11 @@ JetTable readTable(const QString &path)
     case JetTable::Outcome::Read:
         break;
     case JetTable::Outcome::Damaged:
-        throw ImportError(EX_DATAERR,
+        throw ImportError(ImportFailure::BadData,
                           QStringLiteral("'%1' is damaged: %2.")
                               .arg(path, QString::fromStdString(table->detail)));
     case JetTable::Outcome::NoTable:
-        throw ImportError(EX_DATAERR,
+        throw ImportError(ImportFailure::BadData,
                           QStringLiteral("'%1' has no table %2.").arg(path, ScheduleSql::table));
     }
     return std::move(*table);
@@ -414,7 +412,8 @@ JetSchedule readJetSchedule(const QString &path)
 {
     QFile file;
     if (const QString reason = PathName::openForReading(file, path); !reason.isEmpty())
-        throw ImportError(EX_NOINPUT, QStringLiteral("Cannot open '%1': %2.").arg(path, reason));
+        throw ImportError(ImportFailure::CannotRead,
+                          QStringLiteral("Cannot open '%1': %2.").arg(path, reason));
     const QByteArray head = file.read(0x15);
     const qint64 size = file.size();
     file.close();
@@ -423,10 +422,10 @@ JetSchedule readJetSchedule(const QString &path)
         QString message = QStringLiteral("'%1' is not a Jet database file.").arg(path);
         if (head.startsWith(QByteArrayView("SQLite format 3\0", 16)))
             message += QStringLiteral(" It is an SQLite database already.");
-        throw ImportError(EX_DATAERR, message);
+        throw ImportError(ImportFailure::BadData, message);
     }
     case Format::Jet3:
-        throw ImportError(EX_DATAERR,
+        throw ImportError(ImportFailure::BadData,
                           QStringLiteral("'%1' is a Jet 3 database file; only Jet 4 "
                                          "and later files can be read.")
                               .arg(path));
@@ -434,7 +433,7 @@ JetSchedule readJetSchedule(const QString &path)
         break;
     }
     if (size % pageSize != 0) {
-        throw ImportError(EX_DATAERR,
+        throw ImportError(ImportFailure::BadData,
                           QStringLiteral("'%1' is cut short or damaged: its size, %2 "
                                          "bytes, is not a whole number of pages.")
                               .arg(path)

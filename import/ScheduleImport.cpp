@@ -6,13 +6,10 @@
 #include "report/DataError.h"
 #include "store/Connection.h"
 #include "store/ScheduleSql.h"
-#include "store/ShareDM.h"
 #include "store/Statement.h"
+#include "store/Transaction.h"
 
 #include <QTextStream>
-
-#include <sqlite3.h>
-#include <sysexits.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,23 +21,23 @@ namespace {
 // A schedule that another program holds cannot be written now, whether the step was to read it or
 // to write it.
 template<typename Step>
-auto step(int status, const QString &context, const QString &schedule, Step &&work)
+auto step(ImportFailure kind, const QString &context, const QString &schedule, Step &&work)
 {
     try {
         return work();
     } catch (const DatabaseBusyError &) {
-        throw ImportError(EX_CANTCREAT,
+        throw ImportError(ImportFailure::CannotWrite,
                           QStringLiteral("The schedule cannot be written: '%1' is held by another "
                                          "program; try again once it is free.")
                               .arg(schedule));
     } catch (const DatabaseError &error) {
-        throw ImportError(status, context.arg(error.message()));
+        throw ImportError(kind, context.arg(error.message()));
     }
 }
 
-qint64 integerResult(sqlite3 *db, const QString &sql)
+qint64 integerResult(Connection &connection, const QString &sql)
 {
-    Statement query(db, sql);
+    Statement query(connection.handle(), sql);
     if (!query.step())
         return 0;
     const ValueView value = query.column(0, true);
@@ -54,11 +51,12 @@ QString entryCount(qsizetype count)
     return count == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(count);
 }
 
-QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
+QList<qint64> plannedKeys(Connection &connection, const JetSchedule &schedule)
 {
+    sqlite3 *db = connection.handle();
     QList<qint64> keys;
     const QString table = ScheduleSql::table;
-    if (integerResult(db, QStringLiteral("SELECT count(*) FROM ") + table) == 0) {
+    if (integerResult(connection, QStringLiteral("SELECT count(*) FROM ") + table) == 0) {
         for (const JetEntry &entry : schedule.entries)
             keys.append(entry.key);
         return keys;
@@ -74,7 +72,7 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
         return QStringLiteral("SELECT %1 FROM %2 WHERE typeof(%1) %3")
             .arg(ScheduleSql::programIndex, table, QLatin1StringView(condition));
     };
-    qint64 last = integerResult(db, keysWhoseType("= 'integer' ORDER BY 1 DESC LIMIT 1"));
+    qint64 last = integerResult(connection, keysWhoseType("= 'integer' ORDER BY 1 DESC LIMIT 1"));
     Statement reals(db, keysWhoseType("= 'real' ORDER BY 1 DESC LIMIT 1"));
     if (reals.step()) {
         const double real = reals.column(0, false).real;
@@ -90,7 +88,7 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
         if (isNumber)
             last = std::max(last, number);
     }
-    if (integerResult(db,
+    if (integerResult(connection,
                       QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
                                      "'table' AND name = 'sqlite_sequence'"))
         != 0) {
@@ -109,45 +107,38 @@ QList<qint64> plannedKeys(sqlite3 *db, const JetSchedule &schedule)
 
 QList<qint64> writeEntries(Connection &connection, const JetSchedule &schedule, bool dryRun)
 {
-    sqlite3 *db = connection.handleForWriting();
-    Statement begin(db, QStringLiteral("BEGIN IMMEDIATE"));
-    connection.write(begin);
-    try {
-        const QList<qint64> keys = plannedKeys(db, schedule);
-        const QString insert =
-            QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
-                .arg(ScheduleSql::table, ScheduleSql::programIndex, ScheduleSql::programName,
-                     ScheduleSql::programParameter, ScheduleSql::programTime,
-                     ScheduleSql::programCount);
-        for (qsizetype i = 0; i < keys.size(); ++i) {
-            const JetEntry &entry = schedule.entries[i];
-            Statement row(db, insert);
-            row.bind(1, {ValueView::Type::Integer, keys[i], 0, {}});
-            row.bind(2, entry.name.view());
-            row.bind(3, entry.parameter.view());
-            row.bind(4, entry.time.view());
-            row.bind(5, entry.count.view());
-            connection.write(row);
-        }
-        Statement end(db, dryRun ? QStringLiteral("ROLLBACK") : QStringLiteral("COMMIT"));
-        connection.write(end);
-        return keys;
-    } catch (const DatabaseError &) {
-        // The failure that stopped the import is the one to report. Closing the connection ends
-        // the transaction unwritten too, where even the rollback fails.
-        if (!sqlite3_get_autocommit(db)
-            && sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
-            connection.close();
-        throw;
+    Transaction transaction(connection);
+    sqlite3 *db = transaction.handle();
+    const QList<qint64> keys = plannedKeys(connection, schedule);
+    const QString insert =
+        QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
+            .arg(ScheduleSql::table, ScheduleSql::programIndex, ScheduleSql::programName,
+                 ScheduleSql::programParameter, ScheduleSql::programTime,
+                 ScheduleSql::programCount);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const JetEntry &entry = schedule.entries[i];
+        Statement row(db, insert);
+        row.bind(1, {ValueView::Type::Integer, keys[i], 0, {}});
+        row.bind(2, entry.name.view());
+        row.bind(3, entry.parameter.view());
+        row.bind(4, entry.time.view());
+        row.bind(5, entry.count.view());
+        connection.write(row);
     }
+    if (dryRun)
+        transaction.rollback();
+    else
+        transaction.commit();
+    return keys;
 }
 
-int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
+std::optional<ImportFailure> runImport(const ImportRequest &request, QTextStream &out,
+                                       QTextStream &err)
 {
     try {
         const JetSchedule schedule = readJetSchedule(request.jetPath);
         if (isJetFile(request.databasePath)) {
-            throw ImportError(EX_NOINPUT,
+            throw ImportError(ImportFailure::CannotRead,
                               QStringLiteral("The schedule '%1' is itself a Jet database file: "
                                              "start the program's window on it to convert it, "
                                              "or import into another schedule.")
@@ -157,12 +148,12 @@ int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
         const QString cannotRead = QStringLiteral("The schedule cannot be read: %1.");
         const QString cannotWrite = QStringLiteral("The schedule cannot be written: %1.");
         const QString &database = request.databasePath;
-        step(EX_NOINPUT, cannotRead, database, [&] { connection.open(); });
-        step(EX_NOINPUT, cannotRead, database,
-             [&] { return plannedKeys(connection.handle(), schedule); });
+        step(ImportFailure::CannotRead, cannotRead, database, [&] { connection.open(); });
+        step(ImportFailure::CannotRead, cannotRead, database,
+             [&] { return plannedKeys(connection, schedule); });
         // A dry run writes as the import would and then takes it all back, so that it meets
         // whatever would stop the import: a journal that cannot be made, a lock held.
-        const QList<qint64> keys = step(EX_CANTCREAT, cannotWrite, database, [&] {
+        const QList<qint64> keys = step(ImportFailure::CannotWrite, cannotWrite, database, [&] {
             return writeEntries(connection, schedule, request.dryRun);
         });
 
@@ -186,10 +177,10 @@ int runImport(const ImportRequest &request, QTextStream &out, QTextStream &err)
                 << request.databasePath << "'.\n";
         }
         out.flush();
-        return EX_OK;
+        return std::nullopt;
     } catch (const ImportError &error) {
         err << error.message() << '\n';
         err.flush();
-        return error.status();
+        return error.kind();
     }
 }

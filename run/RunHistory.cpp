@@ -2,7 +2,9 @@
 
 #include "engine/ProcessTable.h"
 #include "store/Connection.h"
+#include "store/Schema.h"
 #include "store/Statement.h"
+#include "store/Transaction.h"
 
 #include <array>
 #include <utility>
@@ -11,27 +13,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The columns are declared without types, so that every value keeps its own: the program's bytes
-// as stored, a key that is not a number as its text. RunId, Process, ProcessStart and Runner find
-// what a runner that is gone left running.
-const QString createTable = u"CREATE TABLE IF NOT EXISTS QZRunLog ("
-                            "RunIndex INTEGER PRIMARY KEY AUTOINCREMENT, "
-                            "ProgramIndex, ProgramName, ProgramParameter, Opener, "
-                            "Started INTEGER NOT NULL, Lifetime INTEGER NOT NULL, "
-                            "Ending TEXT NOT NULL, Status INTEGER, Detail TEXT, Collected INTEGER, "
-                            "RunId TEXT, Process INTEGER, ProcessStart INTEGER, Runner TEXT)"_s;
-// Added to a history made before they were.
-const std::array<QString, 4> laterColumns = {u"RunId"_s, u"Process"_s, u"ProcessStart"_s,
-                                             u"Runner"_s};
 const QString columns = u"RunIndex, ProgramIndex, ProgramName, ProgramParameter, Opener, Started, "
                         "Lifetime, Ending, Status, Detail, Collected, RunId, Process, "
                         "ProcessStart"_s;
-
-void run(sqlite3 *db, const QString &sql)
-{
-    Statement statement(db, sql);
-    while (statement.step()) { }
-}
 
 ValueView text(const QByteArray &bytes)
 {
@@ -78,59 +62,6 @@ bool tableExists(sqlite3 *db)
     exists.bind(1, text(name));
     return exists.step();
 }
-
-// Makes the table, or gives the one an earlier version made the columns it lacks.
-void prepareTable(sqlite3 *db)
-{
-    if (!tableExists(db)) {
-        run(db, createTable);
-        return;
-    }
-    QStringList present;
-    {
-        Statement info(db, u"PRAGMA table_info(QZRunLog)"_s);
-        while (info.step())
-            present.append(info.column(1, false).toString());
-    }
-    for (const QString &column : laterColumns) {
-        if (!present.contains(column, Qt::CaseInsensitive))
-            run(db, u"ALTER TABLE QZRunLog ADD COLUMN "_s + column);
-    }
-}
-
-// Undoes a transaction that did not come to its end.
-class Transaction final
-{
-public:
-    explicit Transaction(sqlite3 *db)
-        : m_db(db)
-    {
-        // The write lock at once: the trim reads what the insert wrote.
-        run(m_db, u"BEGIN IMMEDIATE"_s);
-    }
-    ~Transaction()
-    {
-        if (m_open) {
-            try {
-                run(m_db, u"ROLLBACK"_s);
-            } catch (...) {
-                // The engine has rolled back already when it failed inside the transaction.
-            }
-        }
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-    void commit()
-    {
-        run(m_db, u"COMMIT"_s);
-        m_open = false;
-    }
-
-private:
-    sqlite3 *m_db;
-    bool m_open = true;
-};
 
 // What becomes known of a run as it goes on, in the order of outcomeColumns.
 const QString outcomeColumns = u"Opener, Lifetime, Ending, Status, Detail, Collected, Process, "
@@ -195,9 +126,10 @@ namespace RunHistory {
 
 qint64 append(Connection &connection, const RunRecord &record)
 {
-    sqlite3 *db = connection.handleForWriting();
-    Transaction transaction(db);
-    prepareTable(db);
+    // The write lock at once: the trim reads what the insert wrote.
+    Transaction transaction(connection);
+    Schema::prepare(connection, QString::fromLatin1(tableName));
+    sqlite3 *db = transaction.handle();
     Statement insert(
         db,
         u"INSERT INTO QZRunLog (ProgramIndex, ProgramName, ProgramParameter, Started, "
@@ -231,7 +163,7 @@ bool update(Connection &connection, const RunRecord &record)
 {
     sqlite3 *db = connection.handleForWriting();
     // The table may have been made again, or the file replaced, since the record was written.
-    prepareTable(db);
+    Schema::prepare(connection, QString::fromLatin1(tableName));
     QString assignments = outcomeColumns;
     assignments.replace(u", "_s, u" = ?, "_s);
     Statement statement(db,

@@ -88,6 +88,7 @@ private Q_SLOTS:
     void openQueryFailure_data();
     void openQueryFailure();
     void runHistoryKeepsTheLatest();
+    void runHistoryOfAnEarlierVersion();
 
 private:
     // Adds rows named name, or "p0", "p1" … when no name is given.
@@ -1175,6 +1176,30 @@ void TestDataSet::runHistoryKeepsTheLatest()
     QCOMPARE(kept.back().id, 10002);
     QCOMPARE(RunHistory::read(*m_connection, 10000).size(), size_t(2));
     QCOMPARE(m_database->rows(), schedule);
+}
+
+// A history that an earlier version made, without the columns that find a run's program again:
+// read as it is, and given them when a record is next written, its records kept.
+void TestDataSet::runHistoryOfAnEarlierVersion()
+{
+    m_database->exec(
+        u"DROP TABLE QZRunLog; CREATE TABLE QZRunLog (RunIndex INTEGER PRIMARY KEY "
+        "AUTOINCREMENT, ProgramIndex, ProgramName, ProgramParameter, Opener, Started "
+        "INTEGER NOT NULL, Lifetime INTEGER NOT NULL, Ending TEXT NOT NULL, Status "
+        "INTEGER, Detail TEXT, Collected INTEGER); INSERT INTO QZRunLog (ProgramIndex, "
+        "ProgramName, ProgramParameter, Started, Lifetime, Ending) VALUES (1, 'old', "
+        "'', 5, 1000, 'at-time')"_s);
+    QCOMPARE(RunHistory::read(*m_connection).front().program, QByteArray("old"));
+    RunRecord record;
+    record.program = "new";
+    record.runId = "0123";
+    record.process = 42;
+    QCOMPARE(RunHistory::append(*m_connection, record), 2);
+    const std::vector<RunRecord> records = RunHistory::read(*m_connection);
+    QCOMPARE(records.size(), size_t(2));
+    QCOMPARE(records.front().program, QByteArray("old"));
+    QCOMPARE(records.back().runId, QByteArray("0123"));
+    QCOMPARE(records.back().process, 42);
 }
 
 QTEST_GUILESS_MAIN(TestDataSet)

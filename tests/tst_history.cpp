@@ -332,7 +332,7 @@ void TestHistory::readFailures()
     QFETCH(int, boxes);
     m_database->addEntries({{u"prog1"_s, u""_s, 10, 1}});
     if (situation == u"other shape")
-        m_database->exec(u"CREATE TABLE QZRunLog (Something)"_s);
+        m_database->exec(u"DROP TABLE QZRunLog; CREATE TABLE QZRunLog (Something)"_s);
     createObjects();
     FormMain->show();
     const QString aside = m_database->path() + u".aside"_s;

@@ -1,3 +1,4 @@
+#include "app/Program.h"
 #include "import/JetConversion.h"
 #include "import/ScheduleImport.h"
 #include "report/ErrorReport.h"
@@ -46,7 +47,7 @@ ImportRun runImportOf(const QString &jet, const QString &database, bool dryRun)
     ImportRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    run.status = runImport({jet, database, dryRun}, out, err);
+    run.status = importExitStatus(runImport({jet, database, dryRun}, out, err));
     return run;
 }
 

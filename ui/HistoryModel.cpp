@@ -1,6 +1,7 @@
 #include "ui/HistoryModel.h"
 
 #include "run/HistoryFormat.h"
+#include "ui/ColumnTitles.h"
 
 #include <QBrush>
 #include <QColor>
@@ -14,7 +15,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const std::array<QString, HistoryModel::ColumnCount> titles = {
-    u"开始时间"_s, u"程序编号"_s, u"程序名称"_s, u"运行参数"_s, u"运行时长(秒)"_s, u"结束方式"_s,
+    u"开始时间"_s,
+    ColumnTitles::programIndex,
+    ColumnTitles::programName,
+    ColumnTitles::programParameter,
+    u"运行时长(秒)"_s,
+    u"结束方式"_s,
 };
 
 const QColor failedColour(0xc0, 0x1c, 0x1c);

@@ -10,6 +10,7 @@
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
+#include "ui/ColumnTitles.h"
 #include "ui/DBGridEh.h"
 #include "ui/FormHelpers.h"
 #include "ui/HistoryWindow.h"
@@ -69,15 +70,15 @@ TFormMain::TFormMain(QWidget *parent)
 
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
-        {ScheduleSql::programIndex, QStringLiteral("程序编号"), 80, GridColumn::Footer::Text,
+        {ScheduleSql::programIndex, ColumnTitles::programIndex, 80, GridColumn::Footer::Text,
          QStringLiteral("合计")},
-        {ScheduleSql::programName, QStringLiteral("程序名称"), 150, GridColumn::Footer::RecordCount,
+        {ScheduleSql::programName, ColumnTitles::programName, 150, GridColumn::Footer::RecordCount,
          QString()},
-        {ScheduleSql::programParameter, QStringLiteral("运行参数"), 280, GridColumn::Footer::None,
+        {ScheduleSql::programParameter, ColumnTitles::programParameter, 280,
+         GridColumn::Footer::None, QString()},
+        {ScheduleSql::programTime, ColumnTitles::programTime, 70, GridColumn::Footer::None,
          QString()},
-        {ScheduleSql::programTime, QStringLiteral("运行时间"), 70, GridColumn::Footer::None,
-         QString()},
-        {ScheduleSql::programCount, QStringLiteral("运行次数"), 70, GridColumn::Footer::None,
+        {ScheduleSql::programCount, ColumnTitles::programCount, 70, GridColumn::Footer::None,
          QString()},
     });
     DataSource1->setDataSet(ADOQuery1);
