@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <QList>
 
-// The 32 × 32 pictures of the commands, drawn by the program itself.
+// The 32 × 32 pictures of the commands, drawn from their SVG files in ui/images/.
 enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel, History };
 
 QIcon pictureIcon(Picture picture);
