@@ -234,8 +234,9 @@ QString commandLineHelp(const QString &programName)
     text.replace(u"<executable_name>"_s, programName);
     text += u"\nExit status: 0 done; 64 a wrong command line; 65 the schedule's table cannot be\n"
             "used, or a file to import holds what the schedule cannot take; 66 a database\n"
-            "cannot be opened; 69 no display for the window; 73 a file cannot be written;\n"
-            "75 another runner runs the schedule.\n"_s;
+            "cannot be opened; 69 no display for the window; 70 the window's module cannot\n"
+            "be loaded; 71 a process cannot be started or signals cannot be watched; 73 a file\n"
+            "cannot be written; 75 another runner runs the schedule.\n"_s;
     return text;
 }
 
