@@ -1,6 +1,7 @@
 #include "engine/ArgumentSplitter.h"
 #include "engine/ProcessLauncher.h"
 #include "engine/ProcessTable.h"
+#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 
 #include <QByteArrayList>

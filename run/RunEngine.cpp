@@ -1,5 +1,6 @@
 #include "run/RunEngine.h"
 
+#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "store/PublicFunction.h"
