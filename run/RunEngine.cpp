@@ -156,11 +156,9 @@ QString RunEngine::currentKey() const
 void RunEngine::launchCurrentEntry()
 {
     // The stored bytes, whatever their encoding: a file name on this system is bytes.
-    m_launchInfo.verb = QByteArray();
     m_launchInfo.file = m_list->fieldByName(ScheduleSql::programName).asBytes();
     m_launchInfo.parameters = m_list->fieldByName(ScheduleSql::programParameter).asBytes();
     m_launchInfo.directory = QByteArray();
-    m_launchInfo.show = 5;
     m_launchInfo.entry = currentKey();
     m_launchInfo.runId = newRunId();
     m_run = RunRecord();

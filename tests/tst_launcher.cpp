@@ -197,7 +197,6 @@ void LauncherTest::init()
     QVERIFY(m_dir->isValid());
     qputenv("VANTREL_CHILD_REPORT", QFile::encodeName(reportPath()));
     m_info = {};
-    m_info.show = 5;
 }
 
 void LauncherTest::cleanup()
