@@ -4,6 +4,7 @@
 #include "support/OrdinaryUser.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
+#include "ui/FileChooser.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
 
