@@ -166,7 +166,7 @@ void TFormProgram::FormShow()
 {
     m_shownTexts.clear();
     m_shownRow.clear();
-    if (isAddMode()) {
+    if (EditMode == Mode::Add) {
         Edit1->clear();
         Edit4->clear();
         Edit2->setText(QStringLiteral("10"));

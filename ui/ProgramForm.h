@@ -27,7 +27,11 @@ public:
     explicit TFormProgram(QWidget *parent = nullptr);
     ~TFormProgram() override;
 
-    QString EditMode;
+    // Whether OK adds an entry or changes the one whose key is EditIndex.
+    enum class Mode { Add, Change };
+    Q_ENUM(Mode)
+
+    Mode EditMode = Mode::Change;
     qint64 EditIndex = 0;
 
     QLabel *Label1;
@@ -71,7 +75,6 @@ private:
     QLabel *makeLabel(const QString &name, const QString &caption, int left, int top);
     QLineEdit *makeEdit(const QString &name, int left, int top, int width);
     QToolButton *makeSpeedButton(const QString &name, const QRect &geometry);
-    bool isAddMode() const;
     // Reads the entry to change into the edits, or closes the dialog when it cannot.
     void readEntry();
     void writeEntry(Query *query) const;

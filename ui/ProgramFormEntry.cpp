@@ -8,7 +8,6 @@
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
-#include "ui/StateTexts.h"
 
 #include <QLineEdit>
 
@@ -19,11 +18,6 @@ namespace {
 const QString notFound = QStringLiteral("找不到要修改的记录");
 
 } // namespace
-
-bool TFormProgram::isAddMode() const
-{
-    return EditMode == EditModes::add;
-}
 
 void TFormProgram::readEntry()
 {
@@ -71,7 +65,7 @@ void TFormProgram::writeEntry(Query *query) const
 void TFormProgram::ActionYesExecute()
 {
     Query *query = ShareDataModule->ADOQueryTemp;
-    if (isAddMode()) {
+    if (EditMode == Mode::Add) {
         if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed, ScheduleSql::inUse))
             return;
         query->insert();
