@@ -41,7 +41,6 @@ public:
     // After the last entry, begin again at the first until stopped; with no entries to run,
     // wait for some instead of stopping.
     void setLoop(bool loop) { m_loop = loop; }
-    bool loops() const { return m_loop; }
 
     // The run state, the latest launch, ticks of the current run, finished runs of the current
     // entry and the process state.
