@@ -1,6 +1,6 @@
 #include "report/DataError.h"
-#include "store/Connection.h"
 #include "run/RunHistory.h"
+#include "store/Connection.h"
 #include "store/ShareDM.h"
 #include "support/FaultInjectingVfs.h"
 #include "support/GuiSteps.h"
