@@ -14,7 +14,6 @@
 #include "app/Startup.h"
 #include "engine/ProcessLauncher.h"
 #include "report/Prompter.h"
-#include "run/RunStates.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
@@ -253,7 +252,7 @@ int runLifetime(const char *database)
     ShownProgram program(database);
     // The run stops by itself after the last entry; the check follows the tick's own handler.
     QObject::connect(FormMain->Timer1, &QTimer::timeout, FormMain, [] {
-        if (FormMain->RunState() != RunStates::running)
+        if (!FormMain->engine().isRunning())
             QCoreApplication::quit();
     });
     QTimer::singleShot(deadlineMs, FormMain, [] { fail("the run did not end"); });

@@ -17,11 +17,9 @@ struct ProcessHandle
 // since file names and parameters need not be valid UTF-8.
 struct LaunchInfo
 {
-    QByteArray verb; // "" = the file type's default action
     QByteArray file; // the entry's program
     QByteArray parameters; // the entry's parameter text
     QByteArray directory; // "" = the program's current directory
-    int show = 0; // 5 = show normally (kept for the record; no meaning on Linux)
     QString entry; // the schedule entry's key, only to name it in the trace
     QByteArray runId; // goes into the program's environment, to find what it left later
     ProcessHandle process; // filled in by launch()

@@ -1,6 +1,6 @@
 #include "import/JetReader.h"
 
-#include "engine/RunLog.h"
+#include "engine/Quoting.h"
 #include "import/ChildProcess.h"
 #include "import/ImportError.h"
 #include "import/JetTable.h"

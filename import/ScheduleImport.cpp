@@ -1,6 +1,6 @@
 #include "import/ScheduleImport.h"
 
-#include "engine/RunLog.h"
+#include "engine/Quoting.h"
 #include "import/ImportError.h"
 #include "import/JetReader.h"
 #include "report/DataError.h"

@@ -1,6 +1,6 @@
 #include "run/HistoryFormat.h"
 
-#include "engine/RunLog.h"
+#include "engine/Quoting.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,7 @@
 #include "run/HistoryRecorder.h"
 
 #include "engine/ProcessTable.h"
+#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "report/ReportText.h"

@@ -1,5 +1,6 @@
 #include "run/RunEngine.h"
 
+#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "store/PublicFunction.h"
@@ -50,8 +51,6 @@ struct RunEngine::Place
 RunEngine::RunEngine(Query *list, Launcher *launcher, QObject *parent)
     : QObject(parent)
     , m_list(list)
-    , m_runState(RunStates::stopped)
-    , m_processState(ProcessStates::closed)
 {
     setLauncher(launcher);
 }
@@ -67,14 +66,14 @@ void RunEngine::setLauncher(Launcher *launcher)
 
 void RunEngine::begin()
 {
-    m_runState = RunStates::running;
+    m_runState = RunState::Running;
     m_reported.clear();
     Q_EMIT runStateChanged(true);
 }
 
 void RunEngine::stop()
 {
-    m_runState = RunStates::stopped;
+    m_runState = RunState::Stopped;
     m_elapsedTicks = 0;
     m_runsDone = 0;
     closeLaunchedProcess(RunRecord::Ending::Stopped);
@@ -87,17 +86,17 @@ void RunEngine::stop()
 
 void RunEngine::closeLaunchedProcess(RunRecord::Ending ending)
 {
-    if (m_processState == ProcessStates::open) {
+    if (m_launched != Launched::Nothing) {
         const ProcessEnd end = m_launcher->terminate(m_launchInfo.process);
-        if (m_runOpen)
+        if (m_launched == Launched::WithRecord)
             endRun(ending, end);
     }
-    m_processState = ProcessStates::closed;
+    m_launched = Launched::Nothing;
 }
 
 void RunEngine::abandon()
 {
-    if (!m_runOpen)
+    if (m_launched != Launched::WithRecord)
         return;
     ProcessEnd left;
     left.lifetimeMs = QDateTime::currentMSecsSinceEpoch() - m_run.startedMs;
@@ -106,7 +105,7 @@ void RunEngine::abandon()
 
 void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
 {
-    m_runOpen = false;
+    m_launched = Launched::WithoutRecord;
     RunRecord record = m_run;
     record.lifetimeMs = end.lifetimeMs;
     record.ending = ending;
@@ -155,11 +154,9 @@ QString RunEngine::currentKey() const
 void RunEngine::launchCurrentEntry()
 {
     // The stored bytes, whatever their encoding: a file name on this system is bytes.
-    m_launchInfo.verb = QByteArray();
     m_launchInfo.file = m_list->fieldByName(ScheduleSql::programName).asBytes();
     m_launchInfo.parameters = m_list->fieldByName(ScheduleSql::programParameter).asBytes();
     m_launchInfo.directory = QByteArray();
-    m_launchInfo.show = 5;
     m_launchInfo.entry = currentKey();
     m_launchInfo.runId = newRunId();
     m_run = RunRecord();
@@ -185,7 +182,7 @@ void RunEngine::launchCurrentEntry()
     m_run.process = m_launchInfo.process.id;
     m_run.processStart = m_launchInfo.startTicks;
     Q_EMIT runUpdated(m_runTicket, m_run);
-    m_runOpen = true;
+    m_launched = Launched::WithRecord;
 }
 
 // Why the list cannot be run at all, or "".
@@ -254,7 +251,7 @@ void RunEngine::passOverEntry(const QString &reason)
 // changed, reloaded or selected during a run governs it from the next tick on.
 void RunEngine::tick()
 {
-    if (m_runState != RunStates::running)
+    if (m_runState != RunState::Running)
         return;
     const QString unusable = unusableList();
     if (!unusable.isEmpty() || m_list->recordCount() < 1) {
@@ -295,8 +292,8 @@ void RunEngine::tick()
         return;
     }
     if (m_runsDone < count) {
-        if (m_processState == ProcessStates::closed) {
-            m_processState = ProcessStates::open;
+        if (m_launched == Launched::Nothing) {
+            m_launched = Launched::WithoutRecord;
             launchCurrentEntry();
             Q_EMIT runLaunched(m_launchInfo.entry, m_runsDone + 1, count);
         }

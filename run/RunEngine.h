@@ -2,7 +2,6 @@
 
 #include "engine/Launcher.h"
 #include "run/RunRecord.h"
-#include "run/RunStates.h"
 
 #include <QHash>
 #include <QSet>
@@ -26,6 +25,14 @@ class RunEngine final : public QObject
     Q_DISABLE_COPY_MOVE(RunEngine)
 
 public:
+    // Whether the engine runs.
+    enum class RunState { Stopped, Running };
+    Q_ENUM(RunState)
+    // Whether a launched program is taken to be running: from the tick that launches it, even
+    // when it could not be started, until it is ended.
+    enum class ProcessState { Closed, Open };
+    Q_ENUM(ProcessState)
+
     RunEngine(Query *list, Launcher *launcher, QObject *parent = nullptr);
     ~RunEngine() override;
 
@@ -34,16 +41,18 @@ public:
     // After the last entry, begin again at the first until stopped; with no entries to run,
     // wait for some instead of stopping.
     void setLoop(bool loop) { m_loop = loop; }
-    bool loops() const { return m_loop; }
 
-    // "运行" or "停止", the latest launch, ticks of the current run, finished runs of the current
-    // entry, and "打开" while a launched program is taken to be running.
-    const QString &runState() const { return m_runState; }
+    // The run state, the latest launch, ticks of the current run, finished runs of the current
+    // entry and the process state.
+    RunState runState() const { return m_runState; }
     const ::LaunchInfo &launchInfo() const { return m_launchInfo; }
     qint32 elapsedTicks() const { return m_elapsedTicks; }
     qint32 runsDone() const { return m_runsDone; }
-    const QString &processState() const { return m_processState; }
-    bool isRunning() const { return m_runState == RunStates::running; }
+    ProcessState processState() const
+    {
+        return m_launched == Launched::Nothing ? ProcessState::Closed : ProcessState::Open;
+    }
+    bool isRunning() const { return m_runState == RunState::Running; }
     // Why a looping run waits for entries, or "" while it does not.
     const QString &waitingFor() const { return m_waiting; }
 
@@ -87,6 +96,11 @@ Q_SIGNALS:
     void problem(const QString &text);
 
 private:
+    // The launched program as the engine keeps it: the process state, and while it is open
+    // whether its run's record is open too. It is not when the launch started nothing, nor once
+    // the run was abandoned.
+    enum class Launched { Nothing, WithoutRecord, WithRecord };
+
     struct Place;
     Place currentPlace() const;
     void restorePlace(const Place &place);
@@ -102,16 +116,15 @@ private:
     Query *m_list;
     Launcher *m_launcher = nullptr;
     bool m_loop = false;
-    QString m_runState;
+    RunState m_runState = RunState::Stopped;
     ::LaunchInfo m_launchInfo;
     qint32 m_elapsedTicks = 0;
     qint32 m_runsDone = 0;
-    QString m_processState;
+    Launched m_launched = Launched::Nothing;
     QString m_waiting;
-    // The record of the run whose program is open, until it ends, and its ticket.
+    // The record of the latest run, open while m_launched says so, and its ticket.
     RunRecord m_run;
     quint64 m_runTicket = 0;
-    bool m_runOpen = false;
     qint64 m_runProcess = 0;
     quint64 m_lastTicket = 0;
     // The runs whose programs could not be ended, by their process ids, until they are collected.

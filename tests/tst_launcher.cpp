@@ -197,7 +197,6 @@ void LauncherTest::init()
     QVERIFY(m_dir->isValid());
     qputenv("VANTREL_CHILD_REPORT", QFile::encodeName(reportPath()));
     m_info = {};
-    m_info.show = 5;
 }
 
 void LauncherTest::cleanup()
@@ -705,7 +704,8 @@ void LauncherTest::refusesWhatCannotStart_data()
     row("drive letter path", "C:\\Tools\\run.exe"_ba, {}, {}, missing, uR"(C:\\Tools\\run.exe)"_s);
     row("unclosed quote", "@helper@"_ba, "'open"_ba, {}, u"quote"_s);
     row("not a program", "@tmp@/garbage"_ba, {}, {}, u""_s);
-    row("document without opener", "@tmp@/notes.txt"_ba, {}, {}, u"xdg-open"_s);
+    row("document without opener on PATH, only in the current directory", "@tmp@/notes.txt"_ba, {},
+        {}, u"xdg-open"_s);
     row("missing directory", "@helper@"_ba, {}, "@tmp@/absent"_ba,
         u"no such directory \"@tmp@/absent\""_s);
     row("name with other bytes and a line break", "vantrel-\xB3\xCC\n\"x"_ba, {}, {}, missing,
@@ -736,7 +736,10 @@ void LauncherTest::refusesWhatCannotStart()
     QVERIFY(writeFile(m_dir->filePath(u"orphan.sh"_s), "#!/nonexistent/sh -e\nexit 0\n", all));
     QVERIFY(writeFile(m_dir->filePath(u"notes.txt"_s), "notes\n", QFileDevice::ReadOwner));
     QVERIFY(QDir().mkpath(m_dir->filePath(u"empty"_s)));
-    qputenv("PATH", QFile::encodeName(m_dir->filePath(u"empty"_s)));
+    // An opener in the current directory, which the empty entry that ends PATH must not find.
+    QVERIFY(writeFile(m_dir->filePath(u"xdg-open"_s), "#!/bin/sh\nexit 0\n", all));
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    qputenv("PATH", QFile::encodeName(m_dir->filePath(u"empty"_s)) + ':');
 
     m_info.file = expand(file);
     m_info.parameters = parameters;

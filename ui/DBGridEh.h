@@ -22,7 +22,6 @@ public:
     explicit DBGridEh(QWidget *parent = nullptr);
 
     void setDataSource(DataSource *source);
-    DataSource *dataSource() const { return m_source; }
     QTableView *view() const { return m_view; }
     QWidget *footer() const;
 

@@ -54,8 +54,6 @@ public:
     QCheckBox *selectedOnlyBox() const { return m_selectedOnly; }
     QLabel *countLabel() const { return m_count; }
     QPushButton *saveButton() const { return m_save; }
-    QAction *copyAction() const { return m_copyAction; }
-    QAction *saveAction() const { return m_saveAction; }
 
     // Reads the whole history anew.
     void reload();

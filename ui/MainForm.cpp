@@ -152,9 +152,19 @@ bool TFormMain::RefreshProgramList()
     return m_runner.reloadList();
 }
 
+QString TFormMain::RunState() const
+{
+    return runStateText(engine().runState());
+}
+
+QString TFormMain::ProcessState() const
+{
+    return processStateText(engine().processState());
+}
+
 void TFormMain::ActionNewExecute()
 {
-    FormProgram->EditMode = EditModes::add;
+    FormProgram->EditMode = TFormProgram::Mode::Add;
     if (FormProgram->ShowModal() == mrOk)
         RefreshProgramList();
 }
@@ -180,7 +190,7 @@ void TFormMain::ActionEditExecute()
         }
         // Rows that cannot be found again to be changed are said to be so before the dialog.
         ADOQuery1->checkRowsCanBeChanged();
-        FormProgram->EditMode = EditModes::change;
+        FormProgram->EditMode = TFormProgram::Mode::Change;
         FormProgram->EditIndex = ADOQuery1->fieldByName(ScheduleSql::programIndex).asLargeInt();
         const int result = FormProgram->ShowModal();
         if (result == mrOk || result == mrAbort)

@@ -49,12 +49,12 @@ public:
 
     // The run engine's state: "运行" or "停止", the latest launch, ticks of the current run,
     // finished runs of the current entry, and "打开" while a launched program is taken to be
-    // running.
-    const QString &RunState() const { return engine().runState(); }
+    // running ("关闭" otherwise).
+    QString RunState() const;
     const ::LaunchInfo &LaunchInfo() const { return engine().launchInfo(); }
     qint32 ElapsedTicks() const { return engine().elapsedTicks(); }
     qint32 RunsDone() const { return engine().runsDone(); }
-    const QString &ProcessState() const { return engine().processState(); }
+    QString ProcessState() const;
     // The run of the schedule, which the window's commands and timer drive.
     ScheduleRunner &runner() { return m_runner; }
     RunEngine &engine() { return m_runner.engine(); }

@@ -1,22 +1,14 @@
 #include "ui/ProgramForm.h"
 
-#include "report/DataError.h"
 #include "report/ErrorReport.h"
-#include "report/Prompter.h"
-#include "store/Connection.h"
-#include "store/PublicFunction.h"
-#include "store/Query.h"
-#include "store/ScheduleSql.h"
-#include "store/ShareDM.h"
+#include "ui/FileChooser.h"
 #include "ui/FormHelpers.h"
 #include "ui/Images.h"
 #include "ui/MainForm.h"
-#include "ui/StateTexts.h"
+#include "ui/OpenFileDialog.h"
 #include "ui/WindowFont.h"
 
 #include <QAction>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,66 +17,13 @@
 #include <QToolButton>
 
 #include <limits>
-#include <utility>
+#include <optional>
 
 TFormProgram *FormProgram = nullptr;
-
-namespace {
-
-const QString notFound = QStringLiteral("找不到要修改的记录");
-
-// The visible name stays "*.* Files (*.*)", but the dialog applies the patterns of the last
-// bracketed group only: "*", because "*.*" would hide every file without a dot, which is how
-// most programs here are named.
-const QString fileFilter = QStringLiteral("*.* Files (*.*) (*)");
-
-// Qt's own file dialog, so that it looks and filters the same on every desktop.
-class OpenFileDialog final : public QFileDialog
-{
-public:
-    explicit OpenFileDialog(QWidget *parent)
-        : QFileDialog(parent)
-    {
-        setOption(QFileDialog::DontUseNativeDialog);
-        setOption(QFileDialog::HideNameFilterDetails);
-        setAcceptMode(QFileDialog::AcceptOpen);
-        // One file, and a typed name that does not exist yet is taken as it is.
-        setFileMode(QFileDialog::AnyFile);
-        setNameFilter(fileFilter);
-        selectFile(QStringLiteral("*.*"));
-    }
-
-    void accept() override
-    {
-        // A typed pattern (the offered "*.*" above all) names no file: taking it would put a
-        // path ending in "*.*" into the entry.
-        const QString chosen = selectedFiles().value(0);
-        const QString name = QFileInfo(chosen).fileName();
-        if ((name.contains(u'*') || name.contains(u'?')) && !QFileInfo::exists(chosen))
-            return;
-        QFileDialog::accept();
-    }
-};
-
-class OpenFileChooser final : public FileChooser
-{
-public:
-    std::optional<QString> chooseFile(QWidget *parent) override
-    {
-        OpenFileDialog dialog(parent);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return std::nullopt;
-        return dialog.selectedFiles().first();
-    }
-};
-
-} // namespace
 
 TFormProgram::TFormProgram(QWidget *parent)
     : QDialog(parent)
     , ImageList1(imageList({Picture::Confirm, Picture::Cancel}))
-    , m_openDialog(std::make_unique<OpenFileChooser>())
-    , m_fileChooser(m_openDialog.get())
 {
     setObjectName(QStringLiteral("FormProgram"));
     setWindowTitle(QStringLiteral("FormProgram"));
@@ -187,7 +126,7 @@ void TFormProgram::setModalResult(int result)
 
 void TFormProgram::setFileChooser(FileChooser *chooser)
 {
-    m_fileChooser = chooser ? chooser : m_openDialog.get();
+    m_fileChooser = chooser;
 }
 
 void TFormProgram::reject()
@@ -213,34 +152,11 @@ void TFormProgram::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-bool TFormProgram::isAddMode() const
-{
-    return EditMode == EditModes::add;
-}
-
-void TFormProgram::writeEntry(Query *query) const
-{
-    const std::pair<QString, const QLineEdit *> fields[] = {
-        {ScheduleSql::programName, Edit1},
-        {ScheduleSql::programParameter, Edit4},
-        {ScheduleSql::programTime, Edit2},
-        {ScheduleSql::programCount, Edit3},
-    };
-    for (const auto &[name, edit] : fields) {
-        // A text left as it was shown is not written back: the edit can only show what was
-        // stored, so writing it would turn bytes that are not UTF-8 into replacement characters,
-        // a number into a text, or refuse a value another tool stored, none of which the person
-        // asked for.
-        const auto shown = m_shownTexts.constFind(edit);
-        if (shown != m_shownTexts.cend() && *shown == edit->text())
-            continue;
-        query->fieldByName(name).setAsString(edit->text());
-    }
-}
-
 void TFormProgram::chooseFileInto(QLineEdit *edit)
 {
-    if (const std::optional<QString> path = m_fileChooser->chooseFile(this))
+    const std::optional<QString> path =
+        m_fileChooser ? m_fileChooser->chooseFile(this) : OpenFileDialog::chooseFile(this);
+    if (path)
         edit->setText(*path);
 }
 
@@ -250,7 +166,7 @@ void TFormProgram::FormShow()
 {
     m_shownTexts.clear();
     m_shownRow.clear();
-    if (isAddMode()) {
+    if (EditMode == Mode::Add) {
         Edit1->clear();
         Edit4->clear();
         Edit2->setText(QStringLiteral("10"));
@@ -268,63 +184,6 @@ void TFormProgram::FormShow()
         }
     }
     Edit1->setFocus();
-}
-
-void TFormProgram::readEntry()
-{
-    Query *query = ShareDataModule->ADOQueryTemp;
-    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex),
-                   ScheduleSql::readFailed)) {
-        setModalResult(mrCancel);
-        return;
-    }
-    if (query->recordCount() <= 0) {
-        ShowMessage(notFound);
-        setModalResult(mrCancel);
-        return;
-    }
-    Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
-    Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
-    Edit2->setText(query->fieldByName(ScheduleSql::programTime).asString());
-    Edit3->setText(query->fieldByName(ScheduleSql::programCount).asString());
-    for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
-        m_shownTexts.insert(edit, edit->text());
-    m_shownRow = query->currentRow();
-    m_shownSource = query->source();
-}
-
-void TFormProgram::ActionYesExecute()
-{
-    Query *query = ShareDataModule->ADOQueryTemp;
-    if (isAddMode()) {
-        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed, ScheduleSql::inUse))
-            return;
-        query->insert();
-        writeEntry(query);
-        query->post();
-        ShowMessage(QStringLiteral("记录新增成功"));
-        setModalResult(mrOk);
-        return;
-    }
-    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed,
-                   ScheduleSql::inUse))
-        return;
-    try {
-        // The entry must still be exactly the one shown, in the same file; the write itself
-        // refuses a row changed in between.
-        if (query->source() != m_shownSource || !query->locate(m_shownRow))
-            throw StaleRowError(ScheduleSql::changedElsewhere);
-        query->edit();
-        writeEntry(query);
-        query->post();
-    } catch (const StaleRowError &error) {
-        query->cancel();
-        ShowMessage(error.message());
-        setModalResult(mrAbort);
-        return;
-    }
-    ShowMessage(QStringLiteral("记录修改成功"));
-    setModalResult(mrOk);
 }
 
 void TFormProgram::ActionCancelExecute()

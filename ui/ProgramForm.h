@@ -2,6 +2,7 @@
 
 #include "store/FileIdentity.h"
 #include "store/Value.h"
+#include "ui/ModalResult.h"
 
 #include <QDialog>
 #include <QHash>
@@ -9,27 +10,12 @@
 #include <QList>
 #include <QString>
 
-#include <memory>
-#include <optional>
-
+class FileChooser;
 class QAction;
 class QLabel;
 class QLineEdit;
 class QToolButton;
 class Query;
-
-// The modal results of the entry dialog. mrAbort: nothing was saved because the entry had been
-// changed or removed by another program, so the list is to be read again.
-enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3 };
-
-// Picks one file for an entry; the dialog's tests answer in place of a person.
-class FileChooser
-{
-public:
-    virtual ~FileChooser() = default;
-    // The chosen file's full path, or nothing when the person cancels.
-    virtual std::optional<QString> chooseFile(QWidget *parent) = 0;
-};
 
 // The entry dialog in which one schedule entry is added or changed.
 class TFormProgram final : public QDialog
@@ -41,7 +27,11 @@ public:
     explicit TFormProgram(QWidget *parent = nullptr);
     ~TFormProgram() override;
 
-    QString EditMode;
+    // Whether OK adds an entry or changes the one whose key is EditIndex.
+    enum class Mode { Add, Change };
+    Q_ENUM(Mode)
+
+    Mode EditMode = Mode::Change;
     qint64 EditIndex = 0;
 
     QLabel *Label1;
@@ -85,14 +75,13 @@ private:
     QLabel *makeLabel(const QString &name, const QString &caption, int left, int top);
     QLineEdit *makeEdit(const QString &name, int left, int top, int width);
     QToolButton *makeSpeedButton(const QString &name, const QRect &geometry);
-    bool isAddMode() const;
     // Reads the entry to change into the edits, or closes the dialog when it cannot.
     void readEntry();
     void writeEntry(Query *query) const;
     void chooseFileInto(QLineEdit *edit);
 
-    std::unique_ptr<FileChooser> m_openDialog;
-    FileChooser *m_fileChooser;
+    // nullptr: the platform's file dialog.
+    FileChooser *m_fileChooser = nullptr;
     bool m_inShowHandler = false;
     // The texts the edits showed after the entry was read in change mode; empty otherwise.
     QHash<const QLineEdit *, QString> m_shownTexts;

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "run/RunEngine.h"
+
 #include <QString>
 
-// The texts the windows keep their modes in. A mode is compared by its text, so each is spelled
-// here once: a typo on one side would silently turn one into another.
+// The texts the main window gives for the run's states through RunState() and ProcessState(),
+// spelled as they always have been.
 
-// The entry dialog's mode: any text other than "add" means change.
-namespace EditModes {
-inline const QString add = QStringLiteral("新增");
-inline const QString change = QStringLiteral("修改");
-} // namespace EditModes
+inline QString runStateText(RunEngine::RunState state)
+{
+    return state == RunEngine::RunState::Running ? QStringLiteral("运行") : QStringLiteral("停止");
+}
+
+inline QString processStateText(RunEngine::ProcessState state)
+{
+    return state == RunEngine::ProcessState::Open ? QStringLiteral("打开") : QStringLiteral("关闭");
+}

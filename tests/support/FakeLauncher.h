@@ -15,11 +15,9 @@ class FakeLauncher final : public Launcher
 public:
     struct Launch
     {
-        QByteArray verb;
         QByteArray file;
         QByteArray parameters;
         QByteArray directory;
-        int show = 0;
         QString entry;
         QByteArray runId;
         qint64 id = 0;
@@ -40,8 +38,7 @@ public:
         if (onLaunch)
             onLaunch();
         const qint64 id = startsNothing ? 0 : qint64(launches.size()) + 100;
-        launches.append({info.verb, info.file, info.parameters, info.directory, info.show,
-                         info.entry, info.runId, id});
+        launches.append({info.file, info.parameters, info.directory, info.entry, info.runId, id});
         info.process.id = id;
         info.failure = startsNothing ? failure : QString();
     }

@@ -20,7 +20,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-class TestEngine : public ProgramFixture
+class TestMainFormRun : public ProgramFixture
 {
     Q_OBJECT
 
@@ -43,7 +43,7 @@ private:
     std::unique_ptr<FakeLauncher> m_launcher;
 };
 
-void TestEngine::init()
+void TestMainFormRun::init()
 {
     ProgramFixture::init();
     m_launcher = std::make_unique<FakeLauncher>();
@@ -51,7 +51,7 @@ void TestEngine::init()
 
 // Fills the table with (name, time, count) entries and shows the main window on it, with the
 // real timer held so that only the test ticks.
-void TestEngine::start(const QList<std::tuple<QString, QVariant, QVariant>> &entries)
+void TestMainFormRun::start(const QList<std::tuple<QString, QVariant, QVariant>> &entries)
 {
     QList<TestDatabase::Entry> rows;
     for (const auto &[name, time, count] : entries)
@@ -64,18 +64,18 @@ void TestEngine::start(const QList<std::tuple<QString, QVariant, QVariant>> &ent
 }
 
 // Ticks as the timer does: an error ends the tick and goes to the report.
-void TestEngine::tick(int times)
+void TestMainFormRun::tick(int times)
 {
     for (int i = 0; i < times; ++i)
         runHandler([] { FormMain->Timer1Timer(); });
 }
 
-QString TestEngine::currentEntry() const
+QString TestMainFormRun::currentEntry() const
 {
     return FormMain->ADOQuery1->fieldByName(QStringLiteral("ProgramName")).asString();
 }
 
-void TestEngine::startAndStopSwitchButtons()
+void TestMainFormRun::startAndStopSwitchButtons()
 {
     start({{QStringLiteral("A"), 5, 1}});
     QCOMPARE(FormMain->RunState(), QStringLiteral("停止"));
@@ -94,7 +94,7 @@ void TestEngine::startAndStopSwitchButtons()
 }
 
 // The grid's current row is the run's entry, and Start shows again once the run stops by itself.
-void TestEngine::gridFollowsTheRun()
+void TestMainFormRun::gridFollowsTheRun()
 {
     start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("B"), 1, 1}});
     FormMain->ActionBegin->trigger();
@@ -110,7 +110,7 @@ void TestEngine::gridFollowsTheRun()
 
 // An entry added through the dialog while B runs: the list is read again, but B keeps its place,
 // its ticks and its program, and the run goes on after it instead of starting over.
-void TestEngine::addingDuringARunKeepsItsPlace()
+void TestMainFormRun::addingDuringARunKeepsItsPlace()
 {
     start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("B"), 4, 1}});
     FormMain->ActionBegin->trigger();
@@ -136,7 +136,7 @@ void TestEngine::addingDuringARunKeepsItsPlace()
              (QStringList {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
 }
 
-void TestEngine::timerSettings()
+void TestMainFormRun::timerSettings()
 {
     start({});
     m_objects.reset();
@@ -150,7 +150,7 @@ void TestEngine::timerSettings()
     QVERIFY(FormMain->Timer1->isActive());
 }
 
-void TestEngine::ticksGoOnWhileABoxIsOpen()
+void TestMainFormRun::ticksGoOnWhileABoxIsOpen()
 {
     start({{QStringLiteral("A"), 1, 1}});
     WidgetPrompter boxes;
@@ -171,7 +171,7 @@ void TestEngine::ticksGoOnWhileABoxIsOpen()
 
 // Another runner runs the schedule (here one in the same process, as the service or a second
 // window would be): Start is refused with a box that names it, and works once it has stopped.
-void TestEngine::startRefusedWhileAnotherRuns()
+void TestMainFormRun::startRefusedWhileAnotherRuns()
 {
     start({{QStringLiteral("A"), 5, 1}});
     Connection connection(m_database->path());
@@ -199,7 +199,7 @@ void TestEngine::startRefusedWhileAnotherRuns()
 
 // An entry whose time cannot be read is passed over on every round of a looping run, and the
 // person is told so once.
-void TestEngine::unreadableEntryReportedOnce()
+void TestMainFormRun::unreadableEntryReportedOnce()
 {
     start({{QStringLiteral("A"), 1, 1}, {QStringLiteral("bad"), 1, 1}});
     m_database->exec(
@@ -218,5 +218,5 @@ void TestEngine::unreadableEntryReportedOnce()
     FormMain->ActionStop->trigger();
 }
 
-QTEST_MAIN(TestEngine)
-#include "tst_engine.moc"
+QTEST_MAIN(TestMainFormRun)
+#include "tst_mainform_run.moc"

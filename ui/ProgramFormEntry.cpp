@@ -1,0 +1,97 @@
+// The entry dialog's reads and writes of its schedule entry; its layout and its behaviour as a
+// dialog are in ProgramForm.cpp.
+#include "ui/ProgramForm.h"
+
+#include "report/DataError.h"
+#include "report/Prompter.h"
+#include "store/PublicFunction.h"
+#include "store/Query.h"
+#include "store/ScheduleSql.h"
+#include "store/ShareDM.h"
+
+#include <QLineEdit>
+
+#include <utility>
+
+namespace {
+
+const QString notFound = QStringLiteral("找不到要修改的记录");
+
+} // namespace
+
+void TFormProgram::readEntry()
+{
+    Query *query = ShareDataModule->ADOQueryTemp;
+    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex),
+                   ScheduleSql::readFailed)) {
+        setModalResult(mrCancel);
+        return;
+    }
+    if (query->recordCount() <= 0) {
+        ShowMessage(notFound);
+        setModalResult(mrCancel);
+        return;
+    }
+    Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
+    Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
+    Edit2->setText(query->fieldByName(ScheduleSql::programTime).asString());
+    Edit3->setText(query->fieldByName(ScheduleSql::programCount).asString());
+    for (const QLineEdit *edit : {Edit1, Edit4, Edit2, Edit3})
+        m_shownTexts.insert(edit, edit->text());
+    m_shownRow = query->currentRow();
+    m_shownSource = query->source();
+}
+
+void TFormProgram::writeEntry(Query *query) const
+{
+    const std::pair<QString, const QLineEdit *> fields[] = {
+        {ScheduleSql::programName, Edit1},
+        {ScheduleSql::programParameter, Edit4},
+        {ScheduleSql::programTime, Edit2},
+        {ScheduleSql::programCount, Edit3},
+    };
+    for (const auto &[name, edit] : fields) {
+        // A text left as it was shown is not written back: the edit can only show what was
+        // stored, so writing it would turn bytes that are not UTF-8 into replacement characters,
+        // a number into a text, or refuse a value another tool stored, none of which the person
+        // asked for.
+        const auto shown = m_shownTexts.constFind(edit);
+        if (shown != m_shownTexts.cend() && *shown == edit->text())
+            continue;
+        query->fieldByName(name).setAsString(edit->text());
+    }
+}
+
+void TFormProgram::ActionYesExecute()
+{
+    Query *query = ShareDataModule->ADOQueryTemp;
+    if (EditMode == Mode::Add) {
+        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed, ScheduleSql::inUse))
+            return;
+        query->insert();
+        writeEntry(query);
+        query->post();
+        ShowMessage(QStringLiteral("记录新增成功"));
+        setModalResult(mrOk);
+        return;
+    }
+    if (!OpenQuery(query, ScheduleSql::byKey + QString::number(EditIndex), ScheduleSql::openFailed,
+                   ScheduleSql::inUse))
+        return;
+    try {
+        // The entry must still be exactly the one shown, in the same file; the write itself
+        // refuses a row changed in between.
+        if (query->source() != m_shownSource || !query->locate(m_shownRow))
+            throw StaleRowError(ScheduleSql::changedElsewhere);
+        query->edit();
+        writeEntry(query);
+        query->post();
+    } catch (const StaleRowError &error) {
+        query->cancel();
+        ShowMessage(error.message());
+        setModalResult(mrAbort);
+        return;
+    }
+    ShowMessage(QStringLiteral("记录修改成功"));
+    setModalResult(mrOk);
+}
