@@ -95,7 +95,7 @@ TFormMain::TFormMain(QWidget *parent)
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
-    // Ticks are not compensated for lateness; a precise timer at least does not drift by design.
+    // Ticks are not compensated for lateness; a precise timer at least does not drift on its own.
     Timer1->setTimerType(Qt::PreciseTimer);
     connectHandler(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     Timer1->start();
