@@ -1,7 +1,7 @@
 #include "engine/LaunchCommand.h"
 
 #include "engine/ArgumentSplitter.h"
-#include "engine/Quoting.h"
+#include "report/Quoting.h"
 
 #include <algorithm>
 #include <cstdlib>

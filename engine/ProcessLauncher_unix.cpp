@@ -2,8 +2,8 @@
 
 #include "engine/LaunchCommand.h"
 #include "engine/ProcessTable.h"
-#include "engine/Quoting.h"
 #include "engine/RunLog.h"
+#include "report/Quoting.h"
 
 #include <QScopeGuard>
 #include <QStringList>

@@ -1,9 +1,9 @@
 #include "import/JetReader.h"
 
-#include "engine/Quoting.h"
 #include "import/ChildProcess.h"
 #include "import/ImportError.h"
 #include "import/JetTable.h"
+#include "report/Quoting.h"
 #include "store/IntegerText.h"
 #include "store/PathName.h"
 #include "store/ScheduleSql.h"

@@ -1,9 +1,9 @@
 #include "import/ScheduleImport.h"
 
-#include "engine/Quoting.h"
 #include "import/ImportError.h"
 #include "import/JetReader.h"
 #include "report/DataError.h"
+#include "report/Quoting.h"
 #include "store/Connection.h"
 #include "store/ScheduleSql.h"
 #include "store/Statement.h"

@@ -1,6 +1,6 @@
 #include "run/HistoryFormat.h"
 
-#include "engine/Quoting.h"
+#include "report/Quoting.h"
 
 #include <QDateTime>
 

@@ -1,9 +1,9 @@
 #include "run/HistoryRecorder.h"
 
 #include "engine/ProcessTable.h"
-#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
+#include "report/Quoting.h"
 #include "report/ReportText.h"
 #include "run/RunHistory.h"
 #include "store/Connection.h"

@@ -1,8 +1,8 @@
 #include "run/RunEngine.h"
 
-#include "engine/Quoting.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
+#include "report/Quoting.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"

@@ -55,12 +55,19 @@ ValueView entryValue(const QString &entry, QByteArray &bytes)
     return text(bytes);
 }
 
-bool tableExists(sqlite3 *db)
+// The connection open on the file there is now, and the number of columns of its history: 0 when
+// it has none yet.
+int historyColumns(Connection &connection)
 {
+    connection.dropIfReplaced();
+    connection.open();
+    sqlite3 *db = connection.handle();
     Statement exists(db, u"SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?"_s);
     const QByteArray name = RunHistory::tableName;
     exists.bind(1, text(name));
-    return exists.step();
+    if (!exists.step())
+        return 0;
+    return Statement(db, u"SELECT * FROM QZRunLog LIMIT 0"_s).columnCount();
 }
 
 // What becomes known of a run as it goes on, in the order of outcomeColumns.
@@ -180,20 +187,16 @@ bool update(Connection &connection, const RunRecord &record)
 std::vector<RunRecord> read(Connection &connection, qint64 after,
                             const std::optional<QString> &entry)
 {
-    connection.dropIfReplaced();
-    connection.open();
-    sqlite3 *db = connection.handle();
     std::vector<RunRecord> records;
-    if (!tableExists(db))
+    const int columnCount = historyColumns(connection);
+    if (columnCount == 0)
         return records;
     // A history of an earlier version has no columns of its runs' processes yet.
-    Statement probe(db, u"SELECT * FROM QZRunLog LIMIT 0"_s);
-    const bool hasProcesses = probe.columnCount() > 11;
-    const QString selected = hasProcesses
+    const QString selected = columnCount > 11
         ? columns
         : u"RunIndex, ProgramIndex, ProgramName, ProgramParameter, Opener, Started, Lifetime, "
           "Ending, Status, Detail, Collected, NULL, NULL, NULL"_s;
-    Statement select(db,
+    Statement select(connection.handle(),
                      u"SELECT "_s + selected
                          + u" FROM QZRunLog WHERE RunIndex > ?"
                            " AND (? IS NULL OR CAST(ProgramIndex AS TEXT) = ?) ORDER BY RunIndex");
@@ -208,17 +211,11 @@ std::vector<RunRecord> read(Connection &connection, qint64 after,
 
 std::vector<LeftRunning> leftRunning(Connection &connection)
 {
-    connection.dropIfReplaced();
-    connection.open();
-    sqlite3 *db = connection.handle();
     std::vector<LeftRunning> runs;
-    if (!tableExists(db))
-        return runs;
-    Statement probe(db, u"SELECT * FROM QZRunLog LIMIT 0"_s);
     // Only this version writes records while they run, with the column of their runner.
-    if (probe.columnCount() <= 14)
+    if (historyColumns(connection) <= 14)
         return runs;
-    Statement select(db,
+    Statement select(connection.handle(),
                      u"SELECT "_s + columns
                          + u", Runner FROM QZRunLog WHERE Ending = 'running' ORDER BY RunIndex");
     while (select.step()) {

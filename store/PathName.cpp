@@ -1,43 +1,17 @@
 #include "store/PathName.h"
 
+#include "report/Quoting.h"
+
 namespace {
 
 constexpr char16_t firstEscape = 0xDC80;
 constexpr char16_t lastEscape = 0xDCFF;
 
-// The length of the well-formed UTF-8 sequence that starts the bytes, 0 when there is none (a
-// stray byte, an overlong form, a surrogate or a value beyond Unicode).
+// The length of the well-formed UTF-8 sequence that starts the bytes: 1 for ASCII, 0 when there
+// is none.
 qsizetype sequenceLength(QByteArrayView bytes)
 {
-    const auto at = [&](qsizetype i) {
-        return i < bytes.size() ? uchar(bytes.at(i)) : uchar(0);
-    };
-    const uchar lead = at(0);
-    if (lead < 0x80)
-        return 1;
-    qsizetype length = 0;
-    uchar low = 0x80;
-    uchar high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : low;
-        high = lead == 0xED ? 0x9F : high;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high;
-    } else {
-        return 0;
-    }
-    if (at(1) < low || at(1) > high)
-        return 0;
-    for (qsizetype i = 2; i < length; ++i) {
-        if (at(i) < 0x80 || at(i) > 0xBF)
-            return 0;
-    }
-    return length;
+    return !bytes.isEmpty() && uchar(bytes.front()) < 0x80 ? 1 : utf8SequenceLength(bytes);
 }
 
 } // namespace

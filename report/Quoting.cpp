@@ -1,4 +1,4 @@
-#include "engine/Quoting.h"
+#include "report/Quoting.h"
 
 #include <QStringList>
 
