@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 class Connection;
 struct sqlite3;
 
@@ -12,8 +14,7 @@ public:
     // Opens the connection for writing first.
     explicit Transaction(Connection &connection);
     ~Transaction();
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
+    Q_DISABLE_COPY_MOVE(Transaction)
 
     sqlite3 *handle() const;
     void commit();

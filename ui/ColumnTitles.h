@@ -2,13 +2,6 @@
 
 #include <QString>
 
-// The names the windows give the schedule's columns.
-namespace ColumnTitles {
-
-inline const QString programIndex = QStringLiteral("程序编号");
-inline const QString programName = QStringLiteral("程序名称");
-inline const QString programParameter = QStringLiteral("运行参数");
-inline const QString programTime = QStringLiteral("运行时间");
-inline const QString programCount = QStringLiteral("运行次数");
-
-} // namespace ColumnTitles
+// The name the windows give a column of the schedule, by its name in the table ("" for a column
+// that is not the schedule's).
+QString columnTitle(const QString &column);

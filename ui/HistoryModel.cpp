@@ -1,6 +1,7 @@
 #include "ui/HistoryModel.h"
 
 #include "run/HistoryFormat.h"
+#include "store/ScheduleSql.h"
 #include "ui/ColumnTitles.h"
 
 #include <QBrush>
@@ -16,9 +17,9 @@ namespace {
 
 const std::array<QString, HistoryModel::ColumnCount> titles = {
     u"开始时间"_s,
-    ColumnTitles::programIndex,
-    ColumnTitles::programName,
-    ColumnTitles::programParameter,
+    columnTitle(ScheduleSql::programIndex),
+    columnTitle(ScheduleSql::programName),
+    columnTitle(ScheduleSql::programParameter),
     u"运行时长(秒)"_s,
     u"结束方式"_s,
 };

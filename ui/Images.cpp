@@ -8,31 +8,18 @@
 
 #include <initializer_list>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int side = 32;
 
 QString fileOf(Picture picture)
 {
-    switch (picture) {
-    case Picture::Add:
-        return QStringLiteral(":/images/add.svg");
-    case Picture::Change:
-        return QStringLiteral(":/images/change.svg");
-    case Picture::Delete:
-        return QStringLiteral(":/images/delete.svg");
-    case Picture::Start:
-        return QStringLiteral(":/images/start.svg");
-    case Picture::Stop:
-        return QStringLiteral(":/images/stop.svg");
-    case Picture::Confirm:
-        return QStringLiteral(":/images/confirm.svg");
-    case Picture::Cancel:
-        return QStringLiteral(":/images/cancel.svg");
-    case Picture::History:
-        return QStringLiteral(":/images/history.svg");
-    }
-    return QString();
+    // In the order of the pictures.
+    static const char *const names[] = {"add",  "change",  "delete", "start",
+                                        "stop", "confirm", "cancel", "history"};
+    return u":/images/"_s + QLatin1StringView(names[int(picture)]) + u".svg";
 }
 
 // A picture drawn from its SVG file the first time it is shown at a size, not when its window is

@@ -70,16 +70,16 @@ TFormMain::TFormMain(QWidget *parent)
 
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
-        {ScheduleSql::programIndex, ColumnTitles::programIndex, 80, GridColumn::Footer::Text,
-         QStringLiteral("合计")},
-        {ScheduleSql::programName, ColumnTitles::programName, 150, GridColumn::Footer::RecordCount,
-         QString()},
-        {ScheduleSql::programParameter, ColumnTitles::programParameter, 280,
+        {ScheduleSql::programIndex, columnTitle(ScheduleSql::programIndex), 80,
+         GridColumn::Footer::Text, QStringLiteral("合计")},
+        {ScheduleSql::programName, columnTitle(ScheduleSql::programName), 150,
+         GridColumn::Footer::RecordCount, QString()},
+        {ScheduleSql::programParameter, columnTitle(ScheduleSql::programParameter), 280,
          GridColumn::Footer::None, QString()},
-        {ScheduleSql::programTime, ColumnTitles::programTime, 70, GridColumn::Footer::None,
-         QString()},
-        {ScheduleSql::programCount, ColumnTitles::programCount, 70, GridColumn::Footer::None,
-         QString()},
+        {ScheduleSql::programTime, columnTitle(ScheduleSql::programTime), 70,
+         GridColumn::Footer::None, QString()},
+        {ScheduleSql::programCount, columnTitle(ScheduleSql::programCount), 70,
+         GridColumn::Footer::None, QString()},
     });
     DataSource1->setDataSet(ADOQuery1);
     DBGridEh1 = new DBGridEh(this);

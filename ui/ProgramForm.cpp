@@ -1,5 +1,8 @@
 #include "ui/ProgramForm.h"
 
+#include "store/ScheduleSql.h"
+#include "ui/ColumnTitles.h"
+
 #include "report/ErrorReport.h"
 #include "ui/FileChooser.h"
 #include "ui/FormHelpers.h"
@@ -33,15 +36,19 @@ TFormProgram::TFormProgram(QWidget *parent)
     setSizeGripEnabled(false);
     setFont(windowFont());
 
-    Label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("程序名称："), 32, 48);
+    Label1 =
+        makeLabel(QStringLiteral("Label1"), columnTitle(ScheduleSql::programName) + u"：", 32, 48);
     Edit1 = makeEdit(QStringLiteral("Edit1"), 112, 48, 337);
     SpeedButton3 = makeSpeedButton(QStringLiteral("SpeedButton3"), {464, 48, 25, 21});
-    Label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("运行参数："), 32, 88);
+    Label4 = makeLabel(QStringLiteral("Label4"), columnTitle(ScheduleSql::programParameter) + u"：",
+                       32, 88);
     Edit4 = makeEdit(QStringLiteral("Edit4"), 112, 88, 337);
     SpeedButton4 = makeSpeedButton(QStringLiteral("SpeedButton4"), {464, 88, 25, 21});
-    Label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("运行时间："), 32, 128);
+    Label2 =
+        makeLabel(QStringLiteral("Label2"), columnTitle(ScheduleSql::programTime) + u"：", 32, 128);
     Edit2 = makeEdit(QStringLiteral("Edit2"), 112, 128, 105);
-    Label3 = makeLabel(QStringLiteral("Label3"), QStringLiteral("运行次数："), 264, 128);
+    Label3 = makeLabel(QStringLiteral("Label3"), columnTitle(ScheduleSql::programCount) + u"：",
+                       264, 128);
     Edit3 = makeEdit(QStringLiteral("Edit3"), 344, 128, 105);
     SpeedButton3->setText(QStringLiteral("..."));
     SpeedButton4->setText(QStringLiteral("..."));
