@@ -7,8 +7,10 @@
 #include "store/Connection.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
+#include "ui/EntryFilter.h"
 #include "ui/FormHelpers.h"
 #include "ui/HistoryModel.h"
+#include "ui/SaveFileDialog.h"
 #include "ui/WindowFont.h"
 
 #include <QAction>
@@ -16,7 +18,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -26,7 +27,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShowEvent>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -35,58 +35,9 @@
 
 using namespace Qt::StringLiterals;
 
-// Keeps the rows of one entry, or every row.
-class EntryFilter final : public QSortFilterProxyModel
-{
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-    // Nothing keeps every row; an entry keeps its rows, and no entry at all (nothing selected)
-    // keeps none.
-    void keepEntry(const std::optional<std::optional<QString>> &entry)
-    {
-        if (entry == m_entry)
-            return;
-        m_entry = entry;
-        invalidateFilter();
-    }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex &parent) const override
-    {
-        if (!m_entry)
-            return true;
-        return *m_entry
-            && sourceModel()->index(row, 0, parent).data(HistoryModel::entryRole).toString()
-            == **m_entry;
-    }
-
-private:
-    std::optional<std::optional<QString>> m_entry;
-};
-
 namespace {
 
 const QString suggestedName = u"运行记录.csv"_s;
-
-// Qt's own file dialog, as the entry dialog's, asking before it replaces a file.
-class SaveFileDialog final : public SaveFileChooser
-{
-public:
-    std::optional<QString> chooseSaveFile(QWidget *parent, const QString &suggested) override
-    {
-        QFileDialog dialog(parent, u"保存为CSV"_s);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setNameFilter(u"CSV 文件 (*.csv)"_s);
-        dialog.setDefaultSuffix(u"csv"_s);
-        dialog.selectFile(suggested);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return std::nullopt;
-        return dialog.selectedFiles().first();
-    }
-};
 
 } // namespace
 

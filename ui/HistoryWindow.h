@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/SaveFileChooser.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -18,15 +20,6 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class EntryFilter;
-
-// Picks the file the history is saved into; the tests answer in place of a person.
-class SaveFileChooser
-{
-public:
-    virtual ~SaveFileChooser() = default;
-    // The chosen file's full path, or nothing when the person cancels.
-    virtual std::optional<QString> chooseSaveFile(QWidget *parent, const QString &suggested) = 0;
-};
 
 // The run history window of the main window: every recorded run, newest first, following new
 // records while it is open, only those of the entry selected in the list when asked, copied or
