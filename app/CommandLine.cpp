@@ -84,8 +84,20 @@ struct Options
         "--database when given), then exit."_s};
     QCommandLineOption noAutostart {u"no-autostart"_s, u"No longer start at log-in, then exit."_s};
     QCommandLineOption history {u"history"_s, u"Print the record of every run, then exit."_s};
-    QCommandLineOption format {u"format"_s, u"With --history: table (the default), csv or json."_s,
+    QCommandLineOption format {u"format"_s,
+                               u"With --history: table (the default), csv or json. With --status "
+                               "and the commands to a runner: text (the default) or json."_s,
                                u"FORMAT"_s};
+    QCommandLineOption status {
+        u"status"_s,
+        u"Say what the runner of the schedule is doing: who runs it, since when, the entry, run k "
+        "of n, seconds left. Exit 3 when nothing runs it."_s};
+    QCommandLineOption next {u"next"_s,
+                             u"End the running program now and go on as at its time, then exit."_s};
+    QCommandLineOption pause {
+        u"pause"_s, u"Stop the clock of the running entry; its program runs on. Then exit."_s};
+    QCommandLineOption resume {u"resume"_s, u"Let a paused run go on, then exit."_s};
+    QCommandLineOption stop {u"stop"_s, u"Stop the run, as Stop does, then exit."_s};
     QCommandLineOption import {
         u"import"_s,
         u"Copy the entries of a schedule kept on Windows (a Jet .mdb file) into the schedule."_s,
@@ -96,7 +108,8 @@ struct Options
     void addTo(QCommandLineParser &parser) const
     {
         parser.addOptions({help, version, database, start, from, loop, headless, autostart,
-                           noAutostart, history, format, import, dryRun});
+                           noAutostart, history, format, import, dryRun, status, next, pause,
+                           resume, stop});
     }
 };
 
@@ -150,6 +163,11 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         {&options.noAutostart, CommandLine::Action::RemoveAutostart},
         {&options.history, CommandLine::Action::History},
         {&options.import, CommandLine::Action::Import},
+        {&options.status, CommandLine::Action::Status},
+        {&options.next, CommandLine::Action::Next},
+        {&options.pause, CommandLine::Action::Pause},
+        {&options.resume, CommandLine::Action::Resume},
+        {&options.stop, CommandLine::Action::Stop},
     };
     QString chosen;
     for (const auto &[option, action] : actions) {
@@ -166,6 +184,7 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     const bool headless = line.action == CommandLine::Action::Headless;
     const bool history = line.action == CommandLine::Action::History;
     const bool import = line.action == CommandLine::Action::Import;
+    const bool steering = line.steers();
 
     // Each option with what it may go with.
     const auto onlyWith = [&](const QCommandLineOption &option, bool allowed,
@@ -182,7 +201,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
                       u"--start, --headless, --autostart or --history"_s),
              onlyWith(options.loop, window || headless || autostart,
                       u"the window, --start, --headless or --autostart"_s),
-             onlyWith(options.format, history, u"--history"_s),
+             onlyWith(options.format, history || steering,
+                      u"--history, --status, --next, --pause, --resume or --stop"_s),
              onlyWith(options.dryRun, import, u"--import"_s),
              onlyWith(options.database, line.action != CommandLine::Action::RemoveAutostart,
                       u"a schedule to use"_s),
@@ -212,10 +232,14 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         if (!ok || key.trimmed() != key)
             return u"--from needs an entry's number (程序编号), not '%1'."_s.arg(key);
     }
+    if (steering)
+        line.format = u"text"_s;
     if (parser.isSet(options.format)) {
         line.format = parser.value(options.format);
-        if (!QStringList {u"table"_s, u"csv"_s, u"json"_s}.contains(line.format))
+        if (history && !QStringList {u"table"_s, u"csv"_s, u"json"_s}.contains(line.format))
             return u"--format is table, csv or json, not '%1'."_s.arg(line.format);
+        if (steering && !QStringList {u"text"_s, u"json"_s}.contains(line.format))
+            return u"--format is text or json, not '%1'."_s.arg(line.format);
     }
     if (import) {
         line.importFile = parser.value(options.import);
@@ -236,7 +260,9 @@ QString commandLineHelp(const QString &programName)
             "used, or a file to import holds what the schedule cannot take; 66 a database\n"
             "cannot be opened; 69 no display for the window; 70 the window's module cannot\n"
             "be loaded; 71 a process cannot be started or signals cannot be watched; 73 a file\n"
-            "cannot be written; 75 another runner runs the schedule.\n"_s;
+            "cannot be written; 75 another runner runs the schedule, or it did not answer.\n"
+            "--status, --next, --pause, --resume and --stop: 0 a runner answered; 3 nothing\n"
+            "runs the schedule; 76 the runner refused the request; 77 another user runs it.\n"_s;
     return text;
 }
 

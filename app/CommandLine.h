@@ -17,6 +17,12 @@ struct CommandLine
         RemoveAutostart,
         History,
         Import,
+        // Commands to the runner of the schedule.
+        Status,
+        Next,
+        Pause,
+        Resume,
+        Stop,
         Help,
         Version
     };
@@ -30,7 +36,7 @@ struct CommandLine
     bool loop = false;
     // The key of the entry to begin at (with a run), or whose history to show.
     std::optional<qint64> from;
-    // How to print the history: "table", "csv" or "json".
+    // How to print the history ("table", "csv" or "json") or a runner's answer ("text", "json").
     QString format = QStringLiteral("table");
     // The Jet file to import, and whether to write nothing.
     QString importFile;
@@ -39,6 +45,8 @@ struct CommandLine
     // The options that make another start of the program do the same run (for the autostart
     // entry): --start, and --loop, --from and --database when they were given.
     QStringList runOptions() const;
+    // Whether the command line asks the runner of the schedule something.
+    bool steers() const { return action >= Action::Status && action <= Action::Stop; }
 };
 
 // Reads the arguments (the program's name first). Options of the toolkit's own (such as

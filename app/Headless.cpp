@@ -145,6 +145,9 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
         return status;
     runner.open(databasePath);
     runner.setLoop(line.loop);
+    // Started by the service manager, which says so in the environment of what it starts.
+    runner.setKind(qEnvironmentVariableIsSet("INVOCATION_ID") ? ScheduleRunner::Kind::Service
+                                                              : ScheduleRunner::Kind::Headless);
     if (line.from && !runner.selectEntry(*line.from)) {
         complain(noEntryToBeginAt(*line.from));
         return EX_USAGE;
@@ -167,6 +170,15 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
                          if (!why.isEmpty())
                              ServiceStatus::status(u"Waiting: %1 (%2)"_s.arg(why, databasePath));
                      });
+    QObject::connect(&engine, &RunEngine::pausedChanged, &application, [&engine](bool paused) {
+        const QString entry = engine.launchInfo().entry;
+        ServiceStatus::status(paused ? u"Paused at entry %1, run %2 of %3"_s.arg(entry)
+                                           .arg(engine.runsDone() + 1)
+                                           .arg(engine.entryCount())
+                                     : u"Running entry %1, run %2 of %3"_s.arg(entry)
+                                           .arg(engine.runsDone() + 1)
+                                           .arg(engine.entryCount()));
+    });
     QObject::connect(&runner, &ScheduleRunner::refused, &application,
                      [&databasePath](const OtherRunner &other) {
                          complain(u"the schedule %1 is run by %2 now; this run stopped"_s.arg(

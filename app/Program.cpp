@@ -3,6 +3,7 @@
 #include "app/Autostart.h"
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "app/Steering.h"
 #include "app/Window.h"
 #include "import/ScheduleImport.h"
 #include "report/DataError.h"
@@ -233,9 +234,18 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
         QTextStream err(stderr);
         return importExitStatus(runImport({line.importFile, database, line.dryRun}, out, err));
     }
+    case CommandLine::Action::Status:
+    case CommandLine::Action::Next:
+    case CommandLine::Action::Pause:
+    case CommandLine::Action::Resume:
+    case CommandLine::Action::Stop:
+        return steer(line, program, database);
     case CommandLine::Action::Window:
         break;
     }
+    // A window already open on the schedule is raised, or begins its run, instead of a second.
+    if (const std::optional<int> handed = handToOpenWindow(line, program, database))
+        return *handed;
     if (!hasDisplay(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(noDisplayText(program)));
         return EX_UNAVAILABLE;

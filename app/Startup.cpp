@@ -5,10 +5,13 @@
 #include "app/Program.h"
 #include "import/JetConversion.h"
 #include "report/ApplicationTitle.h"
+#include "report/ErrorReport.h"
 #include "report/Prompter.h"
 #include "report/ReportText.h"
+#include "run/ControlChannel.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
+#include "store/FileIdentity.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
 #include "ui/MainForm.h"
@@ -17,8 +20,10 @@
 
 #include <QFileInfo>
 #include <QIcon>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
@@ -185,6 +190,44 @@ std::optional<int> beginRun(const CommandLine &line, const QString &program)
     return std::nullopt;
 }
 
+// What another start of the program hands to the window open on its schedule: be raised, or
+// begin the run (at an entry), as 开始运行 does.
+QJsonObject windowCommand(const QJsonObject &request, const QString &databasePath)
+{
+    FormMain->setWindowState(FormMain->windowState() & ~Qt::WindowMinimized);
+    FormMain->show();
+    FormMain->raise();
+    FormMain->activateWindow();
+    const QString here = u"the window already open on %1 (process %2)"_s.arg(
+        databasePath, QString::number(QCoreApplication::applicationPid()));
+    const auto answer = [](bool ok, const QString &text) {
+        return QJsonObject {{u"ok"_s, ok}, {ok ? u"message"_s : u"error"_s, text}};
+    };
+    const QString command = request.value(u"command"_s).toString();
+    if (command == u"raise")
+        return answer(true, u"raised "_s + here);
+    if (command != u"start")
+        return answer(false, u"'%1' is no command a window knows"_s.arg(command));
+    if (FormMain->engine().isRunning())
+        return answer(true, here + u" runs the schedule already");
+    if (request.contains(u"from"_s)) {
+        const qint64 key = request.value(u"from"_s).toInteger();
+        if (!FormMain->runner().selectEntry(key)) {
+            QJsonObject refused = answer(false, noEntryToBeginAt(key));
+            refused.insert(u"noEntry"_s, true);
+            return refused;
+        }
+    }
+    if (const std::optional<OtherRunner> other = FormMain->runner().begin()) {
+        // The box that Start shows, once the answer is on its way.
+        QTimer::singleShot(0, FormMain, [other = *other] {
+            runHandler([&other] { FormMain->refuseRun(other); });
+        });
+        return answer(false, here + u" did not begin its run: another runner runs the schedule");
+    }
+    return answer(true, here + u" began its run");
+}
+
 } // namespace
 
 int runWindow(int &argc, char **argv, const CommandLine &line, const QString &program,
@@ -209,6 +252,10 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
     AutoRunObjects objects;
     fontConfiguration.join();
     std::optional<int> ended;
+    // One window per schedule: another start of the program on it reaches this one.
+    ControlServer windowCommands([&databasePath](const QJsonObject &request) {
+        return windowCommand(request, databasePath);
+    });
     return runGuarded(
         [&] {
             // An old schedule from Windows copied over ours: offered for conversion first.
@@ -216,6 +263,12 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
             objects.create(databasePath);
             FormMain->runner().setLoop(line.loop);
             FormMain->show();
+            if (const FileIdentity schedule = FileIdentity::ofPath(databasePath); schedule.exists) {
+                const QString path =
+                    ControlChannel::socketPath(schedule, ControlChannel::Listener::Window);
+                if (!path.isEmpty())
+                    windowCommands.listen(path);
+            }
             if (line.start)
                 ended = beginRun(line, program);
         },

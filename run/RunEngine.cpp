@@ -64,6 +64,39 @@ void RunEngine::setLauncher(Launcher *launcher)
         [this](qint64 id, const ProcessEnd &end) { collectedLate(id, end); });
 }
 
+const RunRecord *RunEngine::currentRun() const
+{
+    return m_launched == Launched::WithRecord ? &m_run : nullptr;
+}
+
+void RunEngine::pause()
+{
+    if (m_paused || !isRunning())
+        return;
+    m_paused = true;
+    qCInfo(runLog).noquote() << u"paused"_s;
+    Q_EMIT pausedChanged(true);
+}
+
+void RunEngine::resume()
+{
+    if (!m_paused)
+        return;
+    m_paused = false;
+    qCInfo(runLog).noquote() << u"resumed"_s;
+    Q_EMIT pausedChanged(false);
+}
+
+bool RunEngine::next()
+{
+    if (!isRunning() || m_launched == Launched::Nothing)
+        return false;
+    closeLaunchedProcess(RunRecord::Ending::Skipped);
+    m_elapsedTicks = 0;
+    ++m_runsDone;
+    return true;
+}
+
 void RunEngine::begin()
 {
     m_runState = RunState::Running;
@@ -77,6 +110,10 @@ void RunEngine::stop()
     m_elapsedTicks = 0;
     m_runsDone = 0;
     closeLaunchedProcess(RunRecord::Ending::Stopped);
+    if (m_paused) {
+        m_paused = false;
+        Q_EMIT pausedChanged(false);
+    }
     if (!m_waiting.isEmpty()) {
         m_waiting.clear();
         Q_EMIT waitingChanged(m_waiting);
@@ -251,7 +288,7 @@ void RunEngine::passOverEntry(const QString &reason)
 // changed, reloaded or selected during a run governs it from the next tick on.
 void RunEngine::tick()
 {
-    if (m_runState != RunState::Running)
+    if (m_runState != RunState::Running || m_paused)
         return;
     const QString unusable = unusableList();
     if (!unusable.isEmpty() || m_list->recordCount() < 1) {
@@ -291,6 +328,8 @@ void RunEngine::tick()
         passOverEntry(error.message());
         return;
     }
+    m_entryCount = count;
+    m_entryTime = time;
     if (m_runsDone < count) {
         if (m_launched == Launched::Nothing) {
             m_launched = Launched::WithoutRecord;

@@ -41,6 +41,7 @@ public:
     // After the last entry, begin again at the first until stopped; with no entries to run,
     // wait for some instead of stopping.
     void setLoop(bool loop) { m_loop = loop; }
+    bool loops() const { return m_loop; }
 
     // The run state, the latest launch, ticks of the current run, finished runs of the current
     // entry and the process state.
@@ -55,6 +56,12 @@ public:
     bool isRunning() const { return m_runState == RunState::Running; }
     // Why a looping run waits for entries, or "" while it does not.
     const QString &waitingFor() const { return m_waiting; }
+    bool isPaused() const { return m_paused; }
+    // The current entry's run time and count of runs as the latest tick read them.
+    qint32 entryTime() const { return m_entryTime; }
+    qint32 entryCount() const { return m_entryCount; }
+    // The record of the run whose program is open, while one is.
+    const RunRecord *currentRun() const;
 
     // Begins the run at the current entry; the next tick launches it.
     void begin();
@@ -67,6 +74,13 @@ public:
     // The run ends without its program being ended, as when the window closes: the record says
     // it was stopped.
     void abandon();
+    // The current entry's clock stops, and goes on; the program keeps running meanwhile. Nothing
+    // keeps a pause but the engine: a run begins unpaused.
+    void pause();
+    void resume();
+    // Ends the current program now, with its group, and counts its run as done, as at its time;
+    // its record says it was skipped. False when no program runs.
+    bool next();
 
     // Reloads the list. During a run the cursor stays on the current entry, found by its key,
     // with its counters and its program; when that entry is gone, its program is ended and the
@@ -79,6 +93,7 @@ Q_SIGNALS:
     void runStateChanged(bool running);
     // A looping run began or stopped waiting for entries it can run: why, or "" once it goes on.
     void waitingChanged(const QString &why);
+    void pausedChanged(bool paused);
     // A program is about to be started: the record of its run, which says it is running. A
     // ticket names the run in what follows of it.
     void runStarting(quint64 ticket, const RunRecord &record);
@@ -122,6 +137,9 @@ private:
     qint32 m_runsDone = 0;
     Launched m_launched = Launched::Nothing;
     QString m_waiting;
+    bool m_paused = false;
+    qint32 m_entryTime = 0;
+    qint32 m_entryCount = 0;
     // The record of the latest run, open while m_launched says so, and its ticket.
     RunRecord m_run;
     quint64 m_runTicket = 0;

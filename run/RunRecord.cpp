@@ -23,7 +23,7 @@ using Ending = RunRecord::Ending;
 using Mark = RunRecord::Mark;
 
 // An exit with status 0 is only early; every other exit failed (see mark()).
-constexpr std::array<EndingRow, 8> endings = {{
+constexpr std::array<EndingRow, 9> endings = {{
     {Ending::AtTime, u"at-time", u"ended at its time", u"按时结束", Mark::None},
     {Ending::Exited, u"exited", u"exited with status %1", u"自行退出，退出状态 %1", Mark::Failed},
     {Ending::Signal, u"signal", u"killed by signal %1 (%2)", u"被信号 %1 终止", Mark::Failed},
@@ -33,6 +33,7 @@ constexpr std::array<EndingRow, 8> endings = {{
     {Ending::Running, u"running", u"running", u"运行中", Mark::None},
     {Ending::Interrupted, u"interrupted", u"interrupted: its runner ended first",
      u"运行器意外结束，运行中断", Mark::Failed},
+    {Ending::Skipped, u"skipped", u"skipped: ended early for the next run", u"被跳过", Mark::Early},
 }};
 
 const EndingRow &rowOf(Ending ending)

@@ -19,6 +19,8 @@ struct RunRecord
         Running,
         // Left running by a runner that ended without ending it (killed, crashed, a power cut).
         Interrupted,
+        // Ended before its time because someone asked for the next run.
+        Skipped,
     };
     // How much a run stands out when a person looks over the history.
     enum class Mark { None, Early, Failed };

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "engine/ProcessLauncher.h"
+#include "run/ControlChannel.h"
 #include "run/RunEngine.h"
 #include "store/ScheduleLock.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -15,13 +17,17 @@ class Query;
 
 // The one owner of a schedule's run, for the window and the run without a window alike: the run
 // rules over the list, the launcher, the history, the lock that lets one runner at a time run a
-// schedule, and the schedule followed as other programs change it.
+// schedule, the schedule followed as other programs change it, and the commands from outside
+// (status, next, pause, resume, stop) answered on the schedule's socket while it runs.
 class ScheduleRunner final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScheduleRunner)
 
 public:
+    // Who runs the schedule, as the status says it.
+    enum class Kind { Window, Headless, Service };
+
     // The list is the schedule's list query: the window's, or one of the run's own.
     explicit ScheduleRunner(Query *list, QObject *parent = nullptr);
     ~ScheduleRunner() override;
@@ -33,6 +39,7 @@ public:
     // Starts and ends the entries' programs; nullptr puts the real launcher back.
     void setLauncher(Launcher *launcher);
     void setLoop(bool loop) { m_engine.setLoop(loop); }
+    void setKind(Kind kind) { m_kind = kind; }
 
     // Opens the schedule for running: its history, and the end of what runners that are gone left
     // running. Before the list is first read, so that every later change to the file is seen.
@@ -53,6 +60,12 @@ public:
     void tick();
     void abandon() { m_engine.abandon(); }
 
+    // How the run stands, as a command from outside is told: who runs it, since when, the entry,
+    // run k of n, seconds left, the program's process.
+    QJsonObject status() const;
+    // Answers one command from outside: "status", "next", "pause", "resume" or "stop".
+    QJsonObject command(const QJsonObject &request);
+
 Q_SIGNALS:
     // Another runner took the schedule's file while this run could not hold it (the file was
     // replaced or missing at the start): the run was stopped.
@@ -61,6 +74,7 @@ Q_SIGNALS:
 private:
     bool followSchedule();
     bool holdSchedule();
+    void listenForCommands();
 
     Query *m_list;
     QString m_databasePath;
@@ -70,4 +84,8 @@ private:
     ScheduleLock m_lock;
     std::unique_ptr<HistoryRecorder> m_history;
     quint64 m_changesRead = 0;
+    Kind m_kind = Kind::Window;
+    qint64 m_sinceMs = 0;
+    ControlServer m_commands;
+    bool m_saidNoCommands = false;
 };

@@ -9,6 +9,8 @@
 struct OtherRunner
 {
     qint64 pid = 0;
+    // The user's id (-1 when it cannot be told) and name.
+    qint64 uid = -1;
     QString user;
     bool withoutWindow = false;
 };

@@ -81,6 +81,7 @@ OtherRunner describe(qint64 pid)
     for (const QByteArray &line : readAll(folder + "/status").split('\n')) {
         if (line.startsWith("Uid:")) {
             const uid_t uid = uid_t(line.mid(4).simplified().split(' ').value(0).toUInt());
+            other.uid = uid;
             const passwd *user = ::getpwuid(uid);
             other.user = user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
         }

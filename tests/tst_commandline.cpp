@@ -5,6 +5,7 @@
 #include "support/TestDatabase.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -135,6 +136,7 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
 
     void commandLines_data();
@@ -147,6 +149,11 @@ private Q_SLOTS:
     void headlessFollowsTheSchedule();
     void headlessOutlivesItsReader();
     void secondRunnerIsRefused();
+    void steering_data();
+    void steering();
+    void steeringRequestsThatAreNoRequests();
+    void steeringAnotherUsersRunner();
+    void socketLeftByAKilledRunner();
     void autostart_data();
     void autostart();
     void historyFormats_data();
@@ -155,12 +162,36 @@ private Q_SLOTS:
 private:
     QString schedule(const QList<TestDatabase::Entry> &entries);
 
+    // A headless looping run of the schedule, its first program started.
+    std::unique_ptr<QProcess> startedRunner(const QString &database);
+
     std::unique_ptr<TestDatabase> m_database;
+    // This user's folder for the runners' sockets, the tests' own.
+    QTemporaryDir m_runtime;
 };
+
+void TestCommandLine::initTestCase()
+{
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+}
 
 void TestCommandLine::init()
 {
     m_database = std::make_unique<TestDatabase>();
+}
+
+std::unique_ptr<QProcess> TestCommandLine::startedRunner(const QString &database)
+{
+    auto runner = started({u"--headless"_s, u"--loop"_s, u"--database"_s, database});
+    QString trace;
+    QElapsedTimer waited;
+    waited.start();
+    while (startedEntries(trace).isEmpty() && waited.elapsed() < 10000) {
+        runner->waitForReadyRead(100);
+        trace += QString::fromUtf8(runner->readAllStandardError());
+    }
+    return runner;
 }
 
 QString TestCommandLine::schedule(const QList<TestDatabase::Entry> &entries)
@@ -765,6 +796,185 @@ void TestCommandLine::historyFormats()
     const QStringList tableLines = table.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(tableLines.size(), from.isEmpty() ? 3 : (entry.toLongLong() ? 2 : 1));
     QVERIFY(tableLines.first().startsWith(u"Started"_s));
+}
+
+// The commands to a runner, against a real run without a window of `sleep 60` for 30 s: what the
+// last command says and its status, and how the first run's record ended after it ("" while it
+// runs on). Without a runner the commands say so and exit 3.
+void TestCommandLine::steering_data()
+{
+    QTest::addColumn<bool>("runner");
+    QTest::addColumn<QList<QStringList>>("commands");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("ended");
+
+    const QStringList status {u"--status"_s};
+    const auto row = [](const char *name, bool runner, const QList<QStringList> &commands,
+                        int status, const QString &says, const QString &ended) {
+        QTest::newRow(name) << runner << commands << status << says << ended;
+    };
+    row("status", true, {status}, 0,
+        u"^@DB is run by a run without a window \\(process @PID, user \\S+\\) since "
+        "[0-9-]+ [0-9:]+, looping: entry 1 \"sleep\" \"60\", run 1 of 1, [0-9]+ s left, "
+        "program pid [0-9]+$"_s,
+        QString());
+    row("status as JSON", true, {status + QStringList {u"--format"_s, u"json"_s}}, 0,
+        u"^\\{.*\"paused\":false,\"pid\":@PID,\"program\":\"sleep\",.*\"runner\":"
+        "\"headless\".*\\}$"_s,
+        QString());
+    row("pause: said in the status", true, {{u"--pause"_s}, status}, 0,
+        u"^@DB is run by .*, looping, paused: entry 1 "_s, QString());
+    row("resume", true, {{u"--pause"_s}, {u"--resume"_s}}, 0, u"^resumed the run$"_s, QString());
+    row("next: the program ended, its record says skipped", true, {{u"--next"_s}}, 0,
+        u"^ended the running program early; the run goes on$"_s, u"skipped"_s);
+    row("next as JSON", true, {{u"--next"_s, u"--format"_s, u"json"_s}}, 0,
+        u"^\\{\"message\":\"ended the running program early; the run goes on\",\"ok\":true\\}$"_s,
+        u"skipped"_s);
+    row("stop: the runner ends, as on SIGTERM", true, {{u"--stop"_s}}, 0, u"^stopped the run$"_s,
+        u"stopped"_s);
+    row("status without a runner", false, {status}, 3, u"^no runner runs @DB$"_s, QString());
+    row("next without a runner", false, {{u"--next"_s}}, 3,
+        u"^vantrel-autorun-e2e: no runner runs @DB; nothing was done$"_s, QString());
+    row("pause of a schedule that is not there", false,
+        {{u"--pause"_s, u"--database"_s, u"/nonexistent/ProgramRun.mdb"_s}}, 66,
+        u"^vantrel-autorun-e2e: there is no schedule /nonexistent/ProgramRun.mdb$"_s, QString());
+    row("--format that a runner does not speak", false, {{u"--status"_s, u"--format"_s, u"csv"_s}},
+        64, u"--format is text or json, not 'csv'\\."_s, QString());
+}
+
+void TestCommandLine::steering()
+{
+    QFETCH(bool, runner);
+    QFETCH(QList<QStringList>, commands);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QFETCH(QString, ended);
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 30, 1}});
+    std::unique_ptr<QProcess> running = runner ? startedRunner(database) : nullptr;
+    Finished finished;
+    for (QStringList command : commands) {
+        if (!command.contains(u"--database"_s))
+            command << u"--database"_s << database;
+        finished = run(command);
+    }
+    QCOMPARE(finished.status, status);
+    says.replace(u"@DB"_s, QRegularExpression::escape(database));
+    if (running)
+        says.replace(u"@PID"_s, QString::number(running->processId()));
+    const QString said =
+        (status == 0 || (status == 3 && commands.last().contains(u"--status"_s)) ? finished.out
+                                                                                 : finished.err)
+            .trimmed();
+    QVERIFY2(QRegularExpression(says).match(said).hasMatch(), qPrintable(said));
+    if (!running)
+        return;
+    if (ended == u"stopped") {
+        QCOMPARE(finish(*running, 10000).status, 0);
+    } else {
+        QCOMPARE(running->state(), QProcess::Running);
+        ::kill(pid_t(running->processId()), SIGTERM);
+        QCOMPARE(finish(*running, 10000).status, 0);
+    }
+    Connection reader(m_database->path());
+    const std::vector<RunRecord> records = RunHistory::read(reader);
+    QVERIFY(!records.empty());
+    QCOMPARE(RunEndings::name(records.front().ending), ended.isEmpty() ? u"stopped"_s : ended);
+}
+
+// What reaches a runner's socket that is no request of this program's: an error answer, and the
+// runner runs on and answers the next request.
+void TestCommandLine::steeringRequestsThatAreNoRequests()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 30, 1}});
+    auto running = startedRunner(database);
+    const QString folder = m_runtime.filePath(u"vantrel-autorun"_s);
+    const QStringList sockets = QDir(folder).entryList({u"*.runner"_s}, QDir::System);
+    QCOMPARE(sockets.size(), 1);
+    QCOMPARE(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+    const QByteArray path = QFile::encodeName(folder + u'/' + sockets.first());
+    const QByteArray requests[] = {"garbage\n", "{\"command\":\"status\"}\n",
+                                   "{\"version\":99,\"command\":\"status\"}\n", "{\"vers",
+                                   QByteArray(70000, 'x')};
+    const QString answers[] = {u"the request could not be read"_s,
+                               u"the request is of version -1; this program answers version 1"_s,
+                               u"the request is of version 99; this program answers version 1"_s,
+                               u"the request was cut short"_s, u"the request is too long"_s};
+    for (int i = 0; i < 5; ++i) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QCOMPARE(::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::send(socket, requests[i].constData(), size_t(requests[i].size()), MSG_NOSIGNAL);
+        ::shutdown(socket, SHUT_WR);
+        QByteArray answer;
+        char buffer[256];
+        for (ssize_t length; (length = ::recv(socket, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, length);
+        ::close(socket);
+        const QJsonObject body = QJsonDocument::fromJson(answer).object();
+        QCOMPARE(body.value(u"ok"_s).toBool(true), false);
+        QCOMPARE(body.value(u"error"_s).toString(), answers[i]);
+    }
+    QCOMPARE(run({u"--status"_s, u"--database"_s, database}).status, 0);
+    ::kill(pid_t(running->processId()), SIGTERM);
+    QCOMPARE(finish(*running, 10000).status, 0);
+}
+
+// Another user's runner of a shared schedule: the status says who runs it, and the commands that
+// steer it are refused with 77.
+void TestCommandLine::steeringAnotherUsersRunner()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can ask as another user");
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 30, 1}});
+    QVERIFY(QFile::setPermissions(database, QFile::permissions(database) | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(QFileInfo(database).path(),
+                                  QFile::permissions(QFileInfo(database).path()) | QFile::ExeOther
+                                      | QFile::ReadOther));
+    auto running = startedRunner(database);
+    const auto asNobody = [&](const QString &option) {
+        QProcessEnvironment environment = withoutDisplay();
+        environment.remove(u"XDG_RUNTIME_DIR"_s);
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(u"setpriv"_s,
+                      {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, program, option,
+                       u"--database"_s, database});
+        return finish(process, 30000);
+    };
+    const Finished status = asNobody(u"--status"_s);
+    QCOMPARE(status.status, 0);
+    QVERIFY2(status.out.contains(u"is run by a run without a window (process %1, user root); only "
+                                 "that user may steer it"_s.arg(running->processId())),
+             qPrintable(status.out + status.err));
+    const Finished next = asNobody(u"--next"_s);
+    QCOMPARE(next.status, 77);
+    QVERIFY2(next.err.contains(u"only that user may steer it"_s), qPrintable(next.err));
+    QCOMPARE(running->state(), QProcess::Running);
+    ::kill(pid_t(running->processId()), SIGTERM);
+    QCOMPARE(finish(*running, 10000).status, 0);
+}
+
+// A runner killed outright leaves its socket behind: nothing answers there, and the next runner
+// of the schedule takes its place.
+void TestCommandLine::socketLeftByAKilledRunner()
+{
+    const QString database = schedule({{u"sleep"_s, u"60"_s, 30, 1}});
+    auto killed = startedRunner(database);
+    ::kill(pid_t(killed->processId()), SIGKILL);
+    QVERIFY(killed->waitForFinished(10000));
+    const QString folder = m_runtime.filePath(u"vantrel-autorun"_s);
+    QCOMPARE(QDir(folder).entryList({u"*.runner"_s}, QDir::System).size(), 1);
+    QCOMPARE(run({u"--status"_s, u"--database"_s, database}).status, 3);
+    auto next = startedRunner(database);
+    const Finished status = run({u"--status"_s, u"--database"_s, database});
+    QCOMPARE(status.status, 0);
+    QVERIFY2(status.out.contains(u"(process %1,"_s.arg(next->processId())), qPrintable(status.out));
+    ::kill(pid_t(next->processId()), SIGTERM);
+    QCOMPARE(finish(*next, 10000).status, 0);
+    QCOMPARE(QDir(folder).entryList({u"*.runner"_s}, QDir::System).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

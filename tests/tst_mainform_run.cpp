@@ -1,4 +1,5 @@
 #include "report/ErrorReport.h"
+#include "run/ControlChannel.h"
 #include "run/ScheduleRunner.h"
 #include "store/Connection.h"
 #include "store/Query.h"
@@ -12,13 +13,19 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
+#include <future>
 #include <pwd.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 class TestMainFormRun : public ProgramFixture
 {
@@ -34,6 +41,7 @@ private Q_SLOTS:
     void ticksGoOnWhileABoxIsOpen();
     void startRefusedWhileAnotherRuns();
     void unreadableEntryReportedOnce();
+    void commandsFromOutside();
 
 private:
     void start(const QList<std::tuple<QString, QVariant, QVariant>> &entries);
@@ -216,6 +224,47 @@ void TestMainFormRun::unreadableEntryReportedOnce()
         m_prompter.errorTexts(),
         QStringList {QStringLiteral("'abc' is not a valid integer value for field 'ProgramTime'")});
     FormMain->ActionStop->trigger();
+}
+
+// Commands from outside, through the schedule's socket, show in the window as if given there: a
+// pause, and Start again after a stop. Next and Pause are also in the grid's menu and on keys.
+void TestMainFormRun::commandsFromOutside()
+{
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_RUNTIME_DIR"); });
+    start({{QStringLiteral("A"), 5, 2}});
+    FormMain->ActionBegin->trigger();
+    tick();
+    const QString path = ControlChannel::socketPath(FileIdentity::ofPath(m_database->path()),
+                                                    ControlChannel::Listener::Runner);
+    // Asked from another thread, as another program asks, while this one serves.
+    const auto ask = [&path](const QString &command) {
+        std::future<ControlChannel::Answer> answer = std::async(std::launch::async, [&] {
+            return ControlChannel::ask(path, {{u"command"_s, command}});
+        });
+        // The asking thread waits for its answer with a deadline of its own.
+        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+            QCoreApplication::processEvents();
+        return answer.get().body;
+    };
+    QCOMPARE(ask(u"pause"_s).value(u"message"_s).toString(),
+             u"paused the run; its program runs on"_s);
+    QVERIFY(FormMain->pausedLabel()->isVisible());
+    QCOMPARE(FormMain->ActionPause->text(), QStringLiteral("继续"));
+    tick(10);
+    QCOMPARE(FormMain->ElapsedTicks(), 1);
+
+    FormMain->ActionPause->trigger();
+    QVERIFY(!FormMain->pausedLabel()->isVisible());
+    FormMain->ActionNext->trigger();
+    QCOMPARE(FormMain->RunsDone(), 1);
+    QCOMPARE(ask(u"status"_s).value(u"run"_s).toInt(), 2);
+
+    QCOMPARE(ask(u"stop"_s).value(u"message"_s).toString(), u"stopped the run"_s);
+    QVERIFY(FormMain->SpeedButton4->isVisible());
+    QVERIFY(!FormMain->ActionNext->isEnabled());
+    QCOMPARE(m_launcher->terminations.size(), 1);
 }
 
 QTEST_MAIN(TestMainFormRun)

@@ -14,6 +14,7 @@
 #include "support/TraceCapture.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QTimer>
 #include <QtTest>
 
@@ -132,6 +133,9 @@ private Q_SLOTS:
     void followsTheSchedule();
     void oneRunnerPerSchedule_data();
     void oneRunnerPerSchedule();
+    void commandsFromOutside_data();
+    void commandsFromOutside();
+    void nextOnAProgramThatCannotBeEnded();
 
 private:
     // Fills the table with (name, time, count) entries and loads the list.
@@ -1098,6 +1102,96 @@ void TestRun::oneRunnerPerSchedule()
     QVERIFY(!second.begin());
     QVERIFY(runner().begin());
     second.stop();
+}
+
+// The commands a runner takes from outside, on A (3 s, twice) and B (1 s once) after A's first
+// tick: what each answers, the engine's state a few ticks later, the launches and the ends.
+void TestRun::commandsFromOutside_data()
+{
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<EngineState>("after");
+    QTest::addColumn<QStringList>("launched");
+    QTest::addColumn<int>("terminated");
+
+    const QString A = u"A"_s;
+    QTest::newRow("next: A's run ends now and counts, the next run of A follows")
+        << QStringList {u"next"_s} << 1 << u"ended the running program early; the run goes on"_s
+        << EngineState {open, 1, 1, A, running} << QStringList {A, A} << 1;
+    QTest::newRow("pause across A's end: its clock stands, its program runs on")
+        << QStringList {u"pause"_s} << 6 << u"paused the run; its program runs on"_s
+        << EngineState {open, 1, 0, A, running} << QStringList {A} << 0;
+    QTest::newRow("pause, then resume: the clock goes on where it stood")
+        << QStringList {u"pause"_s, u"resume"_s} << 3 << u"resumed the run"_s
+        << EngineState {closed, 0, 1, A, running} << QStringList {A} << 1;
+    QTest::newRow("resume without a pause changes nothing")
+        << QStringList {u"resume"_s} << 2 << u"the run was not paused; nothing was done"_s
+        << EngineState {open, 3, 0, A, running} << QStringList {A} << 0;
+    QTest::newRow("stop while paused: stopped, and no longer paused")
+        << QStringList {u"pause"_s, u"stop"_s} << 2 << u"stopped the run"_s
+        << EngineState {closed, 0, 0, A, stopped} << QStringList {A} << 1;
+    QTest::newRow("a command no runner knows")
+        << QStringList {u"jump"_s} << 0 << u"'jump' is no command a runner knows"_s
+        << EngineState {open, 1, 0, A, running} << QStringList {A} << 0;
+}
+
+void TestRun::commandsFromOutside()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(int, ticks);
+    QFETCH(QString, answer);
+    start({{u"A"_s, 3, 2}, {u"B"_s, 1, 1}});
+    QVERIFY(!runner().begin());
+    tick();
+    QJsonObject answered;
+    for (const QString &command : commands)
+        answered = runner().command({{u"command"_s, command}});
+    const QString said =
+        answered.value(answered.value(u"ok"_s).toBool() ? u"message"_s : u"error"_s).toString();
+    QCOMPARE(said, answer);
+    tick(ticks);
+    QTEST(state(), "after");
+    QCOMPARE(m_engine->isPaused(), commands.last() == u"pause");
+    QTEST(m_launcher->launchedFiles(), "launched");
+    QTEST(int(m_launcher->terminations.size()), "terminated");
+    const QJsonObject status = runner().status();
+    QCOMPARE(status.value(u"paused"_s).toBool(), m_engine->isPaused());
+    if (m_engine->isRunning()) {
+        QCOMPARE(status.value(u"entry"_s).toString(), u"1"_s);
+        QCOMPARE(status.value(u"run"_s).toInt(), m_engine->runsDone() + 1);
+        QCOMPARE(status.value(u"runs"_s).toInt(), 2);
+    }
+    if (commands.first() == u"next") {
+        runner().history()->flush();
+        Connection reader(m_database->path());
+        QCOMPARE(int(RunHistory::read(reader).front().ending), int(RunRecord::Ending::Skipped));
+    }
+}
+
+// A program that cannot be ended is skipped all the same: its record says it could not be
+// ended, and the run goes on.
+void TestRun::nextOnAProgramThatCannotBeEnded()
+{
+    ProcessLauncher launcher([](qint64 target, int signal) {
+        if (signal == SIGKILL)
+            return EPERM;
+        return ::kill(pid_t(target), signal) == 0 ? 0 : errno;
+    });
+    runner().setLauncher(&launcher);
+    m_database->addEntry(u"sleep"_s, u"60"_s, 30, 2);
+    QVERIFY(runner().reloadList());
+    QVERIFY(!runner().begin());
+    tick();
+    const auto pid = pid_t(m_engine->launchInfo().process.id);
+    QVERIFY(m_engine->next());
+    QCOMPARE(m_engine->runsDone(), 1);
+    QCOMPARE(m_engine->processState(), closed);
+    runner().history()->flush();
+    Connection reader(m_database->path());
+    QCOMPARE(int(RunHistory::read(reader).front().ending), int(RunRecord::Ending::NotEnded));
+    ::kill(pid, SIGKILL);
+    runner().stop();
 }
 
 QTEST_GUILESS_MAIN(TestRun)

@@ -20,6 +20,7 @@
 #include "ui/WindowFont.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QShowEvent>
@@ -37,6 +38,7 @@ TFormMain::TFormMain(QWidget *parent)
                             Picture::Stop, Picture::History}))
     , Timer1(new QTimer(this))
     , m_runner(ADOQuery1)
+    , m_paused(new QLabel(QStringLiteral("已暂停"), this))
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
@@ -59,6 +61,14 @@ TFormMain::TFormMain(QWidget *parent)
                                &TFormMain::ActionHistoryExecute);
     ActionHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     addAction(ActionHistory);
+    ActionNext = makeAction(this, QIcon(), QStringLiteral("下一个"), &TFormMain::ActionNextExecute);
+    ActionNext->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    ActionPause = makeAction(this, QIcon(), QStringLiteral("暂停"), &TFormMain::ActionPauseExecute);
+    ActionPause->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    for (QAction *action : {ActionNext, ActionPause}) {
+        action->setEnabled(false);
+        addAction(action);
+    }
 
     SpeedButton1 = makeSpeedButton(ActionNew, 24);
     SpeedButton2 = makeSpeedButton(ActionEdit, 144);
@@ -67,6 +77,12 @@ TFormMain::TFormMain(QWidget *parent)
     SpeedButton5 = makeSpeedButton(ActionStop, 608);
     // In the free space after the record commands, one step further in their rhythm.
     SpeedButton6 = makeSpeedButton(ActionHistory, 384);
+    // In the free space before Start and Stop, only while the run is paused.
+    m_paused->setObjectName(QStringLiteral("PausedLabel"));
+    m_paused->setGeometry(504, 24, 97, 49);
+    m_paused->setAlignment(Qt::AlignCenter);
+    m_paused->setStyleSheet(QStringLiteral("color: #9a5b00; font-weight: bold;"));
+    m_paused->hide();
 
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
@@ -100,6 +116,7 @@ TFormMain::TFormMain(QWidget *parent)
     connectHandler(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     Timer1->start();
     connect(&engine(), &RunEngine::runStateChanged, this, &TFormMain::showRunButtons);
+    connect(&engine(), &RunEngine::pausedChanged, this, &TFormMain::showPause);
     // After the tick that found it, as a box runs ticks of its own while it is open.
     connect(
         &engine(), &RunEngine::problem, this,
@@ -247,6 +264,27 @@ void TFormMain::showRunButtons(bool running)
 {
     SpeedButton4->setVisible(!running);
     SpeedButton5->setVisible(running);
+    ActionNext->setEnabled(running);
+    ActionPause->setEnabled(running);
+}
+
+void TFormMain::showPause(bool paused)
+{
+    m_paused->setVisible(paused);
+    ActionPause->setText(paused ? QStringLiteral("继续") : QStringLiteral("暂停"));
+}
+
+void TFormMain::ActionNextExecute()
+{
+    engine().next();
+}
+
+void TFormMain::ActionPauseExecute()
+{
+    if (engine().isPaused())
+        engine().resume();
+    else
+        engine().pause();
 }
 
 void TFormMain::ActionBeginExecute()
@@ -308,5 +346,8 @@ void TFormMain::showGridMenu(const QPoint &position)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(ActionHistory->icon(), QStringLiteral("运行记录…"), ActionHistory,
                     &QAction::trigger);
+    menu->addSeparator();
+    menu->addAction(ActionNext);
+    menu->addAction(ActionPause);
     menu->popup(DBGridEh1->view()->viewport()->mapToGlobal(position));
 }

@@ -15,6 +15,7 @@ class HistoryRecorder;
 class HistoryWindow;
 class Query;
 class QAction;
+class QLabel;
 class QTimer;
 class QToolButton;
 
@@ -45,6 +46,10 @@ public:
     QAction *ActionBegin;
     QAction *ActionStop;
     QAction *ActionHistory;
+    // Ends the running program now, and pauses or resumes the run's clock: from the grid's menu
+    // and their keys.
+    QAction *ActionNext;
+    QAction *ActionPause;
     QTimer *Timer1;
 
     // The run engine's state: "运行" or "停止", the latest launch, ticks of the current run,
@@ -74,6 +79,13 @@ public:
     void Timer1Timer();
     // Opens the run history window, or brings it to the front.
     void ActionHistoryExecute();
+    void ActionNextExecute();
+    void ActionPauseExecute();
+    // Says that another runner runs the schedule and who it is, as far as can be told, as Start
+    // does when it is refused.
+    void refuseRun(const OtherRunner &other);
+    // Shows that the run is paused.
+    QLabel *pausedLabel() const { return m_paused; }
 
     // The recorder of the run history, whose new records the history window shows at once.
     HistoryRecorder *runHistory() const;
@@ -90,9 +102,10 @@ private:
     QToolButton *makeSpeedButton(QAction *action, int left);
     void showRunButtons(bool running);
     void showGridMenu(const QPoint &position);
-    void refuseRun(const OtherRunner &other);
+    void showPause(bool paused);
 
     ScheduleRunner m_runner;
+    QLabel *m_paused;
     HistoryWindow *m_historyWindow = nullptr;
 };
 

@@ -74,6 +74,39 @@ kill -KILL -- "-$(cat "$marker")" 2>/dev/null
 rm -f "$marker"
 echo "--start began the run"
 
+# One window per schedule: a second start of the program raises the window already open on it,
+# and a second --start begins that window's run; neither opens a window of its own.
+sqlite3 "$database" "UPDATE QZProgram SET ProgramName = 'sh', ProgramTime = 30, ProgramParameter = '-c ''echo \$\$ > $marker; exec sleep 60'''"
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  "$0" 2>"$1.stderr" &
+  pid=$!
+  for _ in $(seq 150); do
+    xwininfo -root -tree 2>/dev/null | grep -q "\"Vantrel程序自动运行器\"" && break
+    sleep 0.2
+  done
+  out=$(timeout 20 "$0" 2>&1)
+  echo "second: $out status $?"
+  out=$(timeout 20 "$0" --start 2>&1)
+  echo "second --start: $out status $?"
+  for _ in $(seq 300); do
+    [ -s "$2" ] && break
+    sleep 0.1
+  done
+  echo "windows: $(xwininfo -root -tree 2>/dev/null | grep -c "\"Vantrel程序自动运行器\"")"
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  true' "$program" "$database" "$marker" >"$database.once" 2>&1
+cat "$database.once"
+grep -q "^second: raised the window already open on .* status 0$" "$database.once" ||
+  fail "a second start did not raise the open window"
+grep -q "^second --start: the window already open on .* began its run status 0$" "$database.once" ||
+  fail "a second --start was not handed to the open window"
+grep -q "^windows: 1$" "$database.once" || fail "a second window came up"
+[ -s "$marker" ] || fail "the open window did not begin its run"
+kill -KILL -- "-$(cat "$marker")" 2>/dev/null
+rm -f "$marker" "$database.once"
+echo "a second start reached the open window"
+
 # Without its database the program reports why before anything else comes up.
 rm -f "$database"
 names=$(window_names)
