@@ -474,6 +474,15 @@ void TestDataSet::storedValues_data()
         << "TEXT"
         << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s << QByteArray("a\0b", 3) << "error"
         << "error";
+    // Texts that are ASCII only in part: the UTF-8 beyond, or before, a whole word of ASCII.
+    QTest::newRow("UTF-8 after eight ASCII bytes")
+        << "TEXT"
+        << "'/usr/bin/程序'" << false << "/usr/bin/程序" << QByteArray("/usr/bin/程序") << "error"
+        << "error";
+    QTest::newRow("UTF-8 before ASCII") << "TEXT"
+                                        << "'程序 --option value'" << false << "程序 --option value"
+                                        << QByteArray("程序 --option value") << "error"
+                                        << "error";
     QTest::newRow("control characters kept")
         << "TEXT"
         << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
