@@ -500,6 +500,14 @@ void TestDataSet::storedValues_data()
         << ""
         << "3000000000.0" << false << "3000000000" << QByteArray("3000000000") << "error"
         << "3000000000";
+    QTest::newRow("the smallest 64-bit number")
+        << "INTEGER"
+        << "-9223372036854775808" << false << "-9223372036854775808"
+        << QByteArray("-9223372036854775808") << "error"
+        << "-9223372036854775808";
+    QTest::newRow("zero") << "INTEGER"
+                          << "0" << false << "0" << QByteArray("0") << "0"
+                          << "0";
     QTest::newRow("the largest 64-bit number as text")
         << "TEXT"
         << "'9223372036854775807'" << false << "9223372036854775807"
