@@ -31,7 +31,7 @@ void Query::checkBrowseMode()
         post();
 }
 
-ValueView Query::currentValue(int column) const
+ValueView Query::decodedValue(int column) const
 {
     checkActive();
     if (m_state == State::Insert || m_state == State::Edit)
@@ -96,11 +96,18 @@ void Query::setCursor(int row, bool eof)
         Q_EMIT cursorMoved(row);
 }
 
-void Query::readRow(const Statement &statement, std::vector<ValueView> &row) const
+Query::RowReader::RowReader(const std::vector<Column> &columns)
+    : m_values(columns.size())
+    , m_integer(std::make_unique<bool[]>(columns.size()))
 {
-    row.resize(m_columns.size());
-    for (size_t i = 0; i < row.size(); ++i)
-        row[i] = statement.column(int(i), m_columns[i].isInteger);
+    for (size_t i = 0; i < columns.size(); ++i)
+        m_integer[i] = columns[i].isInteger;
+}
+
+std::span<const ValueView> Query::RowReader::read(const Statement &statement)
+{
+    statement.row(m_values, {m_integer.get(), m_values.size()});
+    return m_values;
 }
 
 void Query::open()
@@ -136,13 +143,11 @@ void Query::open()
     }
     // The first row answers a query read only at its start; a second row says the rest is left
     // to read when it is needed.
-    std::vector<ValueView> row;
     m_columns = std::move(columns);
     m_rows.reuse();
     m_wholeResult = true;
     if (hasRow) {
-        readRow(statement, row);
-        m_rows.append(row);
+        m_rows.append(RowReader(m_columns).read(statement));
         m_wholeResult = !statement.step();
     }
     m_source = m_connection->fileIdentity();
@@ -181,11 +186,10 @@ void Query::readAll() const
     const int postedKey = posted.empty() ? -1 : keyColumn();
 
     m_rows.reuse();
+    RowReader reader(m_columns);
+    while (statement.step())
+        m_rows.append(reader.read(statement));
     std::vector<ValueView> row;
-    while (statement.step()) {
-        readRow(statement, row);
-        m_rows.append(row);
-    }
     int cursor = 0;
     for (size_t i = 0; i < posted.size(); ++i) {
         const ValueView key = posted[i][size_t(postedKey)].view();

@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 class Connection;
@@ -70,7 +72,14 @@ public:
     QString text(int row, int column) const;
     // A column of the current row: the row being inserted or edited, else the row under the
     // cursor. The view lives until the rows change.
-    ValueView currentValue(int column) const;
+    ValueView currentValue(int column) const
+    {
+        // The row under the cursor once it is decoded: every field read from it after the first.
+        if (m_state == State::Browse && m_currentRow == m_cursor
+            && m_currentRevision == m_rows.revision())
+            return m_current[size_t(column)];
+        return decodedValue(column);
+    }
     // Whether a column holds whole numbers by its declared type (INTEGER or NUMERIC affinity).
     bool isIntegerColumn(int column) const;
     // The current row's values, copied; none when there is no row.
@@ -131,8 +140,22 @@ private:
     void checkActive() const;
     void checkBrowseMode();
     void setCursor(int row, bool eof);
+    ValueView decodedValue(int column) const;
     void readAll() const;
-    void readRow(const Statement &statement, std::vector<ValueView> &row) const;
+    // Reads rows of a statement whose columns are the query's, into values it keeps for the
+    // next row.
+    class RowReader
+    {
+    public:
+        explicit RowReader(const std::vector<Column> &columns);
+        // The current row of the statement; the values live until the next read.
+        std::span<const ValueView> read(const Statement &statement);
+
+    private:
+        std::vector<ValueView> m_values;
+        std::unique_ptr<bool[]> m_integer;
+    };
+
     bool sameRow(qsizetype row, const RowValues &values) const;
 
     int keyColumn() const;

@@ -23,16 +23,6 @@ qint64 unZigZag(quint64 value)
     return qint64(value >> 1) ^ -qint64(value & 1);
 }
 
-qsizetype varintSize(quint64 value)
-{
-    qsizetype size = 1;
-    while (value >= 0x80) {
-        value >>= 7;
-        ++size;
-    }
-    return size;
-}
-
 char *putVarint(char *out, quint64 value)
 {
     while (value >= 0x80) {
@@ -54,20 +44,11 @@ const char *getVarint(const char *in, quint64 &value)
     }
 }
 
-qsizetype encodedSize(const ValueView &value)
+// At least the size of a value encoded: its tag, a size or whole number of at most 10 bytes, and
+// its bytes.
+qsizetype largestEncodedSize(const ValueView &value)
 {
-    switch (value.type) {
-    case ValueView::Type::Null:
-        return 1;
-    case ValueView::Type::Integer:
-        return 1 + varintSize(zigZag(value.integer));
-    case ValueView::Type::Real:
-        return 1 + qsizetype(sizeof(double));
-    case ValueView::Type::Text:
-    case ValueView::Type::Blob:
-        break;
-    }
-    return 1 + varintSize(quint64(value.bytes.size())) + value.bytes.size();
+    return 1 + 10 + value.bytes.size();
 }
 
 // Decodes the value at `in` into `value` (when given) and returns where the next one starts.
@@ -120,10 +101,11 @@ void RowBuffer::remove(qsizetype row)
     changed();
 }
 
-void RowBuffer::changed()
+quint64 RowBuffer::newRevision() const
 {
     static std::atomic<quint64> revisions = 0;
     m_revision = ++revisions;
+    return m_revision;
 }
 
 void RowBuffer::reuse()
@@ -145,7 +127,7 @@ void RowBuffer::releaseUnused()
 void RowBuffer::clear()
 {
     // Gives the memory back, not only the rows.
-    std::vector<const char *>().swap(m_rows);
+    std::deque<const char *>().swap(m_rows);
     std::vector<Block>().swap(m_blocks);
     m_current = 0;
     m_free = nullptr;
@@ -172,10 +154,10 @@ void RowBuffer::row(qsizetype row, std::span<ValueView> values) const
 
 char *RowBuffer::encode(std::span<const ValueView> values)
 {
-    qsizetype size = 0;
+    qsizetype largest = 0;
     for (const ValueView &value : values)
-        size += encodedSize(value);
-    char *const row = allocate(size);
+        largest += largestEncodedSize(value);
+    char *const row = room(largest);
     char *out = row;
     for (const ValueView &value : values) {
         switch (value.type) {
@@ -201,10 +183,12 @@ char *RowBuffer::encode(std::span<const ValueView> values)
             break;
         }
     }
+    m_free = out;
+    m_freeSize -= out - row;
     return row;
 }
 
-char *RowBuffer::allocate(qsizetype size)
+char *RowBuffer::room(qsizetype size)
 {
     if (size > m_freeSize) {
         // The next kept block, or a new one; a row larger than a block gets a block of its own.
@@ -220,8 +204,5 @@ char *RowBuffer::allocate(qsizetype size)
         m_free = m_blocks[m_current].bytes.get();
         m_freeSize = m_blocks[m_current].size;
     }
-    char *const start = m_free;
-    m_free += size;
-    m_freeSize -= size;
-    return start;
+    return m_free;
 }

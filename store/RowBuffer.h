@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 
+#include <deque>
 #include <memory>
 #include <span>
 #include <vector>
@@ -15,7 +16,7 @@
 class RowBuffer final
 {
 public:
-    RowBuffer() { changed(); }
+    RowBuffer() = default;
     RowBuffer(RowBuffer &&) noexcept = default;
     RowBuffer &operator=(RowBuffer &&) noexcept = default;
     Q_DISABLE_COPY(RowBuffer)
@@ -38,12 +39,16 @@ public:
     // All values of a row at once, one per column.
     void row(qsizetype row, std::span<ValueView> values) const;
     // Changes whenever the rows change, and differs between any two buffers.
-    quint64 revision() const { return m_revision; }
+    quint64 revision() const { return m_revision != 0 ? m_revision : newRevision(); }
 
 private:
     char *encode(std::span<const ValueView> values);
-    char *allocate(qsizetype size);
-    void changed();
+    // Where the next row's bytes go, with room for at least `size` of them.
+    char *room(qsizetype size);
+    // The rows are numbered when the revision is next asked for: a whole result appended row by
+    // row takes one number, not one per row.
+    void changed() { m_revision = 0; }
+    quint64 newRevision() const;
 
     struct Block
     {
@@ -56,6 +61,9 @@ private:
     size_t m_current = 0;
     char *m_free = nullptr;
     qsizetype m_freeSize = 0;
-    std::vector<const char *> m_rows;
-    quint64 m_revision = 0;
+    // Where each row starts. Kept in small pieces rather than one array: a long result read into
+    // an array that doubles as it grows would touch about twice its memory, and copy it.
+    std::deque<const char *> m_rows;
+    // 0 until revision() numbers the rows as they are.
+    mutable quint64 m_revision = 0;
 };

@@ -99,23 +99,26 @@ bool Statement::step()
     fail();
 }
 
-ValueView Statement::column(int index, bool integerColumn) const
+namespace {
+
+// A column of the current row, read through its value: see Statement::column.
+ValueView columnValue(sqlite3_stmt *statement, int index, bool integerColumn)
 {
-    const int type = sqlite3_column_type(m_stmt, index);
+    sqlite3_value *const value = sqlite3_column_value(statement, index);
+    const int type = sqlite3_value_type(value);
     switch (type) {
     case SQLITE_INTEGER:
-        return {ValueView::Type::Integer, sqlite3_column_int64(m_stmt, index), 0, {}};
+        return {ValueView::Type::Integer, sqlite3_value_int64(value), 0, {}};
     case SQLITE_FLOAT:
-        return {ValueView::Type::Real, 0, sqlite3_column_double(m_stmt, index), {}};
+        return {ValueView::Type::Real, 0, sqlite3_value_double(value), {}};
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
         const bool text = type == SQLITE_TEXT;
         // UTF-8 is the file's own encoding unless another tool made a UTF-16 file. The bytes are
         // asked for first: their count is that of the form they were last asked in.
-        const auto *bytes = text
-            ? reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index))
-            : static_cast<const char *>(sqlite3_column_blob(m_stmt, index));
-        const int size = sqlite3_column_bytes(m_stmt, index);
+        const auto *bytes = text ? reinterpret_cast<const char *>(sqlite3_value_text(value))
+                                 : static_cast<const char *>(sqlite3_value_blob(value));
+        const int size = sqlite3_value_bytes(value);
         if (size == 0 && integerColumn)
             return {};
         return {text ? ValueView::Type::Text : ValueView::Type::Blob, 0, 0,
@@ -124,4 +127,21 @@ ValueView Statement::column(int index, bool integerColumn) const
     default:
         return {};
     }
+}
+
+} // namespace
+
+// The column is looked up once and read through its value: each sqlite3_column_* call would look
+// it up again and check the connection's state on the way out, which is most of the cost of
+// reading a long list. A connection is used by one thread only, so the value needs no lock of its
+// own.
+ValueView Statement::column(int index, bool integerColumn) const
+{
+    return columnValue(m_stmt, index, integerColumn);
+}
+
+void Statement::row(std::span<ValueView> values, std::span<const bool> integerColumns) const
+{
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = columnValue(m_stmt, int(i), integerColumns[i]);
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <span>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -50,6 +52,9 @@ public:
     // A column of the current row, valid until the next step. An empty text or blob in an
     // integer column reads as NULL, as the store itself writes an empty text there.
     ValueView column(int index, bool integerColumn) const;
+    // The first values.size() columns of the current row at once, each read as column() reads
+    // it, with whether it is an integer column from integerColumns.
+    void row(std::span<ValueView> values, std::span<const bool> integerColumns) const;
 
 private:
     [[noreturn]] void fail() const;

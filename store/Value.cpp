@@ -3,26 +3,49 @@
 #include "store/IntegerText.h"
 
 #include <cmath>
-#include <iterator>
+#include <cstring>
 #include <limits>
 
 namespace {
 
 // QString::number goes through the locale's general formatting; a list of whole numbers is
-// read often enough for the plain way to matter.
+// read often enough for the plain way to matter. The digits are written straight into the text.
 QString decimal(qint64 number)
 {
-    char16_t digits[24];
-    char16_t *const end = digits + std::size(digits);
-    char16_t *start = end;
     quint64 magnitude = number < 0 ? 0 - quint64(number) : quint64(number);
-    do {
-        *--start = char16_t(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0)
-        *--start = u'-';
-    return QString(reinterpret_cast<const QChar *>(start), end - start);
+    qsizetype digits = 1;
+    for (quint64 power = 10; digits < 20 && magnitude >= power; power *= 10)
+        ++digits;
+    const qsizetype sign = number < 0 ? 1 : 0;
+    QString text(sign + digits, Qt::Uninitialized);
+    char16_t *const start = reinterpret_cast<char16_t *>(text.data());
+    for (char16_t *out = start + sign + digits; out != start + sign; magnitude /= 10)
+        *--out = char16_t(u'0' + magnitude % 10);
+    if (sign)
+        *start = u'-';
+    return text;
+}
+
+// Texts are mostly ASCII, which Latin-1 decoding reads the same and faster than the UTF-8 decoder;
+// anything else goes through the UTF-8 decoder, which also tells a null text from an empty one.
+QString fromStoredText(QByteArrayView bytes)
+{
+    const auto *in = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype size = bytes.size();
+    if (size == 0)
+        return QString::fromUtf8(bytes);
+    quint64 high = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, in + i, sizeof word);
+        high |= word;
+    }
+    for (; i < size; ++i)
+        high |= in[i];
+    if (high & 0x8080808080808080)
+        return QString::fromUtf8(bytes);
+    return QString::fromLatin1(bytes);
 }
 
 } // namespace
@@ -40,7 +63,7 @@ QString ValueView::toString() const
     case Type::Blob:
         break;
     }
-    return QString::fromUtf8(bytes);
+    return fromStoredText(bytes);
 }
 
 QByteArray ValueView::toBytes() const

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void readingValues();
     void storedValues_data();
     void storedValues();
+    void utf16File_data();
+    void utf16File();
     void failures_data();
     void failures();
     void rowsAreWrittenAtOnce();
@@ -474,6 +476,15 @@ void TestDataSet::storedValues_data()
         << "TEXT"
         << "X'610062'" << false << u"a"_s + QChar(0) + u"b"_s << QByteArray("a\0b", 3) << "error"
         << "error";
+    // Texts that are ASCII only in part: the UTF-8 beyond, or before, a whole word of ASCII.
+    QTest::newRow("UTF-8 after eight ASCII bytes")
+        << "TEXT"
+        << "'/usr/bin/程序'" << false << "/usr/bin/程序" << QByteArray("/usr/bin/程序") << "error"
+        << "error";
+    QTest::newRow("UTF-8 before ASCII") << "TEXT"
+                                        << "'程序 --option value'" << false << "程序 --option value"
+                                        << QByteArray("程序 --option value") << "error"
+                                        << "error";
     QTest::newRow("control characters kept")
         << "TEXT"
         << "'a' || char(9) || 'b' || char(10) || char(1)" << false << "a\tb\n\x01"
@@ -491,6 +502,14 @@ void TestDataSet::storedValues_data()
         << ""
         << "3000000000.0" << false << "3000000000" << QByteArray("3000000000") << "error"
         << "3000000000";
+    QTest::newRow("the smallest 64-bit number")
+        << "INTEGER"
+        << "-9223372036854775808" << false << "-9223372036854775808"
+        << QByteArray("-9223372036854775808") << "error"
+        << "-9223372036854775808";
+    QTest::newRow("zero") << "INTEGER"
+                          << "0" << false << "0" << QByteArray("0") << "0"
+                          << "0";
     QTest::newRow("the largest 64-bit number as text")
         << "TEXT"
         << "'9223372036854775807'" << false << "9223372036854775807"
@@ -536,6 +555,36 @@ void TestDataSet::storedValues()
     const QString readLarge =
         errorOf([&] { QCOMPARE(QString::number(field.asLargeInt()), large); });
     QCOMPARE(readLarge, large == u"error" ? notAnInteger : QString());
+}
+
+void TestDataSet::utf16File_data()
+{
+    QTest::addColumn<QString>("encoding");
+
+    QTest::newRow("UTF-16 little-endian") << "UTF-16le";
+    QTest::newRow("UTF-16 big-endian") << "UTF-16be";
+}
+
+// A file that another tool made in UTF-16 reads as the same texts, each with its UTF-8 bytes.
+void TestDataSet::utf16File()
+{
+    QFETCH(QString, encoding);
+    QVERIFY(QFile::remove(m_database->path()));
+    m_database->exec(u"PRAGMA encoding = '%1'; CREATE TABLE QZProgram (ProgramIndex INTEGER "
+                     "PRIMARY KEY, ProgramName TEXT, ProgramParameter TEXT, ProgramTime INTEGER, "
+                     "ProgramCount INTEGER); INSERT INTO QZProgram VALUES (1, '/usr/bin/程序', "
+                     "'--option value-1 --verbose', '', 30)"_s.arg(encoding));
+    m_query->sql() = QStringList {listSql};
+    m_query->open();
+    QCOMPARE(m_query->recordCount(), 1);
+    const Field name = m_query->fieldByName(u"ProgramName"_s);
+    QCOMPARE(name.asString(), u"/usr/bin/程序"_s);
+    QCOMPARE(name.asBytes(), u"/usr/bin/程序"_s.toUtf8());
+    QCOMPARE(m_query->fieldByName(u"ProgramParameter"_s).asBytes(),
+             QByteArray("--option value-1 --verbose"));
+    // An empty text in an integer column, as in a file of UTF-8.
+    QVERIFY(m_query->fieldByName(u"ProgramTime"_s).isNull());
+    QCOMPARE(m_query->fieldByName(u"ProgramCount"_s).asInteger(), 30);
 }
 
 void TestDataSet::failures_data()
