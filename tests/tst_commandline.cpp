@@ -237,7 +237,7 @@ void TestCommandLine::commandLines_data()
     row("--headless with --history", {u"--headless"_s, u"--history"_s}, none, 64,
         u"--headless and --history cannot be given together."_s);
     row("--format without --history", {u"--format"_s, u"csv"_s}, none, 64,
-        u"--format goes only with --history."_s);
+        u"--format goes only with --history, --status, --next, --pause, --resume or --stop."_s);
     row("--format that is not known", {u"--history"_s, u"--format"_s, u"xml"_s}, none, 64,
         u"--format is table, csv or json, not 'xml'."_s);
     row("--dry-run without --import", {u"--dry-run"_s}, none, 64,

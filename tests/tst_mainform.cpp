@@ -272,9 +272,12 @@ void TestMainForm::historyWaysIn()
             QApplication::sendEvent(view->viewport(), &event);
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             QVERIFY(menu);
-            QCOMPARE(menu->actions().size(), 1);
+            // The history first; Next and Pause after it, which only a run enables.
+            QCOMPARE(menu->actions().size(), 4);
             QAction *item = menu->actions().first();
             QCOMPARE(item->text(), QStringLiteral("运行记录…"));
+            QCOMPARE(menu->actions().at(2), FormMain->ActionNext);
+            QCOMPARE(menu->actions().at(3)->isEnabled(), FormMain->engine().isRunning());
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
             QVERIFY(!QApplication::activePopupWidget());
         }
