@@ -78,7 +78,7 @@ struct Options
         u"headless"_s,
         u"Run the schedule without a window or display and exit after the last entry (with "
         "--loop, when stopped by SIGTERM, SIGINT or SIGHUP). With --at or --until: the timers "
-        "start and stop the user service vantrel-autorun.service instead of the window's run."_s};
+        "start and stop the user service vantrel-autorun.service."_s};
     QCommandLineOption autostart {
         u"autostart"_s,
         u"Start the window and its run at every log-in to the desktop (with --loop, --from and "
@@ -86,15 +86,17 @@ struct Options
     QCommandLineOption noAutostart {u"no-autostart"_s, u"No longer start at log-in, then exit."_s};
     QCommandLineOption at {
         u"at"_s,
-        u"Begin the run on a calendar, such as 'Mon..Fri 08:00' or daily (as systemd.time(7) "
-        "writes them), with a timer of the user's service manager; a start missed while the "
-        "machine was off comes once at the next log-in. Without --headless the timer runs this "
-        "program with --start (and --loop and --database when given), then exit."_s,
+        u"Begin the run on a calendar, such as 'Mon..Fri 08:00' or daily (see systemd.time(7)), "
+        "with a timer of the user's service manager, then exit. The timer runs this program with "
+        "--start (and --loop and --database when given), or with --headless starts the user "
+        "service; a start missed while the machine was off comes once at the next boot or "
+        "log-in."_s,
         u"CALENDAR"_s};
     QCommandLineOption until {
         u"until"_s,
-        u"End the run on a calendar, with a timer as --at does (without --headless it runs this "
-        "program with --stop), then exit. --at and --until replace the timers written before."_s,
+        u"End the run on a calendar with a second timer, which runs this program with --stop "
+        "(and --database when given), or with --headless stops the user service, then exit. "
+        "--at and --until replace the timers written before."_s,
         u"CALENDAR"_s};
     QCommandLineOption noAt {u"no-at"_s, u"Remove the timers of --at and --until, then exit."_s};
     QCommandLineOption history {u"history"_s, u"Print the record of every run, then exit."_s};
