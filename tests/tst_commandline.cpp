@@ -261,13 +261,11 @@ void TestCommandLine::commandLines_data()
         u"--at needs a calendar, such as 'Mon..Fri 08:00'."_s);
     row("--until holding a line break", {u"--until"_s, u"daily\nExecStart=/bin/sh"_s}, none, 64,
         u"--until cannot hold a line break."_s);
+    // The reason is systemd-analyze's own, on the same line.
     row("--at with a calendar systemd refuses", {u"--at"_s, u"Mon..Fry 08:00"_s}, none, 64,
-        u"vantrel-autorun-e2e: --at: Failed to parse calendar specification 'Mon..Fry 08:00': "
-        "Invalid argument\n"_s);
+        u"vantrel-autorun-e2e: --at: Failed to parse calendar "_s);
     row("--until with a timestamp, not a calendar", {u"--at"_s, u" daily "_s, u"--until=-1"_s},
-        none, 64,
-        u"vantrel-autorun-e2e: --until: Failed to parse calendar specification '-1': Invalid "
-        "argument\n"_s);
+        none, 64, u"vantrel-autorun-e2e: --until: Failed to parse calendar "_s);
     row("--database with --headless and --at",
         {u"--headless"_s, u"--at"_s, u"daily"_s, u"--database"_s, u"@DB"_s}, none, 64,
         u"--database cannot be given with --headless and --at: the user service runs the "
@@ -423,9 +421,11 @@ void TestCommandLine::commandLines()
     QCOMPARE(finished.status, status);
     const QString said = status == 0 ? finished.out : finished.err;
     QVERIFY2(said.contains(says), qPrintable(said));
-    if (says.startsWith(u"vantrel-autorun-e2e: "_s))
-        QCOMPARE(finished.err, says); // one line, and nothing of the toolkit's own
-    else if (status == 64 && !arguments.contains(u"--database"_s))
+    if (says.startsWith(u"vantrel-autorun-e2e: "_s)) {
+        // One line, and nothing of the toolkit's own.
+        QVERIFY2(finished.err.startsWith(says), qPrintable(finished.err));
+        QCOMPARE(finished.err.count(u'\n'), 1);
+    } else if (status == 64 && !arguments.contains(u"--database"_s))
         QVERIFY(finished.err.endsWith(u"Try 'vantrel-autorun-e2e --help' for the options.\n"_s));
     if (status != 0)
         QVERIFY(!QFileInfo::exists(config));
