@@ -77,12 +77,28 @@ struct Options
     QCommandLineOption headless {
         u"headless"_s,
         u"Run the schedule without a window or display and exit after the last entry (with "
-        "--loop, when stopped by SIGTERM, SIGINT or SIGHUP)."_s};
+        "--loop, when stopped by SIGTERM, SIGINT or SIGHUP). With --at or --until: the timers "
+        "start and stop the user service vantrel-autorun.service."_s};
     QCommandLineOption autostart {
         u"autostart"_s,
         u"Start the window and its run at every log-in to the desktop (with --loop, --from and "
         "--database when given), then exit."_s};
     QCommandLineOption noAutostart {u"no-autostart"_s, u"No longer start at log-in, then exit."_s};
+    QCommandLineOption at {
+        u"at"_s,
+        u"Begin the run on a calendar, such as 'Mon..Fri 08:00' or daily (see systemd.time(7)), "
+        "with a timer of the user's service manager, then exit. The timer runs this program with "
+        "--start (and --loop and --database when given), or with --headless starts the user "
+        "service; a start missed while the machine was off comes once at the next boot or "
+        "log-in."_s,
+        u"CALENDAR"_s};
+    QCommandLineOption until {
+        u"until"_s,
+        u"End the run on a calendar with a second timer, which runs this program with --stop "
+        "(and --database when given), or with --headless stops the user service, then exit. "
+        "--at and --until replace the timers written before."_s,
+        u"CALENDAR"_s};
+    QCommandLineOption noAt {u"no-at"_s, u"Remove the timers of --at and --until, then exit."_s};
     QCommandLineOption history {u"history"_s, u"Print the record of every run, then exit."_s};
     QCommandLineOption format {u"format"_s,
                                u"With --history: table (the default), csv or json. With --status "
@@ -107,9 +123,9 @@ struct Options
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({help, version, database, start, from, loop, headless, autostart,
-                           noAutostart, history, format, import, dryRun, status, next, pause,
-                           resume, stop});
+        parser.addOptions({help,      version,     database, start, from,  loop,    headless,
+                           autostart, noAutostart, at,       until, noAt,  history, format,
+                           import,    dryRun,      status,   next,  pause, resume,  stop});
     }
 };
 
@@ -130,6 +146,14 @@ QStringList CommandLine::runOptions() const
         options.append(u"--loop"_s);
     if (from)
         options << u"--from"_s << QString::number(*from);
+    if (!database.isEmpty())
+        options << u"--database"_s << database;
+    return options;
+}
+
+QStringList CommandLine::stopOptions() const
+{
+    QStringList options {u"--stop"_s};
     if (!database.isEmpty())
         options << u"--database"_s << database;
     return options;
@@ -156,11 +180,16 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         return line;
     }
 
-    // At most one thing to do besides opening the window.
+    // At most one thing to do besides opening the window. --at and --until write one timetable,
+    // and --headless with them says what its timers start.
+    const bool timetable = parser.isSet(options.at) || parser.isSet(options.until);
     const std::pair<const QCommandLineOption *, CommandLine::Action> actions[] = {
         {&options.headless, CommandLine::Action::Headless},
         {&options.autostart, CommandLine::Action::Autostart},
         {&options.noAutostart, CommandLine::Action::RemoveAutostart},
+        {&options.at, CommandLine::Action::Timetable},
+        {&options.until, CommandLine::Action::Timetable},
+        {&options.noAt, CommandLine::Action::RemoveTimetable},
         {&options.history, CommandLine::Action::History},
         {&options.import, CommandLine::Action::Import},
         {&options.status, CommandLine::Action::Status},
@@ -171,7 +200,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     };
     QString chosen;
     for (const auto &[option, action] : actions) {
-        if (!parser.isSet(*option))
+        if (!parser.isSet(*option) || (option == &options.headless && timetable)
+            || (option == &options.until && parser.isSet(options.at)))
             continue;
         const QString name = u"--"_s + option->names().constFirst();
         if (!chosen.isEmpty())
@@ -182,6 +212,9 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     const bool window = line.action == CommandLine::Action::Window;
     const bool autostart = line.action == CommandLine::Action::Autostart;
     const bool headless = line.action == CommandLine::Action::Headless;
+    const bool startTimer =
+        line.action == CommandLine::Action::Timetable && parser.isSet(options.at);
+    line.headless = timetable && parser.isSet(options.headless);
     const bool history = line.action == CommandLine::Action::History;
     const bool import = line.action == CommandLine::Action::Import;
     const bool steering = line.steers();
@@ -199,17 +232,22 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     for (const QString &problem : {
              onlyWith(options.from, line.start || headless || autostart || history,
                       u"--start, --headless, --autostart or --history"_s),
-             onlyWith(options.loop, window || headless || autostart,
-                      u"the window, --start, --headless or --autostart"_s),
+             onlyWith(options.loop, window || headless || autostart || startTimer,
+                      u"the window, --start, --headless, --autostart or --at"_s),
              onlyWith(options.format, history || steering,
                       u"--history, --status, --next, --pause, --resume or --stop"_s),
              onlyWith(options.dryRun, import, u"--import"_s),
-             onlyWith(options.database, line.action != CommandLine::Action::RemoveAutostart,
+             onlyWith(options.database,
+                      line.action != CommandLine::Action::RemoveAutostart
+                          && line.action != CommandLine::Action::RemoveTimetable,
                       u"a schedule to use"_s),
          }) {
         if (!problem.isEmpty())
             return problem;
     }
+    if (line.headless && parser.isSet(options.database))
+        return u"--database cannot be given with --headless and %1: the user service runs the "
+               "schedule the program was built for."_s.arg(chosen);
 
     line.loop = parser.isSet(options.loop);
     line.dryRun = parser.isSet(options.dryRun);
@@ -219,11 +257,28 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
             return u"--database needs the name of a file."_s;
         // Absolute, so that the file stays the same whatever folder the program moves to.
         line.database = PathName::absolute(database);
-        // The autostart entry is UTF-8 text and gives the command on one line.
-        if (autostart && (database.contains(u'\n') || database.contains(u'\r')))
-            return u"--autostart cannot start a schedule whose name holds a line break."_s;
-        if (autostart && !PathName::toNative(line.database).isValidUtf8())
-            return u"--autostart cannot start a schedule whose name is not UTF-8."_s;
+        // The autostart entry and the timers' units are UTF-8 text and give the command on one
+        // line.
+        const QString hands = u"%1 cannot %2 a schedule whose name "_s.arg(
+            chosen,
+            line.action == CommandLine::Action::Timetable && !startTimer ? u"stop"_s : u"start"_s);
+        const bool written = autostart || line.action == CommandLine::Action::Timetable;
+        if (written && (database.contains(u'\n') || database.contains(u'\r')))
+            return hands + u"holds a line break."_s;
+        if (written && !PathName::toNative(line.database).isValidUtf8())
+            return hands + u"is not UTF-8."_s;
+    }
+    for (const auto &[option, calendar] :
+         {std::pair {&options.at, &line.at}, std::pair {&options.until, &line.until}}) {
+        if (!parser.isSet(*option))
+            continue;
+        // Spaces around it are the shell's quoting, not the calendar's.
+        *calendar = parser.value(*option).trimmed();
+        const QString name = option->names().constFirst();
+        if (calendar->isEmpty())
+            return u"--%1 needs a calendar, such as 'Mon..Fri 08:00'."_s.arg(name);
+        if (calendar->contains(u'\n') || calendar->contains(u'\r'))
+            return u"--%1 cannot hold a line break."_s.arg(name);
     }
     if (parser.isSet(options.from)) {
         bool ok = false;
@@ -256,9 +311,10 @@ QString commandLineHelp(const QString &programName)
     Options().addTo(parser);
     QString text = parser.helpText();
     text.replace(u"<executable_name>"_s, programName);
-    text += u"\nExit status: 0 done; 64 a wrong command line; 65 the schedule's table cannot be\n"
-            "used, or a file to import holds what the schedule cannot take; 66 a database\n"
-            "cannot be opened; 69 no display for the window; 70 the window's module cannot\n"
+    text += u"\nExit status: 0 done; 64 a wrong command line (also a calendar that systemd\n"
+            "refuses); 65 the schedule's table cannot be used, or a file to import holds what\n"
+            "the schedule cannot take; 66 a database cannot be opened; 69 no display for the\n"
+            "window, or no user service manager for the timers; 70 the window's module cannot\n"
             "be loaded; 71 a process cannot be started or signals cannot be watched; 73 a file\n"
             "cannot be written; 75 another runner runs the schedule, or it did not answer.\n"
             "--status, --next, --pause, --resume and --stop: 0 a runner answered; 3 nothing\n"

@@ -15,6 +15,8 @@ struct CommandLine
         Headless,
         Autostart,
         RemoveAutostart,
+        Timetable,
+        RemoveTimetable,
         History,
         Import,
         // Commands to the runner of the schedule.
@@ -34,6 +36,12 @@ struct CommandLine
     bool start = false;
     // After the last entry begin again at the first, until stopped.
     bool loop = false;
+    // The calendars (systemd's) on which timers begin and end a run; empty for none.
+    QString at;
+    QString until;
+    // With --at or --until: the timers start and stop the user service instead of the window's
+    // run.
+    bool headless = false;
     // The key of the entry to begin at (with a run), or whose history to show.
     std::optional<qint64> from;
     // How to print the history ("table", "csv" or "json") or a runner's answer ("text", "json").
@@ -47,6 +55,9 @@ struct CommandLine
     QStringList runOptions() const;
     // Whether the command line asks the runner of the schedule something.
     bool steers() const { return action >= Action::Status && action <= Action::Stop; }
+    // The options that make another start of the program stop that run (for the timers): --stop,
+    // and --database when it was given.
+    QStringList stopOptions() const;
 };
 
 // Reads the arguments (the program's name first). Options of the toolkit's own (such as

@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/Steering.h"
+#include "app/Timetable.h"
 #include "app/Window.h"
 #include "import/ScheduleImport.h"
 #include "report/DataError.h"
@@ -22,6 +23,7 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
@@ -47,6 +49,15 @@ bool hasDisplay(const QStringList &arguments)
 QString programFile()
 {
     return QFileInfo(u"/proc/self/exe"_s).canonicalFilePath();
+}
+
+// The program's own file as the system names it, for the timers that start it again: its name
+// need not be UTF-8, which the timers refuse.
+QString programFileName()
+{
+    char name[PATH_MAX];
+    const ssize_t size = ::readlink("/proc/self/exe", name, sizeof name);
+    return size > 0 ? PathName::fromNative(QByteArrayView(name, size)) : programFile();
 }
 
 // The window and the graphical libraries it needs, loaded only when the window is asked for:
@@ -224,6 +235,12 @@ int runAutoRunner(int &argc, char **argv, const QString &databasePath)
         return Autostart::write(programFile(), line.runOptions(), stdout, stderr);
     case CommandLine::Action::RemoveAutostart:
         return Autostart::remove(stdout, stderr);
+    case CommandLine::Action::Timetable:
+        return Timetable::write({line.at, line.until, line.headless, programFileName(),
+                                 line.runOptions(), line.stopOptions()},
+                                program, stdout, stderr);
+    case CommandLine::Action::RemoveTimetable:
+        return Timetable::remove(program, stdout, stderr);
     case CommandLine::Action::Headless:
         outliveReaders();
         return runHeadless(argc, argv, line, database);

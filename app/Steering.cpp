@@ -1,11 +1,13 @@
 #include "app/Steering.h"
 
 #include "app/CommandLine.h"
+#include "app/Timetable.h"
 #include "run/ControlChannel.h"
 #include "store/FileIdentity.h"
 #include "store/ScheduleLock.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
 #include <QStringList>
 
@@ -85,6 +87,35 @@ QString statusLine(const QString &database, const QJsonObject &status)
     return line;
 }
 
+// When the timers next begin and end a run, when there are timers: asked of the service
+// manager only then.
+Timetable::NextStartAndStop timetable()
+{
+    const QString folder = Timetable::unitFolder();
+    if (!QFile::exists(folder + u"/vantrel-autorun-at.timer"_s)
+        && !QFile::exists(folder + u"/vantrel-autorun-until.timer"_s))
+        return {};
+    const auto next = Timetable::nextStartAndStop();
+    const auto *times = std::get_if<Timetable::NextStartAndStop>(&next);
+    return times ? *times : Timetable::NextStartAndStop();
+}
+
+// The next start and stop added to a status, as words and as JSON fields.
+QString withTimetable(QString line, QJsonObject &json)
+{
+    const Timetable::NextStartAndStop next = timetable();
+    const auto add = [&](const std::optional<QDateTime> &time, const QString &words,
+                         const QString &field) {
+        if (!time)
+            return;
+        line += u"; "_s + words + u' ' + Timetable::timeText(*time);
+        json.insert(field, time->toUTC().toString(Qt::ISODate));
+    };
+    add(next.start, u"next start"_s, u"nextStart"_s);
+    add(next.stop, u"next stop"_s, u"nextStop"_s);
+    return line;
+}
+
 } // namespace
 
 int steer(const CommandLine &line, const QString &program, const QString &databasePath)
@@ -110,11 +141,10 @@ int steer(const CommandLine &line, const QString &program, const QString &databa
                 u"%1: the runner answered: %2"_s.arg(program, body.value(u"error"_s).toString()));
             return EX_PROTOCOL;
         }
-        if (json)
-            say(stdout, jsonLine(body));
-        else
-            say(stdout,
-                status ? statusLine(databasePath, body) : body.value(u"message"_s).toString());
+        QJsonObject shown = body;
+        const QString line = status ? withTimetable(statusLine(databasePath, body), shown)
+                                    : body.value(u"message"_s).toString();
+        say(stdout, json ? jsonLine(shown) : line);
         return EX_OK;
     }
     if (answer.outcome == ControlChannel::Answer::Outcome::Failed) {
@@ -128,10 +158,13 @@ int steer(const CommandLine &line, const QString &program, const QString &databa
     ScheduleLock lock;
     OtherRunner other;
     if (lock.take(databasePath, &other) != ScheduleLock::Result::Held) {
+        QJsonObject shown {{u"ok"_s, true}, {u"running"_s, false}};
+        const QString line =
+            status ? withTimetable(u"no runner runs %1"_s.arg(databasePath), shown) : QString();
         if (json)
-            say(stdout, jsonLine({{u"ok"_s, true}, {u"running"_s, false}}));
+            say(stdout, jsonLine(shown));
         else if (status)
-            say(stdout, u"no runner runs %1"_s.arg(databasePath));
+            say(stdout, line);
         else
             say(stderr, u"%1: no runner runs %2; nothing was done"_s.arg(program, databasePath));
         return notRunning;

@@ -56,8 +56,11 @@ RunRecord runRecord(RunRecord::Ending ending)
 bool fileIsFree(const QString &path)
 {
     sqlite3 *db = nullptr;
+    // The window's history looks at the file now and then, which holds it for a moment: that is
+    // waited out as the program waits, a lock left held is not.
     const bool free =
         sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+        && sqlite3_busy_timeout(db, 250) == SQLITE_OK
         && sqlite3_exec(db, "BEGIN EXCLUSIVE; ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return free;
