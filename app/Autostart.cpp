@@ -1,5 +1,7 @@
 #include "app/Autostart.h"
 
+#include "app/UserFolders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,11 +52,7 @@ namespace Autostart {
 
 QString entryPath()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // A relative value is to be ignored, as the desktop's base folders are always absolute.
-    if (config.isEmpty() || QDir::isRelativePath(config))
-        config = QDir::homePath() + u"/.config"_s;
-    return config + u"/autostart/" VANTREL_APP_ID u".desktop"_s;
+    return userConfigFolder() + u"/autostart/" VANTREL_APP_ID u".desktop"_s;
 }
 
 QString entryText(const QString &program, const QStringList &options)

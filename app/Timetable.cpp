@@ -1,6 +1,7 @@
 #include "app/Timetable.h"
 
 #include "app/SystemdTool.h"
+#include "app/UserFolders.h"
 #include "report/Quoting.h"
 #include "store/PathName.h"
 
@@ -209,11 +210,7 @@ namespace Timetable {
 
 QString unitFolder()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // A relative value is to be ignored, as the base folders are always absolute.
-    if (config.isEmpty() || QDir::isRelativePath(config))
-        config = QDir::homePath() + u"/.config"_s;
-    return config + u"/systemd/user"_s;
+    return userConfigFolder() + u"/systemd/user"_s;
 }
 
 std::vector<Unit> units(const Plan &plan)
