@@ -10,12 +10,14 @@
 #include <QStringList>
 
 #include <memory>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
 
 class Connection;
 class Statement;
+class Transaction;
 
 // A named query on the connection. Opening it runs its SQL and reads the first row; the rest of
 // the result is read, all at once, the first time anything needs it (a move, the record count, a
@@ -87,6 +89,12 @@ public:
     // Moves the cursor to the first row that holds exactly these values; false, the cursor
     // where it was, when no row does.
     bool locate(const RowValues &row);
+
+    // What is written together with a row that is inserted, changed or deleted, in the same
+    // transaction: given the row's key (its column named keyName) as the table holds it. A failure
+    // there writes nothing of either.
+    using WrittenWith = std::function<void(Transaction &transaction, const ValueView &key)>;
+    void setWrittenWith(const QString &keyName, WrittenWith writtenWith);
 
     void insert();
     void edit();
@@ -165,7 +173,9 @@ private:
     QString rowCondition(const RowAddress &address, qsizetype row,
                          std::vector<ValueView> &values) const;
     QString returnedColumns() const;
-    bool writeRow(Statement &statement, qsizetype row);
+    std::optional<RowValues> writeRow(Statement &statement);
+    void keepWritten(qsizetype row, const RowValues &written);
+    void writeWith(Transaction *transaction, const RowValues &row);
     void insertRow();
     void updateRow();
     void deleteRow();
@@ -189,4 +199,6 @@ private:
     mutable bool m_eof = true;
     std::vector<StoredValue> m_buffer;
     std::vector<bool> m_modified;
+    QString m_writtenWithKey;
+    WrittenWith m_writtenWith;
 };

@@ -6,6 +6,7 @@
 #include "store/Connection.h"
 #include "store/ScheduleSql.h"
 #include "store/Statement.h"
+#include "store/Transaction.h"
 
 #include <algorithm>
 
@@ -279,10 +280,10 @@ QString Query::returnedColumns() const
 // Runs a statement that writes one row and returns it: false when it wrote none. The row, as the
 // table returned it (with the values the database filled in, the key above all), takes the place
 // of `row` once the statement has ended well, or is appended when `row` is past the end.
-bool Query::writeRow(Statement &statement, qsizetype row)
+std::optional<RowValues> Query::writeRow(Statement &statement)
 {
     if (!m_connection->write(statement))
-        return false;
+        return std::nullopt;
     RowValues written;
     for (size_t i = 0; i < m_columns.size(); ++i)
         written.push_back(m_columns[i].origin.isEmpty() ? m_buffer[i]
@@ -290,6 +291,13 @@ bool Query::writeRow(Statement &statement, qsizetype row)
                                                             int(i), m_columns[i].isInteger)));
     // The change is only made once the statement has ended: it may yet fail to be committed.
     while (m_connection->write(statement)) { }
+    return written;
+}
+
+// Takes the written row in place of `row`, or appends it when `row` is past the end: only once
+// everything written with it is in the file too.
+void Query::keepWritten(qsizetype row, const RowValues &written)
+{
     std::vector<ValueView> values;
     for (const StoredValue &value : written)
         values.push_back(value.view());
@@ -297,7 +305,22 @@ bool Query::writeRow(Statement &statement, qsizetype row)
         m_rows.replace(row, values);
     else
         m_rows.append(values);
-    return true;
+}
+
+void Query::setWrittenWith(const QString &keyName, WrittenWith writtenWith)
+{
+    m_writtenWithKey = keyName;
+    m_writtenWith = std::move(writtenWith);
+}
+
+// What is written with the row, then the transaction's end.
+void Query::writeWith(Transaction *transaction, const RowValues &row)
+{
+    if (!transaction)
+        return;
+    const int key = fieldIndex(m_writtenWithKey);
+    m_writtenWith(*transaction, key < 0 ? ValueView() : row.at(size_t(key)).view());
+    transaction->commit();
 }
 
 void Query::insertRow()
@@ -314,6 +337,9 @@ void Query::insertRow()
         }
     }
     sqlite3 *db = m_connection->handleForWriting();
+    std::optional<Transaction> transaction;
+    if (m_writtenWith)
+        transaction.emplace(*m_connection);
     // A whole-number key that the table does not fill in gets the next key in the same
     // statement, so that no other writer can take it in between.
     if (const QString key = tableFacts().nextKey;
@@ -331,8 +357,11 @@ void Query::insertRow()
     Statement statement(db, sql + returnedColumns());
     for (size_t i = 0; i < values.size(); ++i)
         statement.bind(int(i) + 1, values[i]);
-    if (!writeRow(statement, m_rows.size()))
+    const std::optional<RowValues> written = writeRow(statement);
+    if (!written)
         fail(QStringLiteral("The new row was not written"));
+    writeWith(transaction ? &*transaction : nullptr, *written);
+    keepWritten(m_rows.size(), *written);
 
     m_state = State::Browse;
     m_buffer.clear();
@@ -352,11 +381,18 @@ void Query::updateRow()
             values.push_back(m_buffer[i].view());
         }
     }
-    if (!assignments.isEmpty()) {
+    if (!assignments.isEmpty() || m_writtenWith) {
         const RowAddress address = rowAddress();
         sqlite3 *db = m_connection->handleForWriting();
         if (m_connection->fileIdentity() != m_source)
             throw StaleRowError(ScheduleSql::changedElsewhere);
+        std::optional<Transaction> transaction;
+        if (m_writtenWith)
+            transaction.emplace(*m_connection);
+        // With nothing of its own to change, the row is only checked to be as it was read.
+        if (assignments.isEmpty())
+            assignments.append(quotedIdentifier(m_columns.front().origin) + u" = "
+                               + quotedIdentifier(m_columns.front().origin));
         const QString condition = rowCondition(address, m_cursor, values);
         Statement statement(
             db,
@@ -365,8 +401,11 @@ void Query::updateRow()
                 + returnedColumns());
         for (size_t i = 0; i < values.size(); ++i)
             statement.bind(int(i) + 1, values[i]);
-        if (!writeRow(statement, m_cursor))
+        const std::optional<RowValues> written = writeRow(statement);
+        if (!written)
             throw StaleRowError(ScheduleSql::changedElsewhere);
+        writeWith(transaction ? &*transaction : nullptr, *written);
+        keepWritten(m_cursor, *written);
     }
     m_state = State::Browse;
     m_buffer.clear();
@@ -394,6 +433,9 @@ void Query::deleteRow()
     sqlite3 *db = m_connection->handleForWriting();
     if (m_connection->fileIdentity() != m_source)
         throw StaleRowError(ScheduleSql::changedElsewhere);
+    std::optional<Transaction> transaction;
+    if (m_writtenWith)
+        transaction.emplace(*m_connection);
     std::vector<ValueView> values;
     const QString condition = rowCondition(address, m_cursor, values);
     Statement statement(db,
@@ -404,6 +446,7 @@ void Query::deleteRow()
     if (!m_connection->write(statement))
         throw StaleRowError(ScheduleSql::changedElsewhere);
     while (m_connection->write(statement)) { }
+    writeWith(transaction ? &*transaction : nullptr, currentRow());
     m_rows.remove(m_cursor);
     const int row = qMin(m_cursor, int(m_rows.size()) - 1);
     m_cursor = qMax(row, 0);

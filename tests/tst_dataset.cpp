@@ -1232,7 +1232,8 @@ void TestDataSet::runHistoryKeepsTheLatest()
 void TestDataSet::runHistoryOfAnEarlierVersion()
 {
     m_database->exec(
-        u"DROP TABLE QZRunLog; CREATE TABLE QZRunLog (RunIndex INTEGER PRIMARY KEY "
+        u"PRAGMA user_version = 0; DROP TABLE QZRunLog; DROP TABLE QZProgramOption; "
+        "CREATE TABLE QZRunLog (RunIndex INTEGER PRIMARY KEY "
         "AUTOINCREMENT, ProgramIndex, ProgramName, ProgramParameter, Opener, Started "
         "INTEGER NOT NULL, Lifetime INTEGER NOT NULL, Ending TEXT NOT NULL, Status "
         "INTEGER, Detail TEXT, Collected INTEGER); INSERT INTO QZRunLog (ProgramIndex, "
@@ -1249,6 +1250,10 @@ void TestDataSet::runHistoryOfAnEarlierVersion()
     QCOMPARE(records.front().program, QByteArray("old"));
     QCOMPARE(records.back().runId, QByteArray("0123"));
     QCOMPARE(records.back().process, 42);
+    // Brought up to the newest version once, every table with it.
+    QCOMPARE(m_database->query(u"PRAGMA user_version"_s), QList<QStringList> {{u"2"_s}});
+    QCOMPARE(m_database->query(u"SELECT count(*) FROM QZProgramOption"_s),
+             QList<QStringList> {{u"0"_s}});
 }
 
 QTEST_GUILESS_MAIN(TestDataSet)
