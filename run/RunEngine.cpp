@@ -3,6 +3,7 @@
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "report/Quoting.h"
+#include "store/EntryOptions.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
@@ -360,9 +361,24 @@ bool RunEngine::reloadList()
         return false;
     // The whole list in memory now, so that no tick has to read the file.
     m_list->recordCount();
+    readOptions();
     if (place.known)
         restorePlace(place);
     return true;
+}
+
+// The entries' options with the list, in memory too. Options that cannot be read at all keep
+// every entry from starting, with the reason, rather than letting entries run without them.
+void RunEngine::readOptions()
+{
+    m_options.clear();
+    m_optionsProblem.clear();
+    try {
+        if (m_list->connection())
+            m_options = EntryOptionsTable::read(*m_list->connection());
+    } catch (const DatabaseError &error) {
+        m_optionsProblem = u"the options of the entries cannot be read: "_s + error.message();
+    }
 }
 
 bool RunEngine::selectEntry(qint64 key)

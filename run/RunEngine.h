@@ -2,6 +2,7 @@
 
 #include "engine/Launcher.h"
 #include "run/RunRecord.h"
+#include "store/EntryOptions.h"
 
 #include <QHash>
 #include <QSet>
@@ -88,6 +89,10 @@ public:
     bool reloadList();
     // Makes the entry with this key (its 程序编号) the current one; false when there is none.
     bool selectEntry(qint64 key);
+    // The options of the entries that have any, by key as the list shows it, as read with the
+    // list; and why they could not be read at all, or "".
+    const QHash<QString, EntryOptionsTable::Stored> &options() const { return m_options; }
+    const QString &optionsProblem() const { return m_optionsProblem; }
 
 Q_SIGNALS:
     void runStateChanged(bool running);
@@ -122,6 +127,7 @@ private:
     void launchCurrentEntry();
     QString currentKey() const;
     QString unusableList() const;
+    void readOptions();
     void waitFor(const QString &why);
     void passOverEntry(const QString &reason);
     void report(const QString &text);
@@ -149,4 +155,6 @@ private:
     QHash<qint64, std::pair<quint64, RunRecord>> m_notEnded;
     // What the person was told in this run.
     QSet<QString> m_reported;
+    QHash<QString, EntryOptionsTable::Stored> m_options;
+    QString m_optionsProblem;
 };

@@ -36,7 +36,8 @@ bool EntryOptions::isEnvironmentLine(const QString &line)
 
 bool EntryOptions::isMemoryLimit(const QString &text)
 {
-    static const QRegularExpression limit(u"^([0-9]+(\\.[0-9]+)?[KMGT]?|[0-9]+(\\.[0-9]+)?%|infinity)$"_s);
+    static const QRegularExpression limit(
+        u"^([0-9]+(\\.[0-9]+)?[KMGT]?|[0-9]+(\\.[0-9]+)?%|infinity)$"_s);
     return limit.match(text).hasMatch();
 }
 
@@ -79,8 +80,8 @@ EntryOptionsTable::Stored optionsOf(const Statement &row)
     EntryOptions &options = stored.options;
     const auto complain = [&](const QString &column, const ValueView &value, const QString &takes) {
         if (stored.problem.isEmpty())
-            stored.problem = u"its option %1 is '%2'; it takes %3"_s.arg(column, value.toString(),
-                                                                          takes);
+            stored.problem =
+                u"its option %1 is '%2'; it takes %3"_s.arg(column, value.toString(), takes);
     };
     const auto textOf = [&](int index, const QString &column) {
         const ValueView value = row.column(index, false);
@@ -157,8 +158,8 @@ QString EntryOptions::problem() const
     if (endGrace < 0 || endGrace > mostGrace)
         return u"its grace to end is %1 s; it is 0 to %2 s"_s.arg(endGrace).arg(mostGrace);
     if (maxRestarts < 0 || maxRestarts > mostRestarts)
-        return u"it may be started again %1 times; that is 0 to %2"_s.arg(maxRestarts).arg(
-            mostRestarts);
+        return u"it may be started again %1 times; that is 0 to %2"_s.arg(maxRestarts)
+            .arg(mostRestarts);
     if (!memoryMax.isEmpty() && !isMemoryLimit(memoryMax))
         return u"its memory limit '%1' is not as systemd writes one (512M, 2G, 50%)"_s.arg(
             memoryMax);
@@ -191,10 +192,11 @@ QHash<QString, Stored> read(Connection &connection)
     QHash<QString, Stored> options;
     if (!hasTable(db))
         return options;
-    Statement select(db, u"SELECT o.ProgramIndex, o.WorkingDirectory, o.Environment, "
-                         "o.EndGrace, o.EarlyExit, o.MaxRestarts, o.KeepOutput, o.OwnScope, "
-                         "o.MemoryMax, o.CPUQuota FROM QZProgramOption o "
-                         "JOIN QZProgram p ON p.ProgramIndex = o.ProgramIndex"_s);
+    Statement select(db,
+                     u"SELECT o.ProgramIndex, o.WorkingDirectory, o.Environment, "
+                     "o.EndGrace, o.EarlyExit, o.MaxRestarts, o.KeepOutput, o.OwnScope, "
+                     "o.MemoryMax, o.CPUQuota FROM QZProgramOption o "
+                     "JOIN QZProgram p ON p.ProgramIndex = o.ProgramIndex"_s);
     while (select.step())
         options.insert(select.column(0, true).toString(), optionsOf(select));
     return options;
@@ -209,9 +211,10 @@ void write(Transaction &transaction, Connection &connection, qint64 key,
         remove(transaction, connection, key);
         return;
     }
-    Statement insert(db, u"INSERT OR REPLACE INTO QZProgramOption (ProgramIndex, WorkingDirectory, "
-                         "Environment, EndGrace, EarlyExit, MaxRestarts, KeepOutput, OwnScope, "
-                         "MemoryMax, CPUQuota) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
+    Statement insert(db,
+                     u"INSERT OR REPLACE INTO QZProgramOption (ProgramIndex, WorkingDirectory, "
+                     "Environment, EndGrace, EarlyExit, MaxRestarts, KeepOutput, OwnScope, "
+                     "MemoryMax, CPUQuota) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
     const QByteArray folder = PathName::toNative(options.workingDirectory);
     const QByteArray environment = options.environment.join(u'\n').toUtf8();
     const QByteArray earlyExit = options.earlyExit == EntryOptions::EarlyExit::Wait
@@ -247,8 +250,9 @@ void removeOrphans(Transaction &transaction, Connection &)
     sqlite3 *db = transaction.handle();
     if (!hasTable(db))
         return;
-    Statement statement(db, u"DELETE FROM QZProgramOption WHERE ProgramIndex NOT IN "
-                            "(SELECT ProgramIndex FROM QZProgram)"_s);
+    Statement statement(db,
+                        u"DELETE FROM QZProgramOption WHERE ProgramIndex NOT IN "
+                        "(SELECT ProgramIndex FROM QZProgram)"_s);
     while (statement.step()) { }
 }
 

@@ -9,8 +9,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>

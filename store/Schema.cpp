@@ -65,9 +65,8 @@ const Definition &definition()
     sqlite3 *raw = nullptr;
     const int opened = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE, nullptr);
     const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
-    if (opened != SQLITE_OK || sqlite3_exec(raw, Schema::text().constData(), nullptr, nullptr,
-                                            nullptr)
-            != SQLITE_OK)
+    if (opened != SQLITE_OK
+        || sqlite3_exec(raw, Schema::text().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         throwEngineError(raw);
     Statement list(raw,
                    QStringLiteral("SELECT name, sql FROM sqlite_schema WHERE type = 'table' AND "
@@ -103,8 +102,9 @@ void converge(sqlite3 *db, const QString &table, const Table &wanted)
             return have.name.compare(column.name, Qt::CaseInsensitive) == 0;
         });
         if (!there)
-            run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                        .arg(table, column.name, column.type));
+            run(db,
+                QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                    .arg(table, column.name, column.type));
     }
 }
 
