@@ -154,11 +154,17 @@ int runHeadless(int &argc, char **argv, const CommandLine &line, const QString &
     }
 
     RunEngine &engine = runner.engine();
-    QObject::connect(&engine, &RunEngine::runStateChanged, &application, [](bool running) {
-        if (!running) {
-            ServiceStatus::stopping();
+    // Once the run has stopped and its last program has gone: one asked to end may take its grace.
+    QObject::connect(&engine, &RunEngine::runStateChanged, &application, [&engine](bool running) {
+        if (running)
+            return;
+        ServiceStatus::stopping();
+        if (!engine.isEnding())
             QCoreApplication::exit(EX_OK);
-        }
+    });
+    QObject::connect(&engine, &RunEngine::endingOver, &application, [&engine] {
+        if (!engine.isRunning())
+            QCoreApplication::exit(EX_OK);
     });
     QObject::connect(&engine, &RunEngine::runLaunched, &application,
                      [](const QString &entry, int run, int count) {

@@ -60,11 +60,12 @@ class IdleLauncher final : public Launcher
 {
 public:
     void launch(LaunchInfo &info) override { info.process = {}; }
-    ProcessEnd terminate(ProcessHandle &process) override
+    ProcessEnd terminate(ProcessHandle &process, int) override
     {
         process = {};
         return {};
     }
+    void endAtOnce(qint64) override { }
 };
 
 [[noreturn]] void fail(const char *text)

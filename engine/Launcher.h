@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <functional>
@@ -22,6 +23,7 @@ struct LaunchInfo
     QByteArray directory; // "" = the program's current directory
     QString entry; // the schedule entry's key, only to name it in the trace
     QByteArray runId; // goes into the program's environment, to find what it left later
+    QByteArrayList environment; // NAME=value added to (or replacing in) the runner's own
     ProcessHandle process; // filled in by launch()
     qint64 startTicks = 0; // filled in by launch(): when the kernel says it started
     QString failure; // filled in by launch(): why nothing was started, "" when it was
@@ -37,9 +39,13 @@ struct ProcessEnd
         Exited, // had ended by itself before; status is its exit status
         Signalled, // had been ended by a signal before; status is the signal
         NotEnded, // could not be ended (detail says why); it is collected later
+        Ending, // asked to end: how it ended follows once it is gone or its grace is over
+        EndedWhenAsked, // left when asked; status and signal say how, as for Exited and Signalled
     };
     How how = How::None;
     int status = 0;
+    // For EndedWhenAsked: whether it was ended by a signal (status is then the signal).
+    bool bySignal = false;
     QString detail;
     // From the start to its end when the launcher saw it end by itself, else to terminate(), or
     // to the late collection of one that could not be ended.
@@ -53,6 +59,12 @@ public:
     // Called once for each program that terminate() could not end, when it is finally gone: how
     // its leader ended then, and its lifetime until then.
     using LateCollection = std::function<void(qint64 id, const ProcessEnd &end)>;
+    // Called once for a program that terminate() asked to end, when it has ended (EndedWhenAsked),
+    // or was killed with what was left of its group once its grace was over (Killed).
+    using EndedLater = std::function<void(qint64 id, const ProcessEnd &end)>;
+    // Called once when a started program leaves by itself, before terminate(); terminate() then
+    // says how it ended.
+    using EndedByItself = std::function<void(qint64 id)>;
 
     Launcher() = default;
     virtual ~Launcher() = default;
@@ -62,10 +74,17 @@ public:
     // empty and info.failure saying why.
     virtual void launch(LaunchInfo &info) = 0;
     // Never throws and never waits: ends the process and its group if it can, then empties the
-    // handle and says how the program ended.
-    virtual ProcessEnd terminate(ProcessHandle &process) = 0;
+    // handle and says how the program ended. With a grace, a program still running is asked to
+    // end first (SIGTERM to its group) and the answer is Ending: what became of it comes through
+    // EndedLater, the rest of its group killed once it is gone or the grace is over.
+    virtual ProcessEnd terminate(ProcessHandle &process, int graceMs = 0) = 0;
+    // Ends at once a program that terminate() asked to end and that has not gone yet, as when its
+    // grace is over; EndedLater is heard before this returns.
+    virtual void endAtOnce(qint64 id) = 0;
 
     void setLateCollection(LateCollection report) { m_lateCollection = std::move(report); }
+    void setEndedLater(EndedLater report) { m_endedLater = std::move(report); }
+    void setEndedByItself(EndedByItself report) { m_endedByItself = std::move(report); }
 
 protected:
     void collectedLate(qint64 id, const ProcessEnd &end) const
@@ -73,7 +92,19 @@ protected:
         if (m_lateCollection)
             m_lateCollection(id, end);
     }
+    void endedLater(qint64 id, const ProcessEnd &end) const
+    {
+        if (m_endedLater)
+            m_endedLater(id, end);
+    }
+    void endedByItself(qint64 id) const
+    {
+        if (m_endedByItself)
+            m_endedByItself(id);
+    }
 
 private:
     LateCollection m_lateCollection;
+    EndedLater m_endedLater;
+    EndedByItself m_endedByItself;
 };

@@ -32,7 +32,8 @@ public:
     Q_DISABLE_COPY_MOVE(ProcessLauncher)
 
     void launch(LaunchInfo &info) override;
-    ProcessEnd terminate(ProcessHandle &process) override;
+    ProcessEnd terminate(ProcessHandle &process, int graceMs = 0) override;
+    void endAtOnce(qint64 id) override;
 
 private:
     struct Child
@@ -47,6 +48,8 @@ private:
         bool refused = false;
     };
 
+    ProcessEnd endNow(qint64 id);
+    void endWhenAsked(qint64 id, bool graceOver);
     bool watch(qint64 pid);
     void waitFor(qint64 pid);
     void dropWatch(qint64 pid);
@@ -57,6 +60,8 @@ private:
     QHash<qint64, Child> m_running;
     // Handed back but not yet collected; never signalled again.
     QHash<qint64, Child> m_leftRunning;
+    // Asked to end, each with the timer of its grace; still the launcher's to end.
+    QHash<qint64, std::pair<Child, std::shared_ptr<QTimer>>> m_ending;
     // The kernel's word that a process has ended, for those left running and for what runs on in
     // their groups; where there is none (an old kernel), the timer looks from time to time instead.
     std::unordered_map<qint64, std::unique_ptr<QSocketNotifier>> m_exitWatches;

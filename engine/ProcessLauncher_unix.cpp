@@ -189,13 +189,28 @@ pid_t spawn(LaunchInfo &info, LaunchCommand &command)
         error = ::posix_spawnattr_setflags(
             &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-    // The runner's own environment, with the run's id in place of one it may have inherited.
+    // The runner's own environment with the entry's lines in place of the same names, and the
+    // run's id in place of one it may have inherited or an entry may name.
     QByteArray runId = QByteArray(ProcessTable::runIdVariable) + '=';
-    const QByteArrayView variable(runId);
+    std::vector<QByteArrayView> replaced {QByteArrayView(runId)};
+    for (const QByteArray &line : std::as_const(info.environment)) {
+        if (const qsizetype equals = line.indexOf('='); equals > 0)
+            replaced.push_back(QByteArrayView(line).first(equals + 1));
+    }
+    const auto isReplaced = [&replaced](QByteArrayView assignment) {
+        return std::any_of(replaced.cbegin(), replaced.cend(), [assignment](QByteArrayView name) {
+            return assignment.startsWith(name);
+        });
+    };
     std::vector<char *> environment;
     for (char **assignment = environ; *assignment; ++assignment) {
-        if (!QByteArrayView(*assignment).startsWith(variable))
+        if (!isReplaced(*assignment))
             environment.push_back(*assignment);
+    }
+    // posix_spawn() only reads what it is given.
+    for (const QByteArray &line : std::as_const(info.environment)) {
+        if (line.indexOf('=') > 0 && !line.startsWith(replaced.front()))
+            environment.push_back(const_cast<char *>(line.constData()));
     }
     runId += info.runId;
     if (!info.runId.isEmpty())
@@ -271,9 +286,62 @@ void ProcessLauncher::launch(LaunchInfo &info)
     qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
 }
 
-ProcessEnd ProcessLauncher::terminate(ProcessHandle &process)
+ProcessEnd ProcessLauncher::terminate(ProcessHandle &process, int graceMs)
 {
     const qint64 id = std::exchange(process.id, 0);
+    const auto found = m_running.find(id);
+    siginfo_t state {};
+    if (graceMs <= 0 || found == m_running.end() || lookAt(pid_t(id), state) != Leader::running
+        || m_sendSignal(-id, SIGTERM) != 0)
+        return endNow(id);
+    // Asked first: the rest follows once it has gone, or once its grace is over.
+    Child child = *found;
+    m_running.erase(found);
+    ProcessEnd end;
+    end.how = ProcessEnd::How::Ending;
+    end.lifetimeMs = child.clock.elapsed();
+    qCInfo(runLog).noquote() << u"asked "_s + subject(child.entry, child.file) + u" pid "
+            + QString::number(id) + u" to end, with " + QString::number(graceMs / 1000)
+            + u" s to do so";
+    auto grace = std::make_shared<QTimer>();
+    grace->setSingleShot(true);
+    QObject::connect(grace.get(), &QTimer::timeout, grace.get(),
+                     [this, id] { endWhenAsked(id, true); });
+    grace->start(graceMs);
+    m_ending.insert(id, {std::move(child), std::move(grace)});
+    return end;
+}
+
+// A program asked to end has gone, or its grace is over: what is left of its group is ended now,
+// and whoever asked hears how it ended.
+void ProcessLauncher::endWhenAsked(qint64 id, bool graceOver)
+{
+    const auto found = m_ending.find(id);
+    if (found == m_ending.end())
+        return;
+    Child child = std::move(found->first);
+    // Its timer may be the caller: it goes once this has returned.
+    found->second->disconnect();
+    QTimer::singleShot(0, [timer = found->second] {});
+    m_ending.erase(found);
+    m_running.insert(id, child);
+    ProcessEnd end = endNow(id);
+    if (end.how == ProcessEnd::How::Exited || end.how == ProcessEnd::How::Signalled) {
+        end.bySignal = end.how == ProcessEnd::How::Signalled;
+        end.how = ProcessEnd::How::EndedWhenAsked;
+    } else if (end.how == ProcessEnd::How::Killed && graceOver) {
+        end.detail = u"it did not end within its grace and was killed"_s;
+    }
+    endedLater(id, end);
+}
+
+void ProcessLauncher::endAtOnce(qint64 id)
+{
+    endWhenAsked(id, true);
+}
+
+ProcessEnd ProcessLauncher::endNow(qint64 id)
+{
     // kill(-id) with any of these would hit everything, ourselves or our own group.
     if (id <= 1 || id > std::numeric_limits<pid_t>::max())
         return {};
@@ -397,11 +465,19 @@ bool ProcessLauncher::watch(qint64 pid)
         return false;
     auto exitWatch = std::make_unique<ExitWatch>(descriptor);
     QObject::connect(exitWatch.get(), &QSocketNotifier::activated, exitWatch.get(), [this, pid] {
+        bool byItself = false;
         if (const auto running = m_running.find(pid);
-            running != m_running.end() && running->endedMs < 0)
+            running != m_running.end() && running->endedMs < 0) {
             running->endedMs = running->clock.elapsed();
+            byItself = true;
+        }
         dropWatch(pid);
         collectEnded();
+        // Last, since whoever hears of it may start or end programs at once.
+        if (m_ending.contains(pid))
+            endWhenAsked(pid, false);
+        else if (byItself)
+            endedByItself(pid);
     });
     m_exitWatches[pid] = std::move(exitWatch);
     return true;

@@ -4,6 +4,7 @@
 #include "report/DataError.h"
 #include "report/Quoting.h"
 #include "store/EntryOptions.h"
+#include "store/PathName.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
@@ -37,6 +38,9 @@ QString subject(const QString &entry, const QByteArray &program)
     return (entry.isEmpty() ? QString() : u"entry "_s + entry + u' ') + quotedBytes(program);
 }
 
+// The longest wait before a program that left early is started again.
+constexpr int mostRestartWait = 60;
+
 } // namespace
 
 // Where a run stands in the list, by the keys of the entries: the current one and those before it.
@@ -63,6 +67,12 @@ void RunEngine::setLauncher(Launcher *launcher)
     m_launcher = launcher;
     m_launcher->setLateCollection(
         [this](qint64 id, const ProcessEnd &end) { collectedLate(id, end); });
+    m_launcher->setEndedLater(
+        [this](qint64 id, const ProcessEnd &end) { endedWhenAsked(id, end); });
+    m_launcher->setEndedByItself([this](qint64 id) {
+        if (m_launched == Launched::WithRecord && id == m_runProcess)
+            m_leftEarly = true;
+    });
 }
 
 const RunRecord *RunEngine::currentRun() const
@@ -90,12 +100,35 @@ void RunEngine::resume()
 
 bool RunEngine::next()
 {
-    if (!isRunning() || m_launched == Launched::Nothing)
+    if (!isRunning())
+        return false;
+    if (m_launched == Launched::Ending) {
+        m_launcher->endAtOnce(m_endingProcess);
+        return true;
+    }
+    // Waiting to start it again counts as running too.
+    if (m_launched == Launched::Nothing && m_restartAt < 0)
         return false;
     closeLaunchedProcess(RunRecord::Ending::Skipped);
+    finishRun();
+    return true;
+}
+
+// The current run is done: the next tick begins the next one.
+void RunEngine::finishRun()
+{
     m_elapsedTicks = 0;
     ++m_runsDone;
-    return true;
+    m_restarts = 0;
+    m_restartAt = -1;
+    m_leftEarly = false;
+}
+
+// The current entry is done with, or left: the run begins again at its first run.
+void RunEngine::leaveEntry()
+{
+    finishRun();
+    m_runsDone = 0;
 }
 
 void RunEngine::begin()
@@ -108,8 +141,9 @@ void RunEngine::begin()
 void RunEngine::stop()
 {
     m_runState = RunState::Stopped;
-    m_elapsedTicks = 0;
-    m_runsDone = 0;
+    leaveEntry();
+    if (m_launched == Launched::Ending)
+        m_launcher->endAtOnce(m_endingProcess);
     closeLaunchedProcess(RunRecord::Ending::Stopped);
     if (m_paused) {
         m_paused = false;
@@ -124,16 +158,43 @@ void RunEngine::stop()
 
 void RunEngine::closeLaunchedProcess(RunRecord::Ending ending)
 {
+    // Already asked to end: it goes in its own time.
+    if (m_launched == Launched::Ending)
+        return;
     if (m_launched != Launched::Nothing) {
-        const ProcessEnd end = m_launcher->terminate(m_launchInfo.process);
+        const qint64 process = m_launchInfo.process.id;
+        const ProcessEnd end =
+            m_launcher->terminate(m_launchInfo.process, m_runOptions.endGrace * 1000);
+        if (end.how == ProcessEnd::How::Ending) {
+            m_endingProcess = process;
+            m_endingRecorded = m_launched == Launched::WithRecord;
+            m_endingAs = ending;
+            m_launched = Launched::Ending;
+            return;
+        }
         if (m_launched == Launched::WithRecord)
             endRun(ending, end);
     }
     m_launched = Launched::Nothing;
 }
 
+// The program asked to end has gone, or its grace is over: its record says how, and the run goes
+// on with the next tick.
+void RunEngine::endedWhenAsked(qint64 id, const ProcessEnd &end)
+{
+    if (m_launched != Launched::Ending || id != m_endingProcess)
+        return;
+    m_launched = m_endingRecorded ? Launched::WithRecord : Launched::WithoutRecord;
+    if (m_launched == Launched::WithRecord)
+        endRun(m_endingAs, end);
+    m_launched = Launched::Nothing;
+    Q_EMIT endingOver();
+}
+
 void RunEngine::abandon()
 {
+    if (m_launched == Launched::Ending)
+        m_launcher->endAtOnce(m_endingProcess);
     if (m_launched != Launched::WithRecord)
         return;
     ProcessEnd left;
@@ -160,8 +221,15 @@ void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
         record.ending = RunRecord::Ending::NotEnded;
         record.detail = end.detail;
         break;
+    case ProcessEnd::How::EndedWhenAsked:
+        record.detail = end.bySignal ? u"it left when asked, by signal %1"_s.arg(end.status)
+                                     : u"it left when asked, with status %1"_s.arg(end.status);
+        break;
     case ProcessEnd::How::Killed:
+        record.detail = end.detail;
+        break;
     case ProcessEnd::How::None:
+    case ProcessEnd::How::Ending:
         break;
     }
     if (record.ending == RunRecord::Ending::NotEnded)
@@ -194,8 +262,13 @@ void RunEngine::launchCurrentEntry()
     // The stored bytes, whatever their encoding: a file name on this system is bytes.
     m_launchInfo.file = m_list->fieldByName(ScheduleSql::programName).asBytes();
     m_launchInfo.parameters = m_list->fieldByName(ScheduleSql::programParameter).asBytes();
-    m_launchInfo.directory = QByteArray();
     m_launchInfo.entry = currentKey();
+    const auto stored = m_options.constFind(m_launchInfo.entry);
+    m_runOptions = stored != m_options.cend() ? stored->options : EntryOptions();
+    m_launchInfo.directory = PathName::toNative(m_runOptions.workingDirectory);
+    m_launchInfo.environment.clear();
+    for (const QString &line : std::as_const(m_runOptions.environment))
+        m_launchInfo.environment.append(line.toUtf8());
     m_launchInfo.runId = newRunId();
     m_run = RunRecord();
     m_run.entry = m_launchInfo.entry;
@@ -207,7 +280,15 @@ void RunEngine::launchCurrentEntry()
     m_runTicket = ++m_lastTicket;
     // Its record first, so that a program is never left running unrecorded by a runner that dies.
     Q_EMIT runStarting(m_runTicket, m_run);
-    m_launcher->launch(m_launchInfo);
+    // A folder that has gone since the options were saved starts nothing, as a missing file does.
+    if (const QString folder = m_runOptions.folderProblem(); folder.isEmpty()) {
+        m_launcher->launch(m_launchInfo);
+    } else {
+        m_launchInfo.process = {};
+        m_launchInfo.failure = folder;
+        qCWarning(runLog).noquote()
+            << u"cannot start "_s + subject(m_run.entry, m_run.program) + u": " + folder;
+    }
     m_run.opener = m_launchInfo.opener;
     m_runProcess = m_launchInfo.process.id;
     if (m_launchInfo.process.isEmpty()) {
@@ -266,8 +347,7 @@ void RunEngine::waitFor(const QString &why)
 void RunEngine::passOverEntry(const QString &reason)
 {
     closeLaunchedProcess(RunRecord::Ending::Stopped);
-    m_elapsedTicks = 0;
-    m_runsDone = 0;
+    leaveEntry();
     RunRecord record;
     record.entry = currentKey();
     record.program = m_list->fieldByName(ScheduleSql::programName).asBytes();
@@ -289,7 +369,8 @@ void RunEngine::passOverEntry(const QString &reason)
 // changed, reloaded or selected during a run governs it from the next tick on.
 void RunEngine::tick()
 {
-    if (m_runState != RunState::Running || m_paused)
+    // A program given its grace to end is waited for: the next run begins once it is gone.
+    if (m_runState != RunState::Running || m_paused || m_launched == Launched::Ending)
         return;
     const QString unusable = unusableList();
     if (!unusable.isEmpty() || m_list->recordCount() < 1) {
@@ -300,8 +381,7 @@ void RunEngine::tick()
         } else {
             // Looping: nothing of the schedule can be seen to run, so nothing runs until it can.
             closeLaunchedProcess(RunRecord::Ending::Stopped);
-            m_elapsedTicks = 0;
-            m_runsDone = 0;
+            leaveEntry();
             waitFor(unusable.isEmpty() ? u"the schedule has no entries"_s : unusable);
         }
         if (!unusable.isEmpty())
@@ -331,8 +411,20 @@ void RunEngine::tick()
     }
     m_entryCount = count;
     m_entryTime = time;
+    if (m_leftEarly && !actOnEarlyExit())
+        return;
     if (m_runsDone < count) {
-        if (m_launched == Launched::Nothing) {
+        if (m_launched == Launched::Nothing && m_restartAt < 0) {
+            if (const QString why = optionsProblemOf(currentKey()); !why.isEmpty()) {
+                passOverEntry(why);
+                return;
+            }
+        }
+        // Started again only within its time, whose end never moves.
+        const bool due =
+            m_restartAt < 0 || (m_elapsedTicks >= m_restartAt && m_elapsedTicks < time);
+        if (m_launched == Launched::Nothing && due) {
+            m_restartAt = -1;
             m_launched = Launched::WithoutRecord;
             launchCurrentEntry();
             Q_EMIT runLaunched(m_launchInfo.entry, m_runsDone + 1, count);
@@ -341,16 +433,64 @@ void RunEngine::tick()
             ++m_elapsedTicks;
         } else {
             closeLaunchedProcess();
-            m_elapsedTicks = 0;
-            ++m_runsDone;
+            finishRun();
         }
     } else {
         closeLaunchedProcess();
-        m_runsDone = 0;
-        m_elapsedTicks = 0;
+        leaveEntry();
         if (!m_list->eof())
             m_list->next();
     }
+}
+
+// Why the entry with this key cannot be started with its options, or "".
+QString RunEngine::optionsProblemOf(const QString &key) const
+{
+    if (!m_optionsProblem.isEmpty())
+        return m_optionsProblem;
+    const auto stored = m_options.constFind(key);
+    return stored == m_options.cend() || stored->problem.isEmpty()
+        ? QString()
+        : u"the options of entry %1 cannot be used: %2"_s.arg(key, stored->problem);
+}
+
+// The launched program left before its time: it is waited out, started again, followed by the
+// next run at once, or the run stops, as its options say. False when the run has stopped.
+bool RunEngine::actOnEarlyExit()
+{
+    m_leftEarly = false;
+    const QString name = subject(m_launchInfo.entry, m_launchInfo.file);
+    switch (m_runOptions.earlyExit) {
+    case EntryOptions::EarlyExit::Wait:
+        return true;
+    case EntryOptions::EarlyExit::Restart:
+        // Once it may start no more, the rest of its time is waited out.
+        if (m_restarts >= m_runOptions.maxRestarts) {
+            qCInfo(runLog).noquote() << name + u" left early and was started again "
+                    + QString::number(m_restarts) + u" times; the rest of its time is waited out";
+            return true;
+        }
+        closeLaunchedProcess();
+        ++m_restarts;
+        m_restartAt = m_elapsedTicks + qMin(1 << qMin(m_restarts - 1, 6), mostRestartWait);
+        qCInfo(runLog).noquote() << name + u" left early; it starts again in "
+                + QString::number(m_restartAt - m_elapsedTicks) + u" s ("
+                + QString::number(m_restarts) + u" of " + QString::number(m_runOptions.maxRestarts)
+                + u')';
+        return true;
+    case EntryOptions::EarlyExit::Next:
+        closeLaunchedProcess();
+        finishRun();
+        return true;
+    case EntryOptions::EarlyExit::Stop:
+        break;
+    }
+    closeLaunchedProcess();
+    qCWarning(runLog).noquote() << name + u" left early; the run stops, as its entry asks";
+    const QString entry = m_launchInfo.entry;
+    stop();
+    report(u"条目 %1 的程序提前退出，按其选项停止运行"_s.arg(entry));
+    return false;
 }
 
 bool RunEngine::reloadList()
@@ -434,8 +574,7 @@ void RunEngine::restorePlace(const Place &place)
         // The running entry is gone: so is its program, and the run goes on with the entry after
         // the last one that was before it, which may be an entry added since.
         closeLaunchedProcess(RunRecord::Ending::Stopped);
-        m_elapsedTicks = 0;
-        m_runsDone = 0;
+        leaveEntry();
         for (auto key = place.preceding.crbegin(); key != place.preceding.crend(); ++key) {
             if (const auto before = rowOfKey.constFind(*key); before != rowOfKey.cend()) {
                 target = *before + 1;

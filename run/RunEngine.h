@@ -54,6 +54,8 @@ public:
     {
         return m_launched == Launched::Nothing ? ProcessState::Closed : ProcessState::Open;
     }
+    // Whether a program asked to end is given its grace to go: the next run waits for it.
+    bool isEnding() const { return m_launched == Launched::Ending; }
     bool isRunning() const { return m_runState == RunState::Running; }
     // Why a looping run waits for entries, or "" while it does not.
     const QString &waitingFor() const { return m_waiting; }
@@ -66,21 +68,23 @@ public:
 
     // Begins the run at the current entry; the next tick launches it.
     void begin();
-    // Stops the run, zeroes the counters and ends the launched program.
+    // Stops the run, zeroes the counters and ends the launched program, with the grace its entry
+    // gives it; stopped again while the program is given its grace, ends it at once.
     void stop();
-    // Ends the launched program; the run's record says it ended as given when it was still
-    // running then.
+    // Ends the launched program, or asks it to end when its entry gives it a grace; the run's
+    // record says it ended as given when it was still running then.
     void closeLaunchedProcess(RunRecord::Ending ending = RunRecord::Ending::AtTime);
     void tick();
     // The run ends without its program being ended, as when the window closes: the record says
-    // it was stopped.
+    // it was stopped. A program already asked to end is ended at once.
     void abandon();
     // The current entry's clock stops, and goes on; the program keeps running meanwhile. Nothing
     // keeps a pause but the engine: a run begins unpaused.
     void pause();
     void resume();
     // Ends the current program now, with its group, and counts its run as done, as at its time;
-    // its record says it was skipped. False when no program runs.
+    // its record says it was skipped. A program given its grace to end is ended at once. False
+    // when no program runs.
     bool next();
 
     // Reloads the list. During a run the cursor stays on the current entry, found by its key,
@@ -112,14 +116,17 @@ Q_SIGNALS:
     // could not be ended was collected.
     void runUpdated(quint64 ticket, const RunRecord &record);
     // What the person should be told, once in a run: an entry passed over because its values
-    // cannot be read, a list that cannot be run.
+    // cannot be read, a list that cannot be run, a run stopped because a program left early.
     void problem(const QString &text);
+    // A program asked to end has gone, or was killed once its grace was over.
+    void endingOver();
 
 private:
     // The launched program as the engine keeps it: the process state, and while it is open
     // whether its run's record is open too. It is not when the launch started nothing, nor once
     // the run was abandoned.
-    enum class Launched { Nothing, WithoutRecord, WithRecord };
+    // Ending: asked to end and given its grace, its record (if open) waiting to say how it went.
+    enum class Launched { Nothing, WithoutRecord, WithRecord, Ending };
 
     struct Place;
     Place currentPlace() const;
@@ -133,6 +140,11 @@ private:
     void report(const QString &text);
     void endRun(RunRecord::Ending ending, const ProcessEnd &end);
     void collectedLate(qint64 id, const ProcessEnd &end);
+    void endedWhenAsked(qint64 id, const ProcessEnd &end);
+    QString optionsProblemOf(const QString &key) const;
+    bool actOnEarlyExit();
+    void finishRun();
+    void leaveEntry();
 
     Query *m_list;
     Launcher *m_launcher = nullptr;
@@ -157,4 +169,16 @@ private:
     QSet<QString> m_reported;
     QHash<QString, EntryOptionsTable::Stored> m_options;
     QString m_optionsProblem;
+    // The options of the launched program's entry, as they were when it started.
+    EntryOptions m_runOptions;
+    // The launched program left before its time; the next tick does what its options say.
+    bool m_leftEarly = false;
+    // Starts again in the current run, and the elapsed tick at which the next one is due (-1:
+    // none).
+    int m_restarts = 0;
+    qint32 m_restartAt = -1;
+    // While Ending: the process asked to end, whether its record is open, and what it says then.
+    qint64 m_endingProcess = 0;
+    bool m_endingRecorded = false;
+    RunRecord::Ending m_endingAs = RunRecord::Ending::AtTime;
 };

@@ -136,6 +136,8 @@ private Q_SLOTS:
     void commandsFromOutside_data();
     void commandsFromOutside();
     void nextOnAProgramThatCannotBeEnded();
+    void optionsOnTicks_data();
+    void optionsOnTicks();
 
 private:
     // Fills the table with (name, time, count) entries and loads the list.
@@ -1192,6 +1194,143 @@ void TestRun::nextOnAProgramThatCannotBeEnded()
     QCOMPARE(int(RunHistory::read(reader).front().ending), int(RunRecord::Ending::NotEnded));
     ::kill(pid, SIGKILL);
     runner().stop();
+}
+
+// An entry's options on the engine's ticks, the launcher faked: entry A with the options given (a
+// SET clause for its row), followed by B without any. A row names A's time and count, the
+// launches (from 1) whose program leaves on the tick after its start, how many ticks a program
+// asked to end takes to go (negative: its grace runs out after that many), the ticks before which
+// the run is stopped; and after its ticks, those on which programs started, each record's ending,
+// whether the run still runs and whether the person was told of something.
+void TestRun::optionsOnTicks_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<int>("time");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("leave");
+    QTest::addColumn<int>("endingTicks");
+    QTest::addColumn<QList<int>>("stops");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QList<int>>("startedAt");
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<bool>("runs");
+    QTest::addColumn<bool>("told");
+
+    const QString atTime = u"at-time"_s;
+    const QString exited = u"exited"_s;
+    const QString notStarted = u"not-started"_s;
+    const QString stoppedRun = u"stopped"_s;
+    const QStringList asToday {atTime, atTime, atTime};
+    QTest::newRow("none: as today") << QString() << 2 << 2 << QList<int>() << 0 << QList<int>()
+                                    << 11 << QList<int> {1, 4, 8} << asToday << false << false;
+    QTest::newRow("wait: its time waited out")
+        << u"EarlyExit = 'wait'"_s << 2 << 2 << QList<int> {1} << 0 << QList<int>() << 11
+        << QList<int> {1, 4, 8} << QStringList {exited, atTime, atTime} << false << false;
+    QTest::newRow("grace: the next run once it is gone")
+        << u"EndGrace = 5"_s << 2 << 2 << QList<int>() << 2 << QList<int>() << 13
+        << QList<int> {1, 5, 10} << asToday << false << false;
+    QTest::newRow("grace: the next run once the grace is over")
+        << u"EndGrace = 5"_s << 2 << 2 << QList<int>() << -3 << QList<int>() << 15
+        << QList<int> {1, 6, 12} << asToday << false << false;
+    QTest::newRow("grace: a stop waits for it")
+        << u"EndGrace = 5"_s << 5 << 1 << QList<int>() << 3 << QList<int> {2} << 6 << QList<int> {1}
+        << QStringList {stoppedRun} << false << false;
+    QTest::newRow("grace: a second stop ends it at once")
+        << u"EndGrace = 5"_s << 5 << 1 << QList<int>() << 30 << QList<int> {2, 3} << 5
+        << QList<int> {1} << QStringList {stoppedRun} << false << false;
+    QTest::newRow("next: the next run at once")
+        << u"EarlyExit = 'next'"_s << 2 << 2 << QList<int> {1} << 0 << QList<int>() << 9
+        << QList<int> {1, 2, 6} << QStringList {exited, atTime, atTime} << false << false;
+    QTest::newRow("next: after the last run, the next entry")
+        << u"EarlyExit = 'next'"_s << 2 << 2 << QList<int> {2} << 0 << QList<int>() << 9
+        << QList<int> {1, 4, 6} << QStringList {atTime, exited, atTime} << false << false;
+    QTest::newRow("stop: the run stops and says so")
+        << u"EarlyExit = 'stop'"_s << 2 << 2 << QList<int> {1} << 0 << QList<int>() << 3
+        << QList<int> {1} << QStringList {exited} << false << true;
+    QTest::newRow("restart: waits 1, 2 s, then its time out")
+        << u"EarlyExit = 'restart', MaxRestarts = 2"_s << 10 << 1 << QList<int> {1, 2, 3} << 0
+        << QList<int>() << 16 << QList<int> {1, 3, 6, 13}
+        << QStringList {exited, exited, exited, atTime} << false << false;
+    QTest::newRow("restart: never past its time")
+        << u"EarlyExit = 'restart'"_s << 3 << 1 << QList<int> {1, 2} << 0 << QList<int>() << 9
+        << QList<int> {1, 3, 6} << QStringList {exited, exited, atTime} << false << false;
+    QTest::newRow("restart: every run its own restarts")
+        << u"EarlyExit = 'restart', MaxRestarts = 1"_s << 3 << 2 << QList<int> {1, 3} << 0
+        << QList<int>() << 13 << QList<int> {1, 3, 5, 7, 10}
+        << QStringList {exited, atTime, exited, atTime, atTime} << false << false;
+    const QStringList passedOver {notStarted, atTime};
+    QTest::newRow("unusable: an early-exit choice")
+        << u"EarlyExit = 'sometimes'"_s << 2 << 2 << QList<int>() << 0 << QList<int>() << 5
+        << QList<int> {2} << passedOver << false << true;
+    QTest::newRow("unusable: a grace")
+        << u"EndGrace = 900"_s << 2 << 2 << QList<int>() << 0 << QList<int>() << 5 << QList<int> {2}
+        << passedOver << false << true;
+    QTest::newRow("unusable: an environment line")
+        << u"Environment = 'A=1' || char(10) || '2B=2'"_s << 2 << 2 << QList<int>() << 0
+        << QList<int>() << 5 << QList<int> {2} << passedOver << false << true;
+    QTest::newRow("unusable: a folder that is not there")
+        << u"WorkingDirectory = '/nonexistent/folder'"_s << 1 << 2 << QList<int>() << 0
+        << QList<int>() << 9 << QList<int> {6} << QStringList {notStarted, notStarted, atTime}
+        << false << false;
+}
+
+void TestRun::optionsOnTicks()
+{
+    QFETCH(QString, options);
+    QFETCH(int, time);
+    QFETCH(int, count);
+    QFETCH(QList<int>, leave);
+    QFETCH(int, endingTicks);
+    QFETCH(QList<int>, stops);
+    QFETCH(int, ticks);
+
+    const qint64 key = m_database->addEntry(u"A"_s, QVariant(), time, count);
+    m_database->addEntry(u"B"_s, QVariant(), 1, 1);
+    if (!options.isEmpty()) {
+        m_database->exec(u"INSERT INTO QZProgramOption (ProgramIndex) VALUES (%1); "
+                         "UPDATE QZProgramOption SET %2 WHERE ProgramIndex = %1"_s.arg(key)
+                             .arg(options));
+    }
+    QVERIFY(m_engine->reloadList());
+    QSignalSpy ended(m_engine, &RunEngine::runEnded);
+    QSignalSpy told(m_engine, &RunEngine::problem);
+    m_engine->begin();
+    QList<int> startedAt;
+    // The ticks before which each program asked to end goes.
+    QHash<qint64, int> goneAt;
+    for (int at = 1; at <= ticks; ++at) {
+        for (const qint64 id : std::as_const(m_launcher->ending)) {
+            if (!goneAt.contains(id))
+                goneAt.insert(id, at - 1 + qAbs(endingTicks));
+        }
+        for (auto gone = goneAt.cbegin(); gone != goneAt.cend(); ++gone) {
+            if (gone.value() != at)
+                continue;
+            if (endingTicks < 0)
+                m_launcher->endAtOnce(gone.key());
+            else
+                m_launcher->endAsked(gone.key(),
+                                     {ProcessEnd::How::EndedWhenAsked, 0, false, {}, 0});
+        }
+        const qsizetype launched = m_launcher->launches.size();
+        if (launched > 0 && leave.contains(int(launched)) && startedAt.last() == at - 1)
+            m_launcher->leaveEarly(m_launcher->launches.last().id);
+        if (stops.contains(at))
+            m_engine->stop();
+        tick();
+        if (m_launcher->launches.size() > launched)
+            startedAt.append(at);
+    }
+    QTEST(startedAt, "startedAt");
+    QStringList records;
+    for (const QList<QVariant> &signal : std::as_const(ended))
+        records.append(RunEndings::name(signal.at(1).value<RunRecord>().ending));
+    QTEST(records, "records");
+    QTEST(m_engine->isRunning(), "runs");
+    QTEST(!told.isEmpty(), "told");
+    // Nothing is left being ended, and a grace was given only where the entry gives one.
+    QVERIFY(m_launcher->ending.isEmpty());
+    QCOMPARE(m_launcher->graces.contains(5000), options.startsWith(u"EndGrace = 5"_s));
 }
 
 QTEST_GUILESS_MAIN(TestRun)
