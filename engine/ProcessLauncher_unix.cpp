@@ -305,6 +305,7 @@ ProcessEnd ProcessLauncher::terminate(ProcessHandle &process, int graceMs)
             + u" s to do so";
     auto grace = std::make_shared<QTimer>();
     grace->setSingleShot(true);
+    grace->setTimerType(Qt::PreciseTimer);
     QObject::connect(grace.get(), &QTimer::timeout, grace.get(),
                      [this, id] { endWhenAsked(id, true); });
     grace->start(graceMs);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -50,6 +51,8 @@ struct ChildReport
     quint64 blocked = ~0ULL;
     quint64 ignored = ~0ULL;
     QByteArray uids; // real, effective and saved
+    QByteArrayList environment; // its VANTREL_TEST_… variables
+    QByteArray runId;
 };
 
 ChildReport readReport(const QString &path)
@@ -84,6 +87,10 @@ ChildReport readReport(const QString &path)
             report.ignored = value.toULongLong(nullptr, 16);
         else if (key == "uids")
             report.uids = value;
+        else if (key == "env")
+            report.environment.append(QByteArray::fromHex(value));
+        else if (key == "runid")
+            report.runId = value;
     }
     return report;
 }
@@ -144,6 +151,10 @@ private Q_SLOTS:
     void passesParameters();
     void findsProgramAndDirectory_data();
     void findsProgramAndDirectory();
+    void passesEnvironment_data();
+    void passesEnvironment();
+    void endsWithGrace_data();
+    void endsWithGrace();
     void startsClean();
     void endsWholeGroup();
     void reapsProgramThatEndedItself_data();
@@ -337,6 +348,116 @@ void LauncherTest::findsProgramAndDirectory()
     const ChildReport report = readReport(reportPath());
     QCOMPARE(report.arguments.value(0), m_info.file);
     QCOMPARE(canonical(report.directory), canonical(expand(expectedDir)));
+}
+
+// An entry's environment lines over the runner's own: the variables the program finds.
+void LauncherTest::passesEnvironment_data()
+{
+    QTest::addColumn<QByteArrayList>("lines");
+    QTest::addColumn<QByteArrayList>("expected");
+
+    const QByteArray kept = "VANTREL_TEST_KEPT=runner's";
+    QTest::newRow("none") << QByteArrayList() << QByteArrayList {kept};
+    QTest::newRow("added") << QByteArrayList {"VANTREL_TEST_NEW=a b=c 程序"}
+                           << QByteArrayList {kept, "VANTREL_TEST_NEW=a b=c 程序"};
+    QTest::newRow("replaced, and emptied")
+        << QByteArrayList {"VANTREL_TEST_KEPT=entry's", "VANTREL_TEST_EMPTY="}
+        << QByteArrayList {"VANTREL_TEST_KEPT=entry's", "VANTREL_TEST_EMPTY="};
+    QTest::newRow("a name that only begins the same is not replaced")
+        << QByteArrayList {"VANTREL_TEST_KEP=x"} << QByteArrayList {kept, "VANTREL_TEST_KEP=x"};
+    QTest::newRow("the run's id is the runner's")
+        << QByteArrayList {"VANTREL_RUN_ID=forged"} << QByteArrayList {kept};
+}
+
+void LauncherTest::passesEnvironment()
+{
+    QFETCH(QByteArrayList, lines);
+    qputenv("VANTREL_TEST_KEPT", "runner's");
+    const auto restore = qScopeGuard([] { qunsetenv("VANTREL_TEST_KEPT"); });
+    m_info.file = QFile::encodeName(helperPath);
+    m_info.runId = "0123456789abcdef0123456789abcdef";
+    m_info.environment = lines;
+    m_launcher.launch(m_info);
+    QVERIFY(!m_info.process.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
+    const ChildReport report = readReport(reportPath());
+    QTEST(report.environment, "expected");
+    QCOMPARE(report.runId, m_info.runId);
+}
+
+// A program asked to end first: how it ended, when the launcher said so, and that nothing of its
+// group is left. A row names the stand-in's mode, the grace, how it ends, the least and most
+// milliseconds until it is heard of, and the detail.
+void LauncherTest::endsWithGrace_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<int>("graceMs");
+    QTest::addColumn<ProcessEnd::How>("how");
+    QTest::addColumn<bool>("bySignal");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("leastMs");
+    QTest::addColumn<int>("mostMs");
+    QTest::addColumn<QString>("detail");
+
+    using How = ProcessEnd::How;
+    const QString killed = u"it did not end within its grace and was killed"_s;
+    QTest::newRow("leaves at once when asked")
+        << ""_ba << 5000 << How::EndedWhenAsked << true << int(SIGTERM) << 0 << 2500 << QString();
+    QTest::newRow("takes a second to leave")
+        << "trapterm"_ba << 5000 << How::EndedWhenAsked << false << 0 << 900 << 4000 << QString();
+    QTest::newRow("ignores it: killed once its grace is over")
+        << "ignoreterm"_ba << 1000 << How::Killed << false << 0 << 950 << 4000 << killed;
+    QTest::newRow("leaves, its child ignoring it: the child is killed")
+        << "grandchild trapterm"_ba << 5000 << How::EndedWhenAsked << false << 0 << 900 << 4000
+        << QString();
+    QTest::newRow("already gone: no grace needed")
+        << "exit"_ba << 5000 << How::Exited << false << 0 << 0 << 0 << QString();
+}
+
+void LauncherTest::endsWithGrace()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(int, graceMs);
+    QFETCH(ProcessEnd::How, how);
+    QFETCH(int, leastMs);
+    QFETCH(int, mostMs);
+
+    qputenv("VANTREL_CHILD_MODE", mode);
+    m_info.file = QFile::encodeName(helperPath);
+    m_launcher.launch(m_info);
+    QVERIFY(!m_info.process.isEmpty());
+    const qint64 pid = m_info.process.id;
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(reportPath()), 5000);
+    const qint64 grandchild = readReport(reportPath()).grandchild;
+    if (mode == "exit")
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid), 5000);
+    else if (grandchild != 0)
+        // The child ignores what its parent's grace asks of it.
+        QCOMPARE(::kill(pid_t(grandchild), 0), 0);
+
+    std::optional<ProcessEnd> later;
+    m_launcher.setEndedLater([&later, pid](qint64 id, const ProcessEnd &end) {
+        QCOMPARE(id, pid);
+        later = end;
+    });
+    const auto forget = qScopeGuard([this] { m_launcher.setEndedLater({}); });
+    QElapsedTimer clock;
+    clock.start();
+    ProcessEnd end = m_launcher.terminate(m_info.process, graceMs);
+    QVERIFY(m_info.process.isEmpty());
+    if (mostMs > 0) {
+        QCOMPARE(end.how, ProcessEnd::How::Ending);
+        QTRY_VERIFY_WITH_TIMEOUT(later.has_value(), mostMs);
+        QVERIFY2(clock.elapsed() >= leastMs, qPrintable(QString::number(clock.elapsed())));
+        end = *later;
+    }
+    QCOMPARE(end.how, how);
+    QTEST(end.bySignal, "bySignal");
+    QTEST(end.status, "status");
+    QTEST(end.detail, "detail");
+    QTRY_VERIFY_WITH_TIMEOUT(!hasUnreapedChild(), 5000);
+    if (grandchild != 0)
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(grandchild), 5000);
 }
 
 void LauncherTest::startsClean()

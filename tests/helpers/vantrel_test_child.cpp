@@ -5,7 +5,11 @@
 // holds words, or nothing (just sleep): "exit" (end after reporting), "grandchild" (also start a
 // sleeping child of its own), "otheruser" (first take another user's id for good, as a set-user-ID
 // program may), "grandchild-otheruser" (the child takes that id instead) and "ordinary" (take the
-// id of the ordinary user the tests act as, once the child is started).
+// id of the ordinary user the tests act as, once the child is started), "trapterm" (on SIGTERM,
+// take a second to leave, then exit with status 0), "ignoreterm" (ignore SIGTERM), "setsid" (start
+// a sleeping child that moves to a session of its own, out of the group) and "stderr" (write a
+// line to standard output and two to standard error). Variables named VANTREL_TEST_… are reported.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -56,7 +60,15 @@ void becomeUser(uid_t user, gid_t group)
     result = ::setresuid(user, user, user);
 }
 
+void leaveInASecond(int)
+{
+    ::sleep(1);
+    ::_exit(0);
+}
+
 } // namespace
+
+extern char **environ;
 
 int main(int argc, char **argv)
 {
@@ -71,15 +83,21 @@ int main(int argc, char **argv)
 
     if (has("otheruser"))
         becomeUser(otherUser, otherUser);
+    if (has("trapterm"))
+        ::signal(SIGTERM, &leaveInASecond);
+    if (has("ignoreterm"))
+        ::signal(SIGTERM, SIG_IGN);
 
     std::string grandchildReport;
-    if (has("grandchild") || has("grandchild-otheruser")) {
+    if (has("grandchild") || has("grandchild-otheruser") || has("setsid")) {
         int ids[2] = {-1, -1};
         [[maybe_unused]] const int piped = ::pipe(ids);
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
             if (has("grandchild-otheruser"))
                 becomeUser(otherUser, otherUser);
+            if (has("setsid"))
+                ::setsid();
             const std::string uids = userIds() + '\n';
             [[maybe_unused]] const ssize_t written = ::write(ids[1], uids.data(), uids.size());
             ::sleep(20);
@@ -116,6 +134,15 @@ int main(int argc, char **argv)
     report += "uids " + userIds() + '\n' + grandchildReport;
     if (const char *runId = std::getenv("VANTREL_RUN_ID"))
         report += std::string("runid ") + runId + '\n';
+    for (char **variable = environ; *variable; ++variable) {
+        if (std::string_view(*variable).starts_with("VANTREL_TEST_"))
+            report += "env " + hex(*variable) + '\n';
+    }
+    if (has("stderr")) {
+        std::fputs("a line of output\n", stdout);
+        std::fflush(stdout);
+        std::fputs("first problem\nlast problem\n", stderr);
+    }
 
     if (reportPath) {
         std::string path = reportPath;
