@@ -8,7 +8,8 @@
 // id of the ordinary user the tests act as, once the child is started), "trapterm" (on SIGTERM,
 // take a second to leave, then exit with status 0), "ignoreterm" (ignore SIGTERM), "setsid" (start
 // a sleeping child that moves to a session of its own, out of the group) and "stderr" (write a
-// line to standard output and two to standard error). Variables named VANTREL_TEST_… are reported.
+// line to standard output and two to standard error), "hold" (first wait, for 20 s at most, until
+// the file VANTREL_CHILD_GO names exists). Variables named VANTREL_TEST_… are reported.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,11 @@ int main(int argc, char **argv)
     constexpr uid_t otherUser = 65533;
     constexpr uid_t ordinaryUser = 65534;
 
+    if (has("hold")) {
+        const char *go = std::getenv("VANTREL_CHILD_GO");
+        for (int waited = 0; go && ::access(go, F_OK) != 0 && waited < 2000; ++waited)
+            ::usleep(10000);
+    }
     if (has("otheruser"))
         becomeUser(otherUser, otherUser);
     if (has("trapterm"))
