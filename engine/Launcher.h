@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <utility>
@@ -24,10 +25,22 @@ struct LaunchInfo
     QString entry; // the schedule entry's key, only to name it in the trace
     QByteArray runId; // goes into the program's environment, to find what it left later
     QByteArrayList environment; // NAME=value added to (or replacing in) the runner's own
+    // The program's standard output and error, or -1 for the runner's own; the caller keeps them.
+    int outputDescriptor = -1;
+    int errorDescriptor = -1;
+    // Moved into a transient scope of its own under the user's service manager, so that it is
+    // ended with everything it started; with the limits as systemd writes them, or "".
+    bool ownScope = false;
+    QString memoryMax;
+    QString cpuQuota;
     ProcessHandle process; // filled in by launch()
     qint64 startTicks = 0; // filled in by launch(): when the kernel says it started
     QString failure; // filled in by launch(): why nothing was started, "" when it was
     QByteArray opener; // filled in by launch(): the opener a document or URL went to, or ""
+    // Filled in by launch() with ownScope: why it runs without a scope of its own ("" when it has
+    // one), and the limits that were asked for and are not in force ("MemoryMax=512M").
+    QString scopeProblem;
+    QStringList limitsNotApplied;
 };
 
 // How one run of a program ended, as far as the launcher knows.

@@ -46,9 +46,12 @@ private:
         // Something in its group could not be ended: it is collected only once the whole group
         // has gone, and that goes into the trace.
         bool refused = false;
+        // Its transient scope under the user's service manager, or "".
+        QString scope;
     };
 
     ProcessEnd endNow(qint64 id);
+    void enterScope(LaunchInfo &info, Child &child);
     void endWhenAsked(qint64 id, bool graceOver);
     bool watch(qint64 pid);
     void waitFor(qint64 pid);

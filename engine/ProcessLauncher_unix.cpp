@@ -3,6 +3,7 @@
 #include "engine/LaunchCommand.h"
 #include "engine/ProcessTable.h"
 #include "engine/RunLog.h"
+#include "engine/UserScope.h"
 #include "report/Quoting.h"
 
 #include <QScopeGuard>
@@ -175,8 +176,15 @@ pid_t spawn(LaunchInfo &info, LaunchCommand &command)
     sigset_t none;
     sigfillset(&all);
     sigemptyset(&none);
-    // Our own descriptors, the schedule database among them, must not leak into the program.
-    int error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    // Its output where it is kept; the descriptors given are above 2, so neither overwrites the
+    // other. Then our own descriptors, the schedule database among them, must not leak into it.
+    int error = 0;
+    if (info.outputDescriptor >= 0)
+        error = ::posix_spawn_file_actions_adddup2(&actions, info.outputDescriptor, STDOUT_FILENO);
+    if (error == 0 && info.errorDescriptor >= 0)
+        error = ::posix_spawn_file_actions_adddup2(&actions, info.errorDescriptor, STDERR_FILENO);
+    if (error == 0)
+        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     if (error == 0 && !info.directory.isEmpty())
         error = ::posix_spawn_file_actions_addchdir_np(&actions, info.directory.constData());
     // Every signal back to its default, except glibc's two reserved ones, which it leaves ignored.
@@ -255,6 +263,8 @@ void ProcessLauncher::launch(LaunchInfo &info)
     info.startTicks = 0;
     info.failure.clear();
     info.opener.clear();
+    info.scopeProblem.clear();
+    info.limitsNotApplied.clear();
     LaunchCommand command = resolveLaunch(info);
     if (!command.failure.isEmpty()) {
         complain(info, command.failure);
@@ -268,10 +278,12 @@ void ProcessLauncher::launch(LaunchInfo &info)
     if (command.throughOpener)
         info.opener = command.program;
     Child &child = m_running[pid];
-    child = {info.entry, info.file, {}, -1, false};
+    child = {info.entry, info.file, {}, -1, false, {}};
     child.clock.start();
     // Watched from the start, so that a program that ends by itself is seen to end when it does.
     watch(pid);
+    if (info.ownScope)
+        enterScope(info, child);
 
     QString line = u"started "_s + subject(info.entry, info.file);
     if (command.throughOpener) {
@@ -286,13 +298,35 @@ void ProcessLauncher::launch(LaunchInfo &info)
     qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
 }
 
+// The program goes into a scope of its own just after it started; what it starts in the meantime
+// stays in its group only. Without a scope it runs all the same, and is ended by its group.
+void ProcessLauncher::enterScope(LaunchInfo &info, Child &child)
+{
+    const UserScope::Entered entered =
+        UserScope::enter(info.process.id, info.entry, info.memoryMax, info.cpuQuota);
+    child.scope = entered.unit;
+    info.scopeProblem = entered.problem;
+    info.limitsNotApplied = entered.limitsNotApplied;
+    const QString name = subject(info.entry, info.file) + u" pid " + QString::number(info.process.id);
+    if (!entered.problem.isEmpty())
+        qCWarning(runLog).noquote() << name + u" runs without a scope of its own: " + entered.problem;
+    else
+        qCInfo(runLog).noquote() << name + u" runs in " + entered.unit;
+    if (!entered.limitsNotApplied.isEmpty())
+        qCWarning(runLog).noquote() << name + u": not in force in its scope: "
+                + entered.limitsNotApplied.join(u", "_s);
+}
+
 ProcessEnd ProcessLauncher::terminate(ProcessHandle &process, int graceMs)
 {
     const qint64 id = std::exchange(process.id, 0);
     const auto found = m_running.find(id);
     siginfo_t state {};
-    if (graceMs <= 0 || found == m_running.end() || lookAt(pid_t(id), state) != Leader::running
-        || m_sendSignal(-id, SIGTERM) != 0)
+    if (graceMs <= 0 || found == m_running.end() || lookAt(pid_t(id), state) != Leader::running)
+        return endNow(id);
+    // Asked through its scope, which reaches also what left its group; else through its group.
+    if ((found->scope.isEmpty() || !UserScope::end(found->scope, true).isEmpty())
+        && m_sendSignal(-id, SIGTERM) != 0)
         return endNow(id);
     // Asked first: the rest follows once it has gone, or once its grace is over.
     Child child = *found;
@@ -357,6 +391,14 @@ ProcessEnd ProcessLauncher::endNow(qint64 id)
     Child child = *found;
     m_running.erase(found);
     const QString name = subject(child.entry, child.file) + u" pid " + QString::number(pid);
+    // Its scope goes after its group: what left the group goes with it.
+    const auto endScope = qScopeGuard([&name, scope = child.scope] {
+        if (scope.isEmpty())
+            return;
+        if (const QString problem = UserScope::end(scope, false); !problem.isEmpty())
+            qCWarning(runLog).noquote() << u"cannot end "_s + scope + u" of " + name + u": "
+                    + problem;
+    });
     ProcessEnd end;
     end.lifetimeMs = child.clock.elapsed();
 

@@ -1,5 +1,6 @@
 #include "run/RunEngine.h"
 
+#include "engine/OutputLog.h"
 #include "engine/RunLog.h"
 #include "report/DataError.h"
 #include "report/Quoting.h"
@@ -36,6 +37,13 @@ QByteArray newRunId()
 QString subject(const QString &entry, const QByteArray &program)
 {
     return (entry.isEmpty() ? QString() : u"entry "_s + entry + u' ') + quotedBytes(program);
+}
+
+// A record's detail with one more thing to say, on a line of its own.
+void addDetail(QString &detail, const QString &more)
+{
+    if (!more.isEmpty())
+        detail += (detail.isEmpty() ? QString() : u"\n"_s) + more;
 }
 
 // The longest wait before a program that left early is started again.
@@ -219,18 +227,26 @@ void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
         break;
     case ProcessEnd::How::NotEnded:
         record.ending = RunRecord::Ending::NotEnded;
-        record.detail = end.detail;
+        addDetail(record.detail, end.detail);
         break;
     case ProcessEnd::How::EndedWhenAsked:
-        record.detail = end.bySignal ? u"it left when asked, by signal %1"_s.arg(end.status)
-                                     : u"it left when asked, with status %1"_s.arg(end.status);
+        addDetail(record.detail, end.bySignal
+                      ? u"it left when asked, by signal %1"_s.arg(end.status)
+                      : u"it left when asked, with status %1"_s.arg(end.status));
         break;
     case ProcessEnd::How::Killed:
-        record.detail = end.detail;
+        addDetail(record.detail, end.detail);
         break;
     case ProcessEnd::How::None:
     case ProcessEnd::How::Ending:
         break;
+    }
+    if (m_output) {
+        // What it said last on leaving before its time; its output is done once it has gone.
+        if (record.ending == RunRecord::Ending::Exited || record.ending == RunRecord::Ending::Signal)
+            addDetail(record.detail, m_output->errorTail());
+        if (end.how != ProcessEnd::How::None && end.how != ProcessEnd::How::NotEnded)
+            m_output.reset();
     }
     if (record.ending == RunRecord::Ending::NotEnded)
         m_notEnded.insert(m_runProcess, {m_runTicket, record});
@@ -269,6 +285,9 @@ void RunEngine::launchCurrentEntry()
     m_launchInfo.environment.clear();
     for (const QString &line : std::as_const(m_runOptions.environment))
         m_launchInfo.environment.append(line.toUtf8());
+    m_launchInfo.ownScope = m_runOptions.ownScope;
+    m_launchInfo.memoryMax = m_runOptions.memoryMax;
+    m_launchInfo.cpuQuota = m_runOptions.cpuQuota;
     m_launchInfo.runId = newRunId();
     m_run = RunRecord();
     m_run.entry = m_launchInfo.entry;
@@ -280,14 +299,25 @@ void RunEngine::launchCurrentEntry()
     m_runTicket = ++m_lastTicket;
     // Its record first, so that a program is never left running unrecorded by a runner that dies.
     Q_EMIT runStarting(m_runTicket, m_run);
-    // A folder that has gone since the options were saved starts nothing, as a missing file does.
-    if (const QString folder = m_runOptions.folderProblem(); folder.isEmpty()) {
+    // A folder that has gone since the options were saved starts nothing, as a missing file does;
+    // so does an output that cannot be kept.
+    QString cannot = m_runOptions.folderProblem();
+    if (cannot.isEmpty())
+        cannot = keepOutput();
+    if (cannot.isEmpty()) {
         m_launcher->launch(m_launchInfo);
     } else {
         m_launchInfo.process = {};
-        m_launchInfo.failure = folder;
+        m_launchInfo.failure = cannot;
         qCWarning(runLog).noquote()
-            << u"cannot start "_s + subject(m_run.entry, m_run.program) + u": " + folder;
+            << u"cannot start "_s + subject(m_run.entry, m_run.program) + u": " + cannot;
+    }
+    if (m_output) {
+        m_output->closeChildEnds();
+        if (m_launchInfo.process.isEmpty())
+            m_output.reset();
+        else
+            m_output->setProcessId(m_launchInfo.process.id);
     }
     m_run.opener = m_launchInfo.opener;
     m_runProcess = m_launchInfo.process.id;
@@ -300,8 +330,47 @@ void RunEngine::launchCurrentEntry()
     }
     m_run.process = m_launchInfo.process.id;
     m_run.processStart = m_launchInfo.startTicks;
+    if (m_launchInfo.ownScope)
+        tellOfScope();
     Q_EMIT runUpdated(m_runTicket, m_run);
     m_launched = Launched::WithRecord;
+}
+
+// Opens the log of the entry's output for this run, where the entry keeps it, and hands it to the
+// launch; why it cannot be kept, or "".
+QString RunEngine::keepOutput()
+{
+    m_output.reset();
+    m_launchInfo.outputDescriptor = -1;
+    m_launchInfo.errorDescriptor = -1;
+    if (!m_runOptions.keepOutput)
+        return QString();
+    QString problem;
+    m_output = RunOutput::open(
+        OutputLog::pathFor(m_scheduleFile.device, m_scheduleFile.number, m_run.entry),
+        {QDateTime::fromMSecsSinceEpoch(m_run.startedMs), m_run.entry, m_run.program}, &problem);
+    if (!m_output)
+        return u"its output cannot be kept: "_s + problem;
+    m_launchInfo.outputDescriptor = m_output->outputDescriptor();
+    m_launchInfo.errorDescriptor = m_output->errorDescriptor();
+    return QString();
+}
+
+// A program that runs without the scope its entry asks for, or without its limits, runs on; its
+// record says so, and so is the person told, once in a run.
+void RunEngine::tellOfScope()
+{
+    if (!m_launchInfo.scopeProblem.isEmpty()) {
+        addDetail(m_run.detail, u"it runs without a scope of its own: "_s
+                      + m_launchInfo.scopeProblem);
+        report(u"条目 %1 的程序没有自己的范围，照常随其进程组结束：%2"_s.arg(
+            m_run.entry, m_launchInfo.scopeProblem));
+    }
+    if (!m_launchInfo.limitsNotApplied.isEmpty()) {
+        const QString limits = m_launchInfo.limitsNotApplied.join(u", "_s);
+        addDetail(m_run.detail, u"not in force in its scope: "_s + limits);
+        report(u"条目 %1 的限制没有生效：%2"_s.arg(m_run.entry, limits));
+    }
 }
 
 // Why the list cannot be run at all, or "".

@@ -3,16 +3,19 @@
 #include "engine/Launcher.h"
 #include "run/RunRecord.h"
 #include "store/EntryOptions.h"
+#include "store/FileIdentity.h"
 
 #include <QHash>
 #include <QSet>
 
+#include <memory>
 #include <utility>
 
 #include <QObject>
 #include <QString>
 
 class Query;
+class RunOutput;
 
 // The run rules: on each tick, walks the schedule list from its current entry, starts each
 // entry's program, counts its seconds, ends it, repeats it the entry's count of times, moves on,
@@ -43,6 +46,8 @@ public:
     // wait for some instead of stopping.
     void setLoop(bool loop) { m_loop = loop; }
     bool loops() const { return m_loop; }
+    // The schedule's file, which names the logs of its entries' output.
+    void setScheduleFile(const FileIdentity &file) { m_scheduleFile = file; }
 
     // The run state, the latest launch, ticks of the current run, finished runs of the current
     // entry and the process state.
@@ -145,9 +150,14 @@ private:
     bool actOnEarlyExit();
     void finishRun();
     void leaveEntry();
+    QString keepOutput();
+    void tellOfScope();
 
     Query *m_list;
     Launcher *m_launcher = nullptr;
+    FileIdentity m_scheduleFile;
+    // The output of the launched program, while its entry keeps it.
+    std::unique_ptr<RunOutput> m_output;
     bool m_loop = false;
     RunState m_runState = RunState::Stopped;
     ::LaunchInfo m_launchInfo;

@@ -96,18 +96,24 @@ std::optional<OtherRunner> ScheduleRunner::begin()
     if (m_history)
         m_history->recoverLeftRunning();
     m_sinceMs = QDateTime::currentMSecsSinceEpoch();
+    m_engine.setScheduleFile(scheduleFile());
     m_engine.begin();
     followSchedule();
     listenForCommands();
     return std::nullopt;
 }
 
+// The schedule's file as the run holds it, which names its socket and its entries' logs.
+FileIdentity ScheduleRunner::scheduleFile() const
+{
+    return m_lock.isTaken() ? m_lock.file() : FileIdentity::ofPath(m_databasePath);
+}
+
 // The schedule's socket for commands from outside, while the run goes on. A run that cannot have
 // one goes on all the same, and says so once.
 void ScheduleRunner::listenForCommands()
 {
-    const FileIdentity file =
-        m_lock.isTaken() ? m_lock.file() : FileIdentity::ofPath(m_databasePath);
+    const FileIdentity file = scheduleFile();
     if (m_databasePath.isEmpty() || !file.exists || m_commands.isListening())
         return;
     QString problem;

@@ -74,6 +74,7 @@ Q_SIGNALS:
 private:
     bool followSchedule();
     bool holdSchedule();
+    FileIdentity scheduleFile() const;
     void listenForCommands();
 
     Query *m_list;

@@ -36,14 +36,19 @@ bool EntryOptions::isEnvironmentLine(const QString &line)
 
 bool EntryOptions::isMemoryLimit(const QString &text)
 {
+    // Bytes (not none), with up to nine decimals and a suffix; or a share of 0.01% to 100%.
     static const QRegularExpression limit(
-        u"^([0-9]+(\\.[0-9]+)?[KMGT]?|[0-9]+(\\.[0-9]+)?%|infinity)$"_s);
-    return limit.match(text).hasMatch();
+        u"^([0-9]+(\\.[0-9]{1,9})?[KMGTPE]?|[0-9]+(\\.[0-9]{1,2})?%|infinity)$"_s);
+    if (!limit.match(text).hasMatch())
+        return false;
+    const bool share = text.endsWith(u'%');
+    const double value = (share || !text.back().isDigit() ? text.chopped(1) : text).toDouble();
+    return text == u"infinity" || (value > 0 && (!share || value <= 100));
 }
 
 bool EntryOptions::isProcessorQuota(const QString &text)
 {
-    static const QRegularExpression quota(u"^[0-9]+(\\.[0-9]+)?%$"_s);
+    static const QRegularExpression quota(u"^[0-9]+(\\.[0-9]{1,2})?%$"_s);
     return quota.match(text).hasMatch() && text.chopped(1).toDouble() > 0;
 }
 
