@@ -282,8 +282,6 @@ void ProcessLauncher::launch(LaunchInfo &info)
     child.clock.start();
     // Watched from the start, so that a program that ends by itself is seen to end when it does.
     watch(pid);
-    if (info.ownScope)
-        enterScope(info, child);
 
     QString line = u"started "_s + subject(info.entry, info.file);
     if (command.throughOpener) {
@@ -296,6 +294,8 @@ void ProcessLauncher::launch(LaunchInfo &info)
         line += u' ' + quotedWords(command.arguments.mid(1));
     }
     qCInfo(runLog).noquote() << line + u" pid " + QString::number(pid);
+    if (info.ownScope)
+        enterScope(info, child);
 }
 
 // The program goes into a scope of its own just after it started; what it starts in the meantime
@@ -307,14 +307,16 @@ void ProcessLauncher::enterScope(LaunchInfo &info, Child &child)
     child.scope = entered.unit;
     info.scopeProblem = entered.problem;
     info.limitsNotApplied = entered.limitsNotApplied;
-    const QString name = subject(info.entry, info.file) + u" pid " + QString::number(info.process.id);
+    const QString name =
+        subject(info.entry, info.file) + u" pid " + QString::number(info.process.id);
     if (!entered.problem.isEmpty())
-        qCWarning(runLog).noquote() << name + u" runs without a scope of its own: " + entered.problem;
+        qCWarning(runLog).noquote()
+            << name + u" runs without a scope of its own: " + entered.problem;
     else
         qCInfo(runLog).noquote() << name + u" runs in " + entered.unit;
     if (!entered.limitsNotApplied.isEmpty())
-        qCWarning(runLog).noquote() << name + u": not in force in its scope: "
-                + entered.limitsNotApplied.join(u", "_s);
+        qCWarning(runLog).noquote()
+            << name + u": not in force in its scope: " + entered.limitsNotApplied.join(u", "_s);
 }
 
 ProcessEnd ProcessLauncher::terminate(ProcessHandle &process, int graceMs)
@@ -396,8 +398,8 @@ ProcessEnd ProcessLauncher::endNow(qint64 id)
         if (scope.isEmpty())
             return;
         if (const QString problem = UserScope::end(scope, false); !problem.isEmpty())
-            qCWarning(runLog).noquote() << u"cannot end "_s + scope + u" of " + name + u": "
-                    + problem;
+            qCWarning(runLog).noquote()
+                << u"cannot end "_s + scope + u" of " + name + u": " + problem;
     });
     ProcessEnd end;
     end.lifetimeMs = child.clock.elapsed();

@@ -230,9 +230,9 @@ void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
         addDetail(record.detail, end.detail);
         break;
     case ProcessEnd::How::EndedWhenAsked:
-        addDetail(record.detail, end.bySignal
-                      ? u"it left when asked, by signal %1"_s.arg(end.status)
-                      : u"it left when asked, with status %1"_s.arg(end.status));
+        addDetail(record.detail,
+                  end.bySignal ? u"it left when asked, by signal %1"_s.arg(end.status)
+                               : u"it left when asked, with status %1"_s.arg(end.status));
         break;
     case ProcessEnd::How::Killed:
         addDetail(record.detail, end.detail);
@@ -243,7 +243,8 @@ void RunEngine::endRun(RunRecord::Ending ending, const ProcessEnd &end)
     }
     if (m_output) {
         // What it said last on leaving before its time; its output is done once it has gone.
-        if (record.ending == RunRecord::Ending::Exited || record.ending == RunRecord::Ending::Signal)
+        if (record.ending == RunRecord::Ending::Exited
+            || record.ending == RunRecord::Ending::Signal)
             addDetail(record.detail, m_output->errorTail());
         if (end.how != ProcessEnd::How::None && end.how != ProcessEnd::How::NotEnded)
             m_output.reset();
@@ -361,8 +362,8 @@ QString RunEngine::keepOutput()
 void RunEngine::tellOfScope()
 {
     if (!m_launchInfo.scopeProblem.isEmpty()) {
-        addDetail(m_run.detail, u"it runs without a scope of its own: "_s
-                      + m_launchInfo.scopeProblem);
+        addDetail(m_run.detail,
+                  u"it runs without a scope of its own: "_s + m_launchInfo.scopeProblem);
         report(u"条目 %1 的程序没有自己的范围，照常随其进程组结束：%2"_s.arg(
             m_run.entry, m_launchInfo.scopeProblem));
     }

@@ -1,3 +1,4 @@
+#include "engine/OutputLog.h"
 #include "engine/ProcessLauncher.h"
 #include "engine/ProcessTable.h"
 #include "report/ErrorReport.h"
@@ -6,6 +7,7 @@
 #include "run/RunHistory.h"
 #include "run/ScheduleRunner.h"
 #include "store/Connection.h"
+#include "store/FileIdentity.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
 #include "support/FakeLauncher.h"
@@ -149,6 +151,8 @@ private:
     // launcher, with its history; replaces the bare engine for the test.
     ScheduleRunner &runner();
 
+    // The state folder, which holds the logs of the entries' output.
+    std::unique_ptr<QTemporaryDir> m_state;
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<Query> m_list;
@@ -163,6 +167,8 @@ private:
 
 void TestRun::init()
 {
+    m_state = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_state->path()));
     m_database = std::make_unique<TestDatabase>();
     m_connection = std::make_unique<Connection>(m_database->path());
     m_list = std::make_unique<Query>(QStringLiteral("ADOQuery1"));
@@ -739,12 +745,14 @@ void TestRun::realProgramOnRealTicks()
 }
 
 // Every way a run can end, with real programs: the record each leaves in the history. A row names
-// the program and its parameters, the entry's time, whether the run is stopped after its first
-// tick, and the record expected: its ending, status, detail, and the least and most it lived.
+// the program and its parameters, the entry's options (as sqlite3 would set them), the entry's
+// time, whether the run is stopped after its first tick, and the record expected: its ending,
+// status, detail, and the least and most it lived.
 void TestRun::historyOfEachEnding_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("parameters");
+    QTest::addColumn<QString>("options");
     QTest::addColumn<int>("time");
     QTest::addColumn<bool>("stop");
     QTest::addColumn<bool>("refuseKill");
@@ -753,26 +761,52 @@ void TestRun::historyOfEachEnding_data()
     QTest::addColumn<QString>("detail");
 
     using Ending = RunRecord::Ending;
-    QTest::newRow("exits 0") << u"sh"_s << u"-c 'exit 0'"_s << 2 << false << false
+    QTest::newRow("exits 0") << u"sh"_s << u"-c 'exit 0'"_s << QString() << 2 << false << false
                              << int(Ending::Exited) << 0 << QString();
-    QTest::newRow("exits 3") << u"sh"_s << u"-c 'exit 3'"_s << 2 << false << false
+    QTest::newRow("exits 3") << u"sh"_s << u"-c 'exit 3'"_s << QString() << 2 << false << false
                              << int(Ending::Exited) << 3 << QString();
-    QTest::newRow("killed by a signal") << u"sh"_s << u"-c 'kill -TERM $$'"_s << 2 << false << false
-                                        << int(Ending::Signal) << int(SIGTERM) << QString();
-    QTest::newRow("cannot start") << u"/nonexistent/program"_s << QString() << 2 << false << false
-                                  << int(Ending::NotStarted) << -1 << u"no such file"_s;
-    QTest::newRow("ended at its time")
-        << u"sleep"_s << u"60"_s << 2 << false << false << int(Ending::AtTime) << -1 << QString();
-    QTest::newRow("stopped") << u"sleep"_s << u"60"_s << 5 << true << false << int(Ending::Stopped)
-                             << -1 << QString();
-    QTest::newRow("cannot be ended") << u"sleep"_s << u"60"_s << 2 << false << true
+    QTest::newRow("killed by a signal")
+        << u"sh"_s << u"-c 'kill -TERM $$'"_s << QString() << 2 << false << false
+        << int(Ending::Signal) << int(SIGTERM) << QString();
+    QTest::newRow("cannot start") << u"/nonexistent/program"_s << QString() << QString() << 2
+                                  << false << false << int(Ending::NotStarted) << -1
+                                  << u"no such file"_s;
+    QTest::newRow("ended at its time") << u"sleep"_s << u"60"_s << QString() << 2 << false << false
+                                       << int(Ending::AtTime) << -1 << QString();
+    QTest::newRow("stopped") << u"sleep"_s << u"60"_s << QString() << 5 << true << false
+                             << int(Ending::Stopped) << -1 << QString();
+    QTest::newRow("cannot be ended") << u"sleep"_s << u"60"_s << QString() << 2 << false << true
                                      << int(Ending::NotEnded) << -1 << u"Operation not permitted"_s;
+    const QString child = QStringLiteral(VANTREL_TEST_CHILD);
+    QTest::newRow("output kept: its last error lines")
+        << u"sh"_s << u"-c 'echo out; echo first >&2; echo second >&2; echo third >&2; exit 3'"_s
+        << u"KeepOutput = 1"_s << 2 << false << false << int(Ending::Exited) << 3
+        << u"second\nthird"_s;
+    QTest::newRow("the folder and environment its entry gives")
+        << u"sh"_s << u"-c 'echo \"$PWD $VANTREL_TEST_A$HOME\" >&2; exit 1'"_s
+        << u"WorkingDirectory = '/tmp', KeepOutput = 1, "
+           "Environment = 'VANTREL_TEST_A=one' || char(10) || 'HOME='"_s
+        << 2 << false << false << int(Ending::Exited) << 1 << u"/tmp one"_s;
+    QTest::newRow("grace: it leaves when asked")
+        << child << QString() << u"EndGrace = 3, Environment = 'VANTREL_CHILD_MODE=trapterm'"_s << 1
+        << false << false << int(Ending::AtTime) << -1 << u"it left when asked, with status 0"_s;
+    QTest::newRow("grace: it ignores the request")
+        << child << QString() << u"EndGrace = 1, Environment = 'VANTREL_CHILD_MODE=ignoreterm'"_s
+        << 1 << false << false << int(Ending::AtTime) << -1
+        << u"it did not end within its grace and was killed"_s;
+    // As on a machine without a session bus, and so without a user service manager.
+    QTest::newRow("own scope: none to be had")
+        << u"sleep"_s << u"60"_s << u"OwnScope = 1"_s << 1 << false << false << int(Ending::AtTime)
+        << -1
+        << u"it runs without a scope of its own: no session bus: neither "
+           "DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set"_s;
 }
 
 void TestRun::historyOfEachEnding()
 {
     QFETCH(QString, program);
     QFETCH(QString, parameters);
+    QFETCH(QString, options);
     QFETCH(int, time);
     QFETCH(bool, stop);
     QFETCH(bool, refuseKill);
@@ -789,11 +823,29 @@ void TestRun::historyOfEachEnding()
     runner().setLauncher(&launcher);
     HistoryRecorder &history = *runner().history();
     const qint64 key = m_database->addEntry(program, parameters, time, 1);
+    if (!options.isEmpty())
+        m_database->exec(u"INSERT INTO QZProgramOption (ProgramIndex) VALUES (%1); "
+                         "UPDATE QZProgramOption SET %2 WHERE ProgramIndex = %1"_s.arg(key)
+                             .arg(options));
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qunsetenv("VANTREL_CHILD_REPORT");
+    });
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString report = m_state->filePath(u"report"_s);
+    qputenv("VANTREL_CHILD_REPORT", QFile::encodeName(report));
     QVERIFY(runner().reloadList());
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     QVERIFY(!runner().begin());
     tick();
     const auto pid = static_cast<pid_t>(m_engine->launchInfo().process.id);
+    // The stand-in program is ready for a request to end once it has said how it was started.
+    if (program == QStringLiteral(VANTREL_TEST_CHILD))
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(report), 5000);
     if (ending == int(RunRecord::Ending::Exited) || ending == int(RunRecord::Ending::Signal)) {
         // Gone before its time is up, and seen to go.
         siginfo_t state {};
@@ -807,6 +859,8 @@ void TestRun::historyOfEachEnding()
         runner().stop();
     else
         tick(time);
+    // One given a grace is waited for.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isEnding(), 5000);
     history.flush();
 
     Connection reader(m_database->path());
@@ -826,6 +880,16 @@ void TestRun::historyOfEachEnding()
     QCOMPARE(record.runId.size(), 32);
     QCOMPARE(record.process, ending == int(RunRecord::Ending::NotStarted) ? 0 : qint64(pid));
     QCOMPARE(record.processStart != 0, record.process != 0);
+    if (options.contains(u"KeepOutput = 1")) {
+        // Both of its outputs in its entry's log, after a line naming the run.
+        const FileIdentity file = FileIdentity::ofPath(m_database->path());
+        QFile log(OutputLog::pathFor(file.device, file.number, record.entry));
+        QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+        const QByteArray text = log.readAll();
+        QVERIFY2(text.contains(u"pid %1"_s.arg(pid).toUtf8())
+                     && text.endsWith(QByteArray(record.detail.toUtf8() + "\n")),
+                 text.constData());
+    }
 
     if (refuseKill) {
         // Collected once someone who may ends it, and the record says when.
@@ -1268,6 +1332,15 @@ void TestRun::optionsOnTicks_data()
     QTest::newRow("unusable: an environment line")
         << u"Environment = 'A=1' || char(10) || '2B=2'"_s << 2 << 2 << QList<int>() << 0
         << QList<int>() << 5 << QList<int> {2} << passedOver << false << true;
+    QTest::newRow("unusable: a memory limit")
+        << u"OwnScope = 1, MemoryMax = '100.5%'"_s << 2 << 2 << QList<int>() << 0 << QList<int>()
+        << 5 << QList<int> {2} << passedOver << false << true;
+    QTest::newRow("unusable: a processor quota")
+        << u"OwnScope = 1, CPUQuota = '0%'"_s << 2 << 2 << QList<int>() << 0 << QList<int>() << 5
+        << QList<int> {2} << passedOver << false << true;
+    QTest::newRow("unusable: limits without a scope")
+        << u"MemoryMax = '512M'"_s << 2 << 2 << QList<int>() << 0 << QList<int>() << 5
+        << QList<int> {2} << passedOver << false << true;
     QTest::newRow("unusable: a folder that is not there")
         << u"WorkingDirectory = '/nonexistent/folder'"_s << 1 << 2 << QList<int>() << 0
         << QList<int>() << 9 << QList<int> {6} << QStringList {notStarted, notStarted, atTime}

@@ -155,11 +155,13 @@ private Q_SLOTS:
 private:
     // A manager of the test's own, started on first use.
     ScopedUserManager &manager(Controllers controllers);
-    qint64 launch(const QByteArray &mode);
+    // Starts the stand-in program, in a scope of its own where the launcher is to make one.
+    qint64 launch(const QByteArray &mode, bool ownScope = false);
 
     std::unique_ptr<ScopedUserManager> m_managers[2];
     std::unique_ptr<QTemporaryDir> m_dir;
     ProcessLauncher m_launcher;
+    LaunchInfo m_info;
     ProcessHandle m_process;
     QString m_unit;
     QByteArray m_address;
@@ -206,15 +208,16 @@ ScopedUserManager &UserScopeTest::manager(Controllers controllers)
     return *manager;
 }
 
-qint64 UserScopeTest::launch(const QByteArray &mode)
+qint64 UserScopeTest::launch(const QByteArray &mode, bool ownScope)
 {
     qputenv("VANTREL_CHILD_MODE", mode);
-    LaunchInfo info;
-    info.file = helperPath;
-    info.entry = u"test"_s;
-    m_launcher.launch(info);
-    m_process = info.process;
-    return info.failure.isEmpty() ? info.process.id : 0;
+    m_info = LaunchInfo();
+    m_info.file = helperPath;
+    m_info.entry = u"test"_s;
+    m_info.ownScope = ownScope;
+    m_launcher.launch(m_info);
+    m_process = m_info.process;
+    return m_info.failure.isEmpty() ? m_info.process.id : 0;
 }
 
 void UserScopeTest::unavailableSaysWhy_data()
@@ -338,30 +341,46 @@ void UserScopeTest::refusesBeforeAsking()
     QVERIFY(entered.unit.isEmpty());
 }
 
+// A program that starts a child which leaves its group for a session of its own, in a scope of its
+// own: ended by ending the scope, at once or asked first, directly or by the launcher at its time
+// (0: at once; else with a grace of that many milliseconds).
 void UserScopeTest::endsWhatLeftItsGroup_data()
 {
     QTest::addColumn<bool>("ask");
-    QTest::newRow("killed at once") << false;
-    QTest::newRow("asked to end") << true;
+    QTest::addColumn<int>("launcherGrace");
+    QTest::newRow("killed at once") << false << -1;
+    QTest::newRow("asked to end") << true << -1;
+    QTest::newRow("by the launcher at its time") << false << 0;
+    QTest::newRow("by the launcher, with a grace") << false << 2000;
 }
 
 void UserScopeTest::endsWhatLeftItsGroup()
 {
     QFETCH(bool, ask);
+    QFETCH(int, launcherGrace);
     const ScopedUserManager &manager = this->manager(Controllers::AsOffered);
     if (!manager.skipReason().isEmpty())
         QSKIP(qPrintable(manager.skipReason()));
     QVERIFY2(manager.failure().isEmpty(), qPrintable(manager.failure()));
     // The program waits until it is in its scope, as the launcher holds it, then starts a child
     // that leaves its process group for a session of its own.
-    const qint64 pid = launch("hold setsid");
+    const bool byLauncher = launcherGrace >= 0;
+    const qint64 pid = launch("hold setsid", byLauncher);
     QVERIFY(pid > 0);
-    const UserScope::Entered entered = UserScope::enter(pid, u"escaper"_s, {}, {});
-    QVERIFY2(entered.problem.isEmpty(), qPrintable(entered.problem));
-    m_unit = entered.unit;
+    if (!byLauncher) {
+        const UserScope::Entered entered = UserScope::enter(pid, u"escaper"_s, {}, {});
+        QVERIFY2(entered.problem.isEmpty(), qPrintable(entered.problem));
+        QVERIFY(entered.limitsNotApplied.isEmpty());
+        m_unit = entered.unit;
+    } else {
+        QCOMPARE(m_info.scopeProblem, QString());
+        for (const QByteArray &line : readAll(u"/proc/%1/cgroup"_s.arg(pid)).split('\n')) {
+            if (line.endsWith(".scope"))
+                m_unit = QString::fromUtf8(line.mid(line.lastIndexOf('/') + 1));
+        }
+    }
     QVERIFY2(m_unit.startsWith(u"vantrel-run-%1-"_s.arg(pid)) && m_unit.endsWith(u".scope"),
              qPrintable(m_unit));
-    QVERIFY(entered.limitsNotApplied.isEmpty());
     QVERIFY(QFile(m_dir->filePath(u"go"_s)).open(QIODevice::WriteOnly));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(u"report"_s)), 10000);
     qint64 grandchild = 0;
@@ -377,7 +396,18 @@ void UserScopeTest::endsWhatLeftItsGroup()
         readAll(u"/proc/%1/cgroup"_s.arg(grandchild)).contains(QByteArray('/' + m_unit.toUtf8())));
     QVERIFY(!UserScope::isEmpty(m_unit));
 
-    QCOMPARE(UserScope::end(m_unit, ask), QString());
+    if (byLauncher) {
+        bool endedLater = false;
+        m_launcher.setEndedLater([&endedLater](qint64, const ProcessEnd &) { endedLater = true; });
+        const ProcessEnd end = m_launcher.terminate(m_process, launcherGrace);
+        // The stand-in leaves at once when asked; everything of its scope goes with it.
+        if (launcherGrace > 0)
+            QTRY_VERIFY_WITH_TIMEOUT(endedLater, 5000);
+        else
+            QCOMPARE(end.how, ProcessEnd::How::Killed);
+    } else {
+        QCOMPARE(UserScope::end(m_unit, ask), QString());
+    }
     QTRY_VERIFY_WITH_TIMEOUT(hasEnded(pid) && hasEnded(grandchild), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(UserScope::isEmpty(m_unit), 5000);
     // Once the scope has gone, ending it again is no failure.
