@@ -28,6 +28,8 @@ OptionsWithEntry::OptionsWithEntry(Query *query, const EntryOptions &options)
                 EntryOptionsTable::write(transaction, *query->connection(), key.integer, options);
             else if (!options.isDefault())
                 throw DatabaseError(QStringLiteral("该记录的程序编号不是整数，不能有选项"));
+            // What another program's deletes left behind goes with the next write.
+            EntryOptionsTable::removeOrphans(transaction, *query->connection());
         });
 }
 
@@ -40,6 +42,7 @@ OptionsWithEntry::OptionsWithEntry(Query *query)
         ScheduleSql::programIndex, [query](Transaction &transaction, const ValueView &key) {
             if (key.type == ValueView::Type::Integer)
                 EntryOptionsTable::remove(transaction, *query->connection(), key.integer);
+            EntryOptionsTable::removeOrphans(transaction, *query->connection());
         });
 }
 

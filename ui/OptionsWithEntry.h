@@ -11,7 +11,8 @@ bool entriesCanHaveOptions(const Query &query);
 
 // An entry's options written (or, with none, deleted) in the transaction of the entry's own write
 // by the query, while this lives: the entry's insert or change, or its delete. Where the entry
-// cannot have options, nothing is written with it.
+// cannot have options, nothing is written with it. The options of entries that another program
+// deleted go in the same write.
 class OptionsWithEntry final
 {
 public:
