@@ -109,6 +109,9 @@ public:
     // deleted: they come from no table or from several, or the table has neither a key nor a
     // rowid.
     void checkRowsCanBeChanged() const;
+    // The result's one column of its table's primary key, or -1 when the table has none or one of
+    // several columns: without it, a row is known by no value of its own.
+    int keyColumn() const;
 
 Q_SIGNALS:
     // The rows were replaced, removed or added: opened, closed, posted or deleted.
@@ -166,7 +169,6 @@ private:
 
     bool sameRow(qsizetype row, const RowValues &values) const;
 
-    int keyColumn() const;
     QString tableName() const;
     const TableFacts &tableFacts() const;
     RowAddress rowAddress() const;

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
@@ -482,6 +483,8 @@ void TestMainForm::tablesMadeElsewhere_data()
     QTest::addColumn<int>("dialogs");
     QTest::addColumn<QString>("readBack"); // the table that holds the rows
     QTest::addColumn<QStringList>("rows"); // its rows after, values joined by "|"
+    // The keys of the entries the grid marks as having options.
+    QTest::addColumn<QStringList>("marked");
 
     const QString changed = u"记录修改成功"_s;
     const QString columns = u"ProgramName TEXT, ProgramParameter TEXT, ProgramTime INTEGER, "
@@ -493,43 +496,46 @@ void TestMainForm::tablesMadeElsewhere_data()
     QTest::newRow("a key above 2^31: change")
         << usual + u"INSERT INTO QZProgram VALUES (3000000000, 'big', '-v', 1, 1)"_s << "change"
         << QStringList {changed} << QStringList() << 0 << 1 << "QZProgram"
-        << QStringList {u"3000000000|big|-v|1|7"_s};
+        << QStringList {u"3000000000|big|-v|1|7"_s} << QStringList();
     QTest::newRow("a key above 2^31: delete")
         << usual + u"INSERT INTO QZProgram VALUES (3000000000, 'big', '-v', 1, 1)"_s << "delete"
-        << QStringList() << QStringList() << 1 << 0 << "QZProgram" << QStringList();
+        << QStringList() << QStringList() << 1 << 0 << "QZProgram" << QStringList()
+        << QStringList();
     QTest::newRow("a whole-number key the table does not fill in: add, then change")
         << u"CREATE TABLE QZProgram (ProgramIndex INT PRIMARY KEY, %1); INSERT INTO QZProgram "
            "VALUES (5, 'a', '', 1, 1)"_s.arg(columns)
         << "add, change" << QStringList {u"记录新增成功"_s, changed} << QStringList() << 0 << 2
-        << "QZProgram" << QStringList {u"5|a||1|1"_s, u"6|new||10|7"_s};
+        << "QZProgram" << QStringList {u"5|a||1|1"_s, u"6|new||10|7"_s} << QStringList();
     const QString noKey = u"CREATE TABLE QZProgram (ProgramIndex INTEGER, %1);"_s.arg(columns);
     QTest::newRow("no key: change")
         << noKey + twoRows << "change" << QStringList {changed} << QStringList() << 0 << 1
-        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s};
-    QTest::newRow("no key: delete") << noKey + twoRows << "delete" << QStringList() << QStringList()
-                                    << 1 << 0 << "QZProgram" << QStringList {u"2|b||1|1"_s};
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s} << QStringList();
+    QTest::newRow("no key: delete")
+        << noKey + twoRows << "delete" << QStringList() << QStringList() << 1 << 0 << "QZProgram"
+        << QStringList {u"2|b||1|1"_s} << QStringList();
     const QString twins = u"INSERT INTO QZProgram VALUES (1, 'a', '', 1, 1), (1, 'a', '', 1, 1)"_s;
     QTest::newRow("no key, two equal rows: change")
         << noKey + twins << "change" << QStringList {changed} << QStringList() << 0 << 1
-        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"1|a||1|1"_s};
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"1|a||1|1"_s} << QStringList();
     QTest::newRow("no key, two equal rows: delete")
         << noKey + twins << "delete" << QStringList() << QStringList() << 1 << 0 << "QZProgram"
-        << QStringList {u"1|a||1|1"_s};
+        << QStringList {u"1|a||1|1"_s} << QStringList();
     const QString noRowid =
         u"CREATE TABLE QZProgram (ProgramIndex INTEGER PRIMARY KEY, %1) WITHOUT ROWID;"_s.arg(
             columns);
     QTest::newRow("no rowid: change")
         << noRowid + twoRows << "change" << QStringList {changed} << QStringList() << 0 << 1
-        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s};
+        << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s} << QStringList();
     QTest::newRow("no rowid: delete")
         << noRowid + twoRows << "delete" << QStringList() << QStringList() << 1 << 0 << "QZProgram"
-        << QStringList {u"2|b||1|1"_s};
+        << QStringList {u"2|b||1|1"_s} << QStringList();
     const QString underlying =
         u"CREATE TABLE Programs (ProgramIndex INTEGER PRIMARY KEY, %1); INSERT INTO Programs "
         "VALUES (1, 'a', '', 1, 1), (2, 'b', '', 1, 1);"_s.arg(columns);
     QTest::newRow("a view of one table: delete")
         << underlying + u"CREATE VIEW QZProgram AS SELECT * FROM Programs"_s << "delete"
-        << QStringList() << QStringList() << 1 << 0 << "Programs" << QStringList {u"2|b||1|1"_s};
+        << QStringList() << QStringList() << 1 << 0 << "Programs" << QStringList {u"2|b||1|1"_s}
+        << QStringList();
     const QString computed = u"CREATE VIEW QZProgram AS SELECT ProgramIndex, upper(ProgramName) "
                              "AS ProgramName, ProgramParameter, ProgramTime, ProgramCount FROM "
                              "Programs"_s;
@@ -539,14 +545,34 @@ void TestMainForm::tablesMadeElsewhere_data()
     for (const char *command : {"change", "delete"})
         QTest::addRow("a view of computed values: %s", command)
             << underlying + computed << command << QStringList() << QStringList {notFromTheTable}
-            << 0 << 0 << "Programs" << QStringList {u"1|a||1|1"_s, u"2|b||1|1"_s};
+            << 0 << 0 << "Programs" << QStringList {u"1|a||1|1"_s, u"2|b||1|1"_s} << QStringList();
     QTest::newRow("neither a key nor a rowid: delete")
         << u"CREATE TABLE QZProgram (ProgramIndex INTEGER, %1, rowid, _rowid_, oid);"_s.arg(columns)
             + u"INSERT INTO QZProgram VALUES (1, 'a', '', 1, 1, 0, 0, 0)"_s
         << "delete" << QStringList()
         << QStringList {u"ADOQuery1: The table 'QZProgram' has neither a key nor a rowid to find "
                         "its rows again by."_s}
-        << 0 << 0 << "QZProgram" << QStringList {u"1|a||1|1|0|0|0"_s};
+        << 0 << 0 << "QZProgram" << QStringList {u"1|a||1|1|0|0|0"_s} << QStringList();
+
+    const QString withGrace = u";INSERT INTO QZProgramOption (ProgramIndex, EndGrace) VALUES "_s;
+    const auto graceOf5 = [](const char *key) {
+        return QStringList {QString::fromLatin1(key)
+                            + u"|NULL|NULL|5|NULL|NULL|NULL|NULL|NULL|NULL"_s};
+    };
+    QTest::newRow("a key above 2^31: options chosen with a change")
+        << usual + u"INSERT INTO QZProgram VALUES (3000000000, 'big', '-v', 1, 1)"_s
+        << "change with options" << QStringList {changed} << QStringList() << 0 << 2
+        << "QZProgramOption" << graceOf5("3000000000") << QStringList {u"3000000000"_s};
+    QTest::newRow("no key: no options offered")
+        << noKey + twoRows << "change with options"
+        << QStringList {u"该记录所在的表没有主键，记录不能有选项"_s, changed} << QStringList() << 0
+        << 1 << "QZProgram" << QStringList {u"1|a||1|7"_s, u"2|b||1|1"_s} << QStringList();
+    QTest::newRow("options stored: a change keeps them")
+        << usual + twoRows + withGrace + u"(1, 5)"_s << "change" << QStringList {changed}
+        << QStringList() << 0 << 1 << "QZProgramOption" << graceOf5("1") << QStringList {u"1"_s};
+    QTest::newRow("options stored: a delete takes them with the entry, and those of entries gone")
+        << usual + twoRows + withGrace + u"(1, 5), (2, 5), (9, 5)"_s << "delete" << QStringList()
+        << QStringList() << 1 << 0 << "QZProgramOption" << graceOf5("2") << QStringList {u"2"_s};
 }
 
 // Tables that other tools made: whatever their key, the entry shown is the one changed or
@@ -564,6 +590,18 @@ void TestMainForm::tablesMadeElsewhere()
         clickRow(row);
         m_modal->whenModal([&] {
             ++dialogs;
+            // A grace chosen with 更多选项…, where the entry's table can have options.
+            if (command == u"change with options") {
+                m_modal->whenModal([&] {
+                    ++dialogs;
+                    QWidget *options = QApplication::activeModalWidget();
+                    options->findChild<QRadioButton *>(u"EndAfterGrace"_s)->setChecked(true);
+                    options->findChild<QLineEdit *>(u"GraceEdit"_s)->setText(u"5"_s);
+                    QTest::mouseClick(options->findChild<QToolButton *>(u"OkButton"_s),
+                                      Qt::LeftButton);
+                });
+                QTest::mouseClick(FormProgram->SpeedButton5, Qt::LeftButton);
+            }
             FormProgram->Edit3->setText(u"7"_s);
             FormProgram->ActionYes->trigger();
         });
@@ -571,7 +609,7 @@ void TestMainForm::tablesMadeElsewhere()
     };
     if (command == u"delete") {
         FormMain->ActionDelete->trigger();
-    } else if (command == u"change") {
+    } else if (command.startsWith(u"change")) {
         change(0);
     } else {
         m_modal->whenModal([&] {
@@ -590,6 +628,17 @@ void TestMainForm::tablesMadeElsewhere()
     for (const QStringList &row : m_database->query(u"SELECT * FROM "_s + readBack))
         rows.append(row.join(u'|'));
     QTEST(rows, "rows");
+    QStringList marked;
+    const QAbstractItemModel *grid = FormMain->DBGridEh1->view()->model();
+    for (int row = 0; row < grid->rowCount(); ++row) {
+        for (int column = 0; column < grid->columnCount(); ++column) {
+            const QModelIndex cell = grid->index(row, column);
+            if (!cell.data(Qt::DecorationRole).isNull()
+                && !cell.data(Qt::ToolTipRole).toString().isEmpty())
+                marked.append(cell.data().toString());
+        }
+    }
+    QTEST(marked, "marked");
     QVERIFY(!m_modal->forcedClose());
 }
 

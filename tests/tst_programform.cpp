@@ -1,22 +1,28 @@
+#include "store/EntryOptions.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
 #include "support/GuiSteps.h"
 #include "support/OrdinaryUser.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
+#include "ui/EntryOptionsForm.h"
 #include "ui/FileChooser.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
@@ -51,7 +57,49 @@ public:
     }
 };
 
+// One of the options dialog's controls, by name.
+template<typename Widget> Widget *part(const QWidget *dialog, const char *name)
+{
+    auto *widget = dialog->findChild<Widget *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("the options dialog has no %s", name);
+    return widget;
+}
+
+// Types options into the options dialog as a person would.
+void typeOptions(const QWidget *dialog, const EntryOptions &options)
+{
+    part<QLineEdit>(dialog, "FolderEdit")->setText(options.workingDirectory);
+    part<QPlainTextEdit>(dialog, "EnvironmentEdit")->setPlainText(options.environment.join(u'\n'));
+    part<QRadioButton>(dialog, options.endGrace > 0 ? "EndAfterGrace" : "EndAtOnce")
+        ->setChecked(true);
+    if (options.endGrace > 0)
+        part<QLineEdit>(dialog, "GraceEdit")->setText(QString::number(options.endGrace));
+    const char *exits[] = {"ExitWait", "ExitRestart", "ExitNext", "ExitStop"};
+    part<QRadioButton>(dialog, exits[int(options.earlyExit)])->setChecked(true);
+    part<QLineEdit>(dialog, "RestartsEdit")->setText(QString::number(options.maxRestarts));
+    part<QCheckBox>(dialog, "KeepOutput")->setChecked(options.keepOutput);
+    part<QCheckBox>(dialog, "OwnScope")->setChecked(options.ownScope);
+    part<QLineEdit>(dialog, "MemoryEdit")->setText(options.memoryMax);
+    part<QLineEdit>(dialog, "QuotaEdit")->setText(options.cpuQuota);
+}
+
+// Everything the options dialog shows a person typed or chose.
+QStringList typedInDialog(const QWidget *dialog)
+{
+    QStringList typed;
+    for (const QLineEdit *edit : dialog->findChildren<QLineEdit *>())
+        typed.append(edit->text());
+    for (const QPlainTextEdit *edit : dialog->findChildren<QPlainTextEdit *>())
+        typed.append(edit->toPlainText());
+    for (const QAbstractButton *button : dialog->findChildren<QAbstractButton *>())
+        typed.append(button->isChecked() ? u"checked"_s : u"unchecked"_s);
+    return typed;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(EntryOptions)
 
 class TestProgramForm : public ProgramFixture
 {
@@ -75,6 +123,8 @@ private Q_SLOTS:
     void keepsWhatWasNotChanged();
     void refusedInteger_data();
     void refusedInteger();
+    void refusedOptions_data();
+    void refusedOptions();
     void failures_data();
     void failures();
     void missingEntryClosesModalShowByItself();
@@ -94,6 +144,10 @@ private:
     QStringList entryTexts() const;
     void typeEntry(const QStringList &texts);
     void doubleClickGrid(int row);
+    // Opens the options dialog with 更多选项…, runs the steps on it, and leaves it closed.
+    void inOptionsDialog(const std::function<void(EntryOptionsForm *)> &steps);
+    // The entries' options as the main window reads them with the list.
+    QHash<QString, EntryOptionsTable::Stored> listedOptions() const;
 
     FakeFileChooser m_chooser;
 };
@@ -154,6 +208,27 @@ void TestProgramForm::doubleClickGrid(int row)
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, spot);
     }
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, spot);
+}
+
+void TestProgramForm::inOptionsDialog(const std::function<void(EntryOptionsForm *)> &steps)
+{
+    bool opened = false;
+    m_modal->whenModal([&] {
+        auto *dialog = qobject_cast<EntryOptionsForm *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        opened = true;
+        steps(dialog);
+    });
+    QTest::mouseClick(FormProgram->SpeedButton5, Qt::LeftButton);
+    QVERIFY(opened);
+    QVERIFY(!m_modal->forcedClose());
+}
+
+QHash<QString, EntryOptionsTable::Stored> TestProgramForm::listedOptions() const
+{
+    if (!FormMain->RefreshProgramList())
+        return {};
+    return FormMain->engine().options();
 }
 
 void TestProgramForm::controls_data()
@@ -313,19 +388,40 @@ void TestProgramForm::save_data()
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QStringList>("stored");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<EntryOptions>("options"); // chosen with 更多选项… unless the default
 
     QTest::newRow("add typed values")
         << addMode << QStringList {u"/opt/a b/run"_s, u"-v 'x y'"_s, u"45"_s, u"3"_s}
-        << QStringList {u"/opt/a b/run"_s, u"-v 'x y'"_s, u"45"_s, u"3"_s} << added;
+        << QStringList {u"/opt/a b/run"_s, u"-v 'x y'"_s, u"45"_s, u"3"_s} << added
+        << EntryOptions();
     QTest::newRow("add with every field empty")
         << addMode << QStringList {u""_s, u""_s, u""_s, u""_s}
-        << QStringList {u""_s, u""_s, u"NULL"_s, u"NULL"_s} << added;
+        << QStringList {u""_s, u""_s, u"NULL"_s, u"NULL"_s} << added << EntryOptions();
     QTest::newRow("change typed values")
         << changeMode << QStringList {u"/bin/true"_s, u""_s, u"5"_s, u"-1"_s}
-        << QStringList {u"/bin/true"_s, u""_s, u"5"_s, u"-1"_s} << changed;
+        << QStringList {u"/bin/true"_s, u""_s, u"5"_s, u"-1"_s} << changed << EntryOptions();
     QTest::newRow("change to empty run time and count")
         << changeMode << QStringList {u"prog1"_s, u"-n 1"_s, u""_s, u""_s}
-        << QStringList {u"prog1"_s, u"-n 1"_s, u"NULL"_s, u"NULL"_s} << changed;
+        << QStringList {u"prog1"_s, u"-n 1"_s, u"NULL"_s, u"NULL"_s} << changed << EntryOptions();
+
+    EntryOptions folderAndRestarts;
+    folderAndRestarts.workingDirectory = QDir::tempPath();
+    folderAndRestarts.environment = {u"LANG=zh_CN.UTF-8"_s, u"EMPTIED="_s, u"_A1=x=y"_s};
+    folderAndRestarts.endGrace = 60;
+    folderAndRestarts.earlyExit = EntryOptions::EarlyExit::Restart;
+    folderAndRestarts.maxRestarts = 0;
+    folderAndRestarts.keepOutput = true;
+    QTest::newRow("add with options")
+        << addMode << QStringList {u"/bin/sleep"_s, u"5"_s, u"10"_s, u"1"_s}
+        << QStringList {u"/bin/sleep"_s, u"5"_s, u"10"_s, u"1"_s} << added << folderAndRestarts;
+    EntryOptions scope;
+    scope.earlyExit = EntryOptions::EarlyExit::Stop;
+    scope.ownScope = true;
+    scope.memoryMax = u"1.5G"_s;
+    scope.cpuQuota = u"200%"_s;
+    QTest::newRow("change nothing but the options")
+        << changeMode << QStringList {u"prog1"_s, u"-n 1"_s, u"10"_s, u"1"_s}
+        << QStringList {u"prog1"_s, u"-n 1"_s, u"10"_s, u"1"_s} << changed << scope;
 }
 
 void TestProgramForm::save()
@@ -334,10 +430,17 @@ void TestProgramForm::save()
     QFETCH(QStringList, typed);
     QFETCH(QStringList, stored);
     QFETCH(QString, message);
+    QFETCH(EntryOptions, options);
     start(2);
     const QList<QStringList> before = m_database->rows();
     openDialog(mode, 1);
     typeEntry(typed);
+    if (!options.isDefault()) {
+        inOptionsDialog([&](EntryOptionsForm *dialog) {
+            typeOptions(dialog, options);
+            QTest::mouseClick(part<QToolButton>(dialog, "OkButton"), Qt::LeftButton);
+        });
+    }
     QTest::mouseClick(FormProgram->SpeedButton1, Qt::LeftButton);
 
     QCOMPARE(m_prompter.messages, QStringList {message});
@@ -353,6 +456,13 @@ void TestProgramForm::save()
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0), QStringList {u"1"_s} + stored);
         QCOMPARE(rows.at(1), before.at(1));
+    }
+    const QHash<QString, EntryOptionsTable::Stored> listed = listedOptions();
+    QCOMPARE(listed.size(), options.isDefault() ? 0 : 1);
+    if (!options.isDefault()) {
+        const EntryOptionsTable::Stored read = listed.value(rows.at(mode == addMode ? 2 : 0).at(0));
+        QCOMPARE(read.problem, QString());
+        QVERIFY(read.options == options);
     }
 }
 
@@ -475,6 +585,75 @@ void TestProgramForm::refusedInteger()
     const QList<QStringList> rows = m_database->rows();
     QCOMPARE(rows.size(), mode == addMode ? 2 : 1);
     QCOMPARE(rows.last().mid(1), entryTexts());
+}
+
+void TestProgramForm::refusedOptions_data()
+{
+    QTest::addColumn<EntryOptions>("options");
+    QTest::addColumn<QString>("message");
+
+    EntryOptions options;
+    options.workingDirectory = u"/no such folder"_s;
+    QTest::newRow("a working folder that is not there")
+        << options << u"工作文件夹“/no such folder”不存在或不是文件夹"_s;
+    options = EntryOptions();
+    options.workingDirectory = u"tmp"_s;
+    QTest::newRow("a working folder without its full path")
+        << options << u"工作文件夹“tmp”不是完整路径，请写以 / 开头的路径"_s;
+    options = EntryOptions();
+    options.environment = {u"PATH=/bin"_s, u"1ST=x"_s};
+    QTest::newRow("a name of the environment that starts with a digit")
+        << options
+        << u"环境变量第 2 行“1ST=x”不是“名称=值”的形式：名称由字母、数字和下划线组成，不以数字开头"_s;
+    options = EntryOptions();
+    options.environment = {u"LANG"_s};
+    QTest::newRow("an environment line without =")
+        << options
+        << u"环境变量第 1 行“LANG”不是“名称=值”的形式：名称由字母、数字和下划线组成，不以数字开头"_s;
+    options = EntryOptions();
+    options.endGrace = 900;
+    QTest::newRow("a grace of 900 s")
+        << options << u"等待结束的时间“900”不是 1 到 60 之间的整数（秒）"_s;
+    options = EntryOptions();
+    options.earlyExit = EntryOptions::EarlyExit::Restart;
+    options.maxRestarts = 101;
+    QTest::newRow("101 restarts") << options << u"重新启动的次数“101”不是 0 到 100 之间的整数"_s;
+    options = EntryOptions();
+    options.ownScope = true;
+    options.memoryMax = u"512MB"_s;
+    QTest::newRow("a memory limit systemd does not write so")
+        << options << u"内存上限“512MB”不是 systemd 的写法，应如 512M、2G、50% 或 infinity"_s;
+    options = EntryOptions();
+    options.ownScope = true;
+    options.cpuQuota = u"0%"_s;
+    QTest::newRow("a processor quota of nothing")
+        << options << u"处理器配额“0%”不是 systemd 的写法，应如 50% 或 200%"_s;
+}
+
+// A value the options cannot have is said in a box; the dialog stays open with everything as
+// typed, and nothing of what was refused is written with the entry.
+void TestProgramForm::refusedOptions()
+{
+    QFETCH(EntryOptions, options);
+    QFETCH(QString, message);
+    start(1);
+    const QList<QStringList> before = m_database->contents();
+    openDialog(changeMode, 1);
+    bool stayedOpen = false;
+    inOptionsDialog([&](EntryOptionsForm *dialog) {
+        typeOptions(dialog, options);
+        const QStringList typed = typedInDialog(dialog);
+        QTest::mouseClick(part<QToolButton>(dialog, "OkButton"), Qt::LeftButton);
+        stayedOpen = dialog->isVisible();
+        QCOMPARE(typedInDialog(dialog), typed);
+        QTest::mouseClick(part<QToolButton>(dialog, "CancelButton"), Qt::LeftButton);
+    });
+    QVERIFY(stayedOpen);
+    QCOMPARE(m_prompter.messages, QStringList {message});
+
+    FormProgram->ActionYes->trigger();
+    QCOMPARE(m_prompter.messages, (QStringList {message, changed}));
+    QCOMPARE(m_database->contents(), before);
 }
 
 void TestProgramForm::failures_data()

@@ -3,11 +3,13 @@
 #include "report/ErrorReport.h"
 #include "store/Query.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -15,6 +17,33 @@ namespace {
 
 constexpr int rowHeight = 18;
 constexpr int indicatorWidth = 12;
+constexpr int markSide = 12;
+
+// Draws a cell's mark (its decoration) small at the cell's right end, over the text centred in the
+// whole cell as it is without one: a marked row's values stay in line with the others.
+class MarkDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem cell(option);
+        initStyleOption(&cell, index);
+        const QIcon mark = cell.icon;
+        cell.icon = QIcon();
+        cell.features &= ~QStyleOptionViewItem::HasDecoration;
+        const QWidget *widget = cell.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        if (mark.isNull())
+            return;
+        const QRect place(cell.rect.right() - 2 - markSide,
+                          cell.rect.center().y() - markSide / 2 + 1, markSide, markSide);
+        mark.paint(painter, place);
+    }
+};
 
 } // namespace
 
@@ -132,6 +161,7 @@ DBGridEh::DBGridEh(QWidget *parent)
     m_view->setShowGrid(true);
     m_view->setWordWrap(false);
     m_view->setCornerButtonEnabled(false);
+    m_view->setItemDelegate(new MarkDelegate(m_view));
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 

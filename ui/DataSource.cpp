@@ -1,5 +1,7 @@
 #include "ui/DataSource.h"
 
+#include <utility>
+
 DataSource::DataSource(QObject *parent)
     : QAbstractTableModel(parent)
 { }
@@ -20,6 +22,14 @@ void DataSource::setColumns(const QList<GridColumn> &columns)
     m_columns = columns;
     endResetModel();
     reload();
+}
+
+void DataSource::setRowNotes(const QString &fieldName, RowNotes notes)
+{
+    beginResetModel();
+    m_notedField = fieldName;
+    m_notes = std::move(notes);
+    endResetModel();
 }
 
 void DataSource::reload()
@@ -49,9 +59,17 @@ QVariant DataSource::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
+    const int field = m_fieldIndexes.value(index.column(), -1);
+    if ((role == Qt::DecorationRole || role == Qt::ToolTipRole) && m_notes && field >= 0
+        && m_columns.at(index.column()).fieldName == m_notedField) {
+        const RowNote note = m_notes(m_query->text(index.row(), field));
+        if (role == Qt::DecorationRole)
+            return note.mark.isNull() ? QVariant() : QVariant(note.mark);
+        return note.text.isEmpty() ? QVariant() : QVariant(note.text);
+    }
     if (role != Qt::DisplayRole)
         return QVariant();
-    return m_query->text(index.row(), m_fieldIndexes.value(index.column(), -1));
+    return m_query->text(index.row(), field);
 }
 
 QVariant DataSource::headerData(int section, Qt::Orientation orientation, int role) const

@@ -17,8 +17,8 @@ constexpr int side = 32;
 QString fileOf(Picture picture)
 {
     // In the order of the pictures.
-    static const char *const names[] = {"add",  "change",  "delete", "start",
-                                        "stop", "confirm", "cancel", "history"};
+    static const char *const names[] = {"add",     "change", "delete",  "start",  "stop",
+                                        "confirm", "cancel", "history", "options"};
     return u":/images/"_s + QLatin1StringView(names[int(picture)]) + u".svg";
 }
 

@@ -4,7 +4,8 @@
 #include <QList>
 
 // The 32 × 32 pictures of the commands, drawn from their SVG files in ui/images/.
-enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel, History };
+// Options: the grid's mark on an entry that has options.
+enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel, History, Options };
 
 QIcon pictureIcon(Picture picture);
 

@@ -6,15 +6,18 @@
 #include "report/Prompter.h"
 #include "report/ReportText.h"
 #include "run/HistoryRecorder.h"
+#include "store/EntryOptions.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
 #include "ui/ColumnTitles.h"
 #include "ui/DBGridEh.h"
+#include "ui/EntryOptionsText.h"
 #include "ui/FormHelpers.h"
 #include "ui/HistoryWindow.h"
 #include "ui/Images.h"
+#include "ui/OptionsWithEntry.h"
 #include "ui/ProgramForm.h"
 #include "ui/StateTexts.h"
 #include "ui/WindowFont.h"
@@ -39,6 +42,7 @@ TFormMain::TFormMain(QWidget *parent)
     , Timer1(new QTimer(this))
     , m_runner(ADOQuery1)
     , m_paused(new QLabel(QStringLiteral("已暂停"), this))
+    , m_optionsMark(pictureIcon(Picture::Options))
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
@@ -98,6 +102,8 @@ TFormMain::TFormMain(QWidget *parent)
          GridColumn::Footer::None, QString()},
     });
     DataSource1->setDataSet(ADOQuery1);
+    DataSource1->setRowNotes(ScheduleSql::programIndex,
+                             [this](const QString &key) { return optionsNote(key); });
     DBGridEh1 = new DBGridEh(this);
     DBGridEh1->setObjectName(QStringLiteral("DBGridEh1"));
     DBGridEh1->setGeometry(24, 88, 697, 337);
@@ -247,12 +253,27 @@ void TFormMain::ActionDeleteExecute()
     if (!prompter().askYesNo(QStringLiteral("确实要删除该记录吗？"), QStringLiteral("删除警告")))
         return;
     try {
+        // The entry's options go with it, in the same transaction.
+        const OptionsWithEntry options(scratch);
         scratch->deleteRecord();
     } catch (const StaleRowError &) {
         reportChangedElsewhere(this);
         return;
     }
     RefreshProgramList();
+}
+
+// The grid's note on an entry that has options, as read with the list: they are named, or why they
+// cannot be used is said.
+RowNote TFormMain::optionsNote(const QString &key) const
+{
+    const auto found = engine().options().constFind(key);
+    if (found == engine().options().cend())
+        return {};
+    const QString text = found->problem.isEmpty()
+        ? QStringLiteral("此记录有选项：\n") + entryOptionsText(found->options)
+        : QStringLiteral("此记录的选项无法使用：") + found->problem;
+    return {m_optionsMark, text};
 }
 
 void TFormMain::setLauncher(Launcher *launcher)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "run/ScheduleRunner.h"
+#include "ui/DataSource.h"
 
 #include <QIcon>
 #include <QList>
@@ -10,7 +11,6 @@
 #include <memory>
 
 class DBGridEh;
-class DataSource;
 class HistoryRecorder;
 class HistoryWindow;
 class Query;
@@ -103,9 +103,11 @@ private:
     void showRunButtons(bool running);
     void showGridMenu(const QPoint &position);
     void showPause(bool paused);
+    RowNote optionsNote(const QString &key) const;
 
     ScheduleRunner m_runner;
     QLabel *m_paused;
+    QIcon m_optionsMark;
     HistoryWindow *m_historyWindow = nullptr;
 };
 

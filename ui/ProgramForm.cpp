@@ -4,6 +4,8 @@
 #include "ui/ColumnTitles.h"
 
 #include "report/ErrorReport.h"
+#include "ui/EntryOptionsForm.h"
+#include "ui/EntryOptionsText.h"
 #include "ui/FileChooser.h"
 #include "ui/FormHelpers.h"
 #include "ui/Images.h"
@@ -21,6 +23,7 @@
 
 #include <limits>
 #include <optional>
+#include <utility>
 
 TFormProgram *FormProgram = nullptr;
 
@@ -68,9 +71,13 @@ TFormProgram::TFormProgram(QWidget *parent)
     }
     SpeedButton1->setDefaultAction(ActionYes);
     SpeedButton2->setDefaultAction(ActionCancel);
+    // In the free space left of OK, in line with the captions, moving nothing.
+    SpeedButton5 = makeSpeedButton(QStringLiteral("SpeedButton5"), {32, 185, 81, 23});
+    SpeedButton5->setText(QStringLiteral("更多选项…"));
 
     connectHandler(SpeedButton3, &QToolButton::clicked, this, &TFormProgram::SpeedButton3Click);
     connectHandler(SpeedButton4, &QToolButton::clicked, this, &TFormProgram::SpeedButton4Click);
+    connectHandler(SpeedButton5, &QToolButton::clicked, this, &TFormProgram::SpeedButton5Click);
 
     FormCreate();
 }
@@ -136,6 +143,16 @@ void TFormProgram::setFileChooser(FileChooser *chooser)
     m_fileChooser = chooser;
 }
 
+void TFormProgram::setFolderChooser(FolderChooser *chooser)
+{
+    m_folderChooser = chooser;
+}
+
+void TFormProgram::setScopeCheck(std::function<QString()> unavailable)
+{
+    m_scopeCheck = std::move(unavailable);
+}
+
 void TFormProgram::reject()
 {
     // Only a close request from the window system gets here, since the keys are not handled.
@@ -173,6 +190,10 @@ void TFormProgram::FormShow()
 {
     m_shownTexts.clear();
     m_shownRow.clear();
+    m_options = EntryOptions();
+    m_optionsChosen = false;
+    m_optionsProblem.clear();
+    m_canHaveOptions = true;
     if (EditMode == Mode::Add) {
         Edit1->clear();
         Edit4->clear();
@@ -190,6 +211,7 @@ void TFormProgram::FormShow()
             throw;
         }
     }
+    showOptionsButton();
     Edit1->setFocus();
 }
 
@@ -206,4 +228,26 @@ void TFormProgram::SpeedButton3Click()
 void TFormProgram::SpeedButton4Click()
 {
     chooseFileInto(Edit4);
+}
+
+void TFormProgram::SpeedButton5Click()
+{
+    if (!canHaveOptions())
+        return;
+    // Once chosen, the options are what the person saw and took, whatever was stored.
+    EntryOptionsForm form(m_options, m_optionsChosen ? QString() : m_optionsProblem, m_scopeCheck,
+                          this);
+    form.setFolderChooser(m_folderChooser);
+    if (form.exec() != QDialog::Accepted)
+        return;
+    m_options = form.options();
+    m_optionsChosen = true;
+    showOptionsButton();
+}
+
+void TFormProgram::showOptionsButton()
+{
+    const QString options = entryOptionsText(m_options);
+    SpeedButton5->setToolTip(options.isEmpty() ? QStringLiteral("未设选项")
+                                               : QStringLiteral("已设选项：\n") + options);
 }

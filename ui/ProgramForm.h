@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/EntryOptions.h"
 #include "store/FileIdentity.h"
 #include "store/Value.h"
 #include "ui/ModalResult.h"
@@ -10,7 +11,10 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class FileChooser;
+class FolderChooser;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -46,6 +50,8 @@ public:
     QToolButton *SpeedButton2;
     QToolButton *SpeedButton3;
     QToolButton *SpeedButton4;
+    // 更多选项…: the entry's options, in a dialog of their own.
+    QToolButton *SpeedButton5;
     QList<QIcon> ImageList1;
     QAction *ActionYes;
     QAction *ActionCancel;
@@ -56,6 +62,10 @@ public:
     void setModalResult(int result);
     // The chooser behind the two "..." buttons; nullptr restores the platform's file dialog.
     void setFileChooser(FileChooser *chooser);
+    // The chooser behind the options' folder button; nullptr restores the platform's dialog.
+    void setFolderChooser(FolderChooser *chooser);
+    // Why an entry cannot have a scope of its own here, or "" when it can; none: it can.
+    void setScopeCheck(std::function<QString()> unavailable);
 
     void FormCreate();
     void FormShow();
@@ -63,6 +73,7 @@ public:
     void ActionCancelExecute();
     void SpeedButton3Click();
     void SpeedButton4Click();
+    void SpeedButton5Click();
 
 public Q_SLOTS:
     void reject() override;
@@ -79,6 +90,9 @@ private:
     void readEntry();
     void writeEntry(Query *query) const;
     void chooseFileInto(QLineEdit *edit);
+    // Whether the entry can have options; says why not when it cannot.
+    bool canHaveOptions();
+    void showOptionsButton();
 
     // nullptr: the platform's file dialog.
     FileChooser *m_fileChooser = nullptr;
@@ -89,6 +103,16 @@ private:
     // writes only to a row that still holds exactly these values.
     RowValues m_shownRow;
     FileIdentity m_shownSource;
+    // The entry's options: as read in change mode, or as chosen since. OK writes them with the
+    // entry in add mode, and in change mode once they were chosen.
+    EntryOptions m_options;
+    bool m_optionsChosen = false;
+    // Why the options as stored could not all be used, or "".
+    QString m_optionsProblem;
+    // Whether the entry's table has the key that options are found by, as read in change mode.
+    bool m_canHaveOptions = true;
+    FolderChooser *m_folderChooser = nullptr;
+    std::function<QString()> m_scopeCheck;
 };
 
 extern TFormProgram *FormProgram;

@@ -4,18 +4,22 @@
 
 #include "report/DataError.h"
 #include "report/Prompter.h"
+#include "store/EntryOptions.h"
 #include "store/PublicFunction.h"
 #include "store/Query.h"
 #include "store/ScheduleSql.h"
 #include "store/ShareDM.h"
+#include "ui/OptionsWithEntry.h"
 
 #include <QLineEdit>
 
+#include <optional>
 #include <utility>
 
 namespace {
 
 const QString notFound = QStringLiteral("找不到要修改的记录");
+const QString noOptions = QStringLiteral("该记录所在的表没有主键，记录不能有选项");
 
 } // namespace
 
@@ -31,6 +35,25 @@ void TFormProgram::readEntry()
         ShowMessage(notFound);
         setModalResult(mrCancel);
         return;
+    }
+    m_canHaveOptions = entriesCanHaveOptions(*query);
+    if (m_canHaveOptions) {
+        // Read before anything is shown: a dialog that cannot show the whole entry shows none.
+        EntryOptionsTable::Stored stored;
+        try {
+            stored = EntryOptionsTable::read(*query->connection())
+                         .value(QString::number(EditIndex), EntryOptionsTable::Stored());
+        } catch (const DatabaseBusyError &) {
+            ShowMessage(ScheduleSql::heldUp);
+            setModalResult(mrCancel);
+            return;
+        } catch (const DatabaseError &) {
+            ShowMessage(ScheduleSql::readFailed);
+            setModalResult(mrCancel);
+            return;
+        }
+        m_options = stored.options;
+        m_optionsProblem = stored.problem;
     }
     Edit1->setText(query->fieldByName(ScheduleSql::programName).asString());
     Edit4->setText(query->fieldByName(ScheduleSql::programParameter).asString());
@@ -62,15 +85,43 @@ void TFormProgram::writeEntry(Query *query) const
     }
 }
 
+bool TFormProgram::canHaveOptions()
+{
+    if (EditMode == Mode::Add) {
+        // Nothing was read at the show: the table is looked at now.
+        Query *query = ShareDataModule->ADOQueryTemp;
+        if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed))
+            return false;
+        m_canHaveOptions = entriesCanHaveOptions(*query);
+    }
+    if (!m_canHaveOptions)
+        ShowMessage(noOptions);
+    return m_canHaveOptions;
+}
+
 void TFormProgram::ActionYesExecute()
 {
     Query *query = ShareDataModule->ADOQueryTemp;
+    // The table may have lost its key since the options were chosen.
+    const auto refusesOptions = [&] {
+        if (m_options.isDefault() || entriesCanHaveOptions(*query))
+            return false;
+        ShowMessage(noOptions);
+        return true;
+    };
     if (EditMode == Mode::Add) {
         if (!OpenQuery(query, ScheduleSql::list, ScheduleSql::openFailed, ScheduleSql::inUse))
             return;
-        query->insert();
-        writeEntry(query);
-        query->post();
+        if (refusesOptions())
+            return;
+        // Even none are written: options that another program's delete left behind under the
+        // key the new entry takes are not the new entry's.
+        {
+            const OptionsWithEntry options(query, m_options);
+            query->insert();
+            writeEntry(query);
+            query->post();
+        }
         ShowMessage(QStringLiteral("记录新增成功"));
         setModalResult(mrOk);
         return;
@@ -83,6 +134,11 @@ void TFormProgram::ActionYesExecute()
         // refuses a row changed in between.
         if (query->source() != m_shownSource || !query->locate(m_shownRow))
             throw StaleRowError(ScheduleSql::changedElsewhere);
+        if (m_optionsChosen && refusesOptions())
+            return;
+        std::optional<OptionsWithEntry> options;
+        if (m_optionsChosen)
+            options.emplace(query, m_options);
         query->edit();
         writeEntry(query);
         query->post();

@@ -38,15 +38,18 @@ ModalSteps::~ModalSteps() = default;
 void ModalSteps::whenModal(const std::function<void()> &steps)
 {
     armDeadline();
+    // A modal window already open is not the one the steps wait for, nor one to close after them.
+    const QPointer<QWidget> under = QApplication::activeModalWidget();
     auto *poll = new QTimer(m_context.get());
     poll->setInterval(pollMs);
-    QObject::connect(poll, &QTimer::timeout, m_context.get(), [this, poll, steps] {
-        if (!QApplication::activeModalWidget())
+    QObject::connect(poll, &QTimer::timeout, m_context.get(), [this, poll, steps, under] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == under)
             return;
         poll->stop();
         poll->deleteLater();
         steps();
-        closeLeftOpen({});
+        closeLeftOpen({}, under);
     });
     poll->start();
 }
@@ -57,13 +60,13 @@ void ModalSteps::armDeadline(QDialog *dialog)
     m_deadline->start();
 }
 
-void ModalSteps::closeLeftOpen(QStringList closed)
+void ModalSteps::closeLeftOpen(QStringList closed, const QWidget *under)
 {
     // Closing the top one makes the one under it the active modal window; a window that will not
     // close must not keep the helper here for ever.
     for (int tries = 0; tries < 16; ++tries) {
         QWidget *left = QApplication::activeModalWidget();
-        if (!left)
+        if (!left || left == under)
             break;
         closed.append(windowName(left));
         if (auto *dialog = qobject_cast<QDialog *>(left)) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 class QDialog;
+class QWidget;
 class QTimer;
 
 // Drives the modal windows a test opens through a real exec(): runs the test's steps once a modal
@@ -25,7 +26,8 @@ public:
     ModalSteps(const ModalSteps &) = delete;
     ModalSteps &operator=(const ModalSteps &) = delete;
 
-    // Runs the steps once a modal window is open, then closes every modal window left open.
+    // Runs the steps once a modal window is open (above the one open now, if any), then closes
+    // every modal window left open above that one.
     void whenModal(const std::function<void()> &steps);
     // Closes every modal window still open once the deadline has passed. A dialog that is named
     // is shown again first: one that hid itself before its loop started can end that loop only so.
@@ -34,8 +36,9 @@ public:
     bool forcedClose() const { return m_forcedClose; }
 
 private:
-    // Closes every modal window; fails the test when there were any, or any already closed.
-    void closeLeftOpen(QStringList closed);
+    // Closes every modal window above `under`; fails the test when there were any, or any already
+    // closed.
+    void closeLeftOpen(QStringList closed, const QWidget *under = nullptr);
 
     std::unique_ptr<QObject> m_context;
     QTimer *m_deadline;
