@@ -3,6 +3,7 @@
 #include "app/AutoRunApplication.h"
 #include "app/CommandLine.h"
 #include "app/Program.h"
+#include "engine/UserScope.h"
 #include "import/JetConversion.h"
 #include "report/ApplicationTitle.h"
 #include "report/ErrorReport.h"
@@ -63,6 +64,8 @@ void AutoRunObjects::create(const QString &databasePath)
     FormMain->ADOQuery1->setConnection(ShareDataModule->ADOConnection1);
     m_formProgram = std::make_unique<TFormProgram>();
     FormProgram = m_formProgram.get();
+    // Asked each time the options are shown: a user manager may come and go with the session.
+    m_formProgram->setScopeCheck(&UserScope::unavailable);
     FormMain->runner().open(databasePath);
 }
 

@@ -91,6 +91,24 @@ Fields fieldsOf(const RunRecord &record)
             HistoryFormat::detail(record)};
 }
 
+// The detail on one line of a terminal: its lines one after another, and a line with characters
+// that would act on the terminal (what a program wrote to its standard error may have any) quoted
+// and escaped.
+QString detailOnOneLine(const RunRecord &record)
+{
+    QStringList lines = HistoryFormat::detail(record).split(u'\n', Qt::SkipEmptyParts);
+    for (QString &line : lines) {
+        const bool acts = std::any_of(line.cbegin(), line.cend(), [](QChar character) {
+            const QChar::Category category = character.category();
+            return category == QChar::Other_Control || category == QChar::Other_Format
+                || category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+        });
+        if (acts)
+            line = quotedBytes(line.toUtf8());
+    }
+    return lines.join(u" / "_s);
+}
+
 } // namespace
 
 namespace HistoryFormat {
@@ -179,7 +197,7 @@ QStringList table(const std::vector<RunRecord> &records)
     rows.push_back(titles);
     for (const RunRecord &record : records) {
         QString ended = RunEndings::words(record);
-        if (const QString why = detail(record); !why.isEmpty())
+        if (const QString why = detailOnOneLine(record); !why.isEmpty())
             ended += u": "_s + why;
         QString program = quotedBytes(record.program);
         if (!record.parameters.isEmpty())

@@ -1038,6 +1038,10 @@ void TestCommandLine::historyFormats_data()
     QTest::newRow("a key below -2^53, a zero byte in the parameters")
         << u"-9007199254740993"_s << "x"_ba << QByteArray("1\0", 2) << int(Ending::NotStarted) << -1
         << u"no such file"_s << u"x"_s << u"1\\x00"_s << u"not-started"_s << u"no such file"_s;
+    QTest::newRow("its last error lines, one that would act on a terminal")
+        << u"7"_s << "sh"_ba << QByteArray() << int(Ending::Exited) << 1
+        << u"first\n\x1b[2Jsecond"_s << u"sh"_s << QString() << u"exited"_s
+        << u"first\n\x1b[2Jsecond"_s;
     QTest::newRow("stopped, from a table without a key")
         << QString() << "sleep"_ba
         << "9"_ba << int(Ending::Stopped) << -1 << QString() << u"sleep"_s << u"9"_s << u"stopped"_s
@@ -1134,6 +1138,8 @@ void TestCommandLine::historyFormats()
     const QStringList tableLines = table.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(tableLines.size(), from.isEmpty() ? 3 : (entry.toLongLong() ? 2 : 1));
     QVERIFY(tableLines.first().startsWith(u"Started"_s));
+    // Nothing a program wrote acts on the terminal: one record, one line.
+    QVERIFY(!table.out.contains(u'\x1b'));
 }
 
 // The commands to a runner, against a real run without a window of `sleep 60` for 30 s: what the
