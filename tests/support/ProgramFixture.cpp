@@ -33,4 +33,6 @@ void ProgramFixture::createObjects()
 {
     m_objects = std::make_unique<AutoRunObjects>();
     m_objects->create(m_database->path());
+    // As on a desktop whose user service manager answers: a scope of its own can be chosen.
+    FormProgram->setScopeCheck([] { return QString(); });
 }
