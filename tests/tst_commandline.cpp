@@ -500,32 +500,45 @@ void TestCommandLine::headlessRunsTheList()
 void TestCommandLine::headlessStopsOnASignal_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<QString>("options"); // the entry's, as sqlite3 sets them
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QString();
+    QTest::newRow("SIGINT") << int(SIGINT) << QString();
+    QTest::newRow("SIGHUP") << int(SIGHUP) << QString();
+    QTest::newRow("SIGTERM, its program given a grace")
+        << int(SIGTERM) << u"EndGrace = 5, WorkingDirectory = '/tmp'"_s;
 }
 
 // A signal in the middle of a run stops it as Stop does: the running program is ended with
-// everything it started, and the program exits 0.
+// everything it started (asked first, where its entry gives it a grace), and the program exits 0.
 void TestCommandLine::headlessStopsOnASignal()
 {
     QFETCH(int, signal);
-    const QString database = schedule({{u"sh"_s, u"-c 'sleep 300 & sleep 301'"_s, 60, 1}});
+    QFETCH(QString, options);
+    const QString database = schedule(
+        {{u"sh"_s, u"-c 'trap \"exit 7\" TERM; sleep 300 & sleep 301 & wait'"_s, 60, 1}});
+    if (!options.isEmpty())
+        m_database->exec(u"INSERT INTO QZProgramOption (ProgramIndex) VALUES (1); "
+                         "UPDATE QZProgramOption SET %1"_s.arg(options));
     auto process = started({u"--headless"_s, u"--database"_s, database});
     QString trace;
     static const QRegularExpression startedLine(u"started entry 1 .* pid (\\d+)"_s);
     QTRY_VERIFY_WITH_TIMEOUT(
         (trace += QString::fromUtf8(process->readAllStandardError())).contains(startedLine), 5000);
     const auto pid = static_cast<pid_t>(startedLine.match(trace).captured(1).toInt());
-    // The wrapper's own child is up too before the signal comes.
+    // The wrapper's own children are up too before the signal comes.
     QTRY_VERIFY_WITH_TIMEOUT(
-        QProcess::execute(u"pgrep"_s, {u"-g"_s, QString::number(pid), u"-f"_s, u"sleep 300"_s})
+        QProcess::execute(u"pgrep"_s, {u"-g"_s, QString::number(pid), u"-f"_s, u"sleep 301"_s})
             == 0,
         5000);
     QCOMPARE(::kill(pid_t(process->processId()), signal), 0);
     const Finished finished = finish(*process, 10000);
     QCOMPARE(finished.status, 0);
     QTRY_VERIFY_WITH_TIMEOUT(groupIsGone(pid), 5000);
+    Connection reader(m_database->path());
+    const RunRecord record = RunHistory::read(reader).at(0);
+    QCOMPARE(int(record.ending), int(RunRecord::Ending::Stopped));
+    // Asked, it left as it chose to.
+    QCOMPARE(record.detail, options.isEmpty() ? QString() : u"it left when asked, with status 7"_s);
 }
 
 // Looping begins again at the first entry, and an empty schedule waits for entries instead of
