@@ -15,6 +15,7 @@
 #include "store/FileIdentity.h"
 #include "store/Query.h"
 #include "store/ShareDM.h"
+#include "ui/Language.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
 #include "ui/WidgetPrompter.h"
@@ -22,10 +23,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QJsonObject>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <fontconfig/fontconfig.h>
@@ -244,11 +242,9 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
     application.setDesktopFileName(QStringLiteral(VANTREL_APP_ID));
     application.setWindowIcon(applicationIcon());
 
-    // Qt's own texts (the Yes and No buttons, the file dialog) in the person's language.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTexts);
+    // The windows' texts and Qt's own (the Yes and No buttons, the file dialog) in the language
+    // the person's settings ask for.
+    const Translations translations(languageFromEnvironment());
 
     WidgetPrompter boxes;
     ScopedPrompter boxesInForce(boxes);

@@ -1,6 +1,7 @@
 #include "report/Prompter.h"
 
 #include "report/ApplicationTitle.h"
+#include "report/ReportText.h"
 
 #include <cstdio>
 
@@ -48,5 +49,5 @@ ScopedPrompter::~ScopedPrompter()
 
 void ShowMessage(const QString &text)
 {
-    prompter().showMessage(text);
+    prompter().showMessage(shownText(text));
 }

@@ -33,5 +33,5 @@ private:
     Prompter *m_previous;
 };
 
-// Shows a text in the plain message box.
+// Shows a text in the plain message box, a fixed text of the layers below in the person's language.
 void ShowMessage(const QString &text);

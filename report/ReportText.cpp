@@ -2,12 +2,19 @@
 
 #include "report/DataError.h"
 
+#include <QCoreApplication>
+
 #include <typeinfo>
+
+QString shownText(const QString &text)
+{
+    return QCoreApplication::translate("Messages", text.toUtf8().constData());
+}
 
 QString errorMessage(const std::exception &error)
 {
     const auto *databaseError = dynamic_cast<const DatabaseError *>(&error);
-    return databaseError ? databaseError->message() : QString::fromUtf8(error.what());
+    return databaseError ? shownText(databaseError->message()) : QString::fromUtf8(error.what());
 }
 
 QString withFinalPeriod(const QString &text)

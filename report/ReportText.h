@@ -4,7 +4,12 @@
 
 #include <exception>
 
-// The message an error carries: a DatabaseError's own text, any other error's what() as UTF-8.
+// A fixed text of the layers below the window (marked for translation in the context "Messages")
+// in the language of the window; any other text as it is.
+QString shownText(const QString &text);
+
+// The message an error carries: a DatabaseError's own text (as shown), any other error's what() as
+// UTF-8.
 QString errorMessage(const std::exception &error);
 
 // The text the error report shows for an error: the message, with a final "." added when the

@@ -364,13 +364,13 @@ void RunEngine::tellOfScope()
     if (!m_launchInfo.scopeProblem.isEmpty()) {
         addDetail(m_run.detail,
                   u"it runs without a scope of its own: "_s + m_launchInfo.scopeProblem);
-        report(u"条目 %1 的程序没有自己的范围，照常随其进程组结束：%2"_s.arg(
-            m_run.entry, m_launchInfo.scopeProblem));
+        report(tr("条目 %1 的程序没有自己的范围，照常随其进程组结束：%2")
+                   .arg(m_run.entry, m_launchInfo.scopeProblem));
     }
     if (!m_launchInfo.limitsNotApplied.isEmpty()) {
         const QString limits = m_launchInfo.limitsNotApplied.join(u", "_s);
         addDetail(m_run.detail, u"not in force in its scope: "_s + limits);
-        report(u"条目 %1 的限制没有生效：%2"_s.arg(m_run.entry, limits));
+        report(tr("条目 %1 的限制没有生效：%2").arg(m_run.entry, limits));
     }
 }
 
@@ -559,7 +559,7 @@ bool RunEngine::actOnEarlyExit()
     qCWarning(runLog).noquote() << name + u" left early; the run stops, as its entry asks";
     const QString entry = m_launchInfo.entry;
     stop();
-    report(u"条目 %1 的程序提前退出，按其选项停止运行"_s.arg(entry));
+    report(tr("条目 %1 的程序提前退出，按其选项停止运行").arg(entry));
     return false;
 }
 

@@ -2,6 +2,8 @@
 
 #include "run/HistoryFormat.h"
 
+#include <QCoreApplication>
+
 #include <array>
 #include <cstring>
 
@@ -15,7 +17,8 @@ struct EndingRow
     const char16_t *name;
     // "%1" is the status; "%2" the signal's name.
     const char16_t *words;
-    const char16_t *text;
+    // In Chinese, as the window shows it before its translation.
+    const char *text;
     RunRecord::Mark mark;
 };
 
@@ -24,16 +27,24 @@ using Mark = RunRecord::Mark;
 
 // An exit with status 0 is only early; every other exit failed (see mark()).
 constexpr std::array<EndingRow, 9> endings = {{
-    {Ending::AtTime, u"at-time", u"ended at its time", u"按时结束", Mark::None},
-    {Ending::Exited, u"exited", u"exited with status %1", u"自行退出，退出状态 %1", Mark::Failed},
-    {Ending::Signal, u"signal", u"killed by signal %1 (%2)", u"被信号 %1 终止", Mark::Failed},
-    {Ending::NotStarted, u"not-started", u"could not start", u"无法启动", Mark::Failed},
-    {Ending::NotEnded, u"not-ended", u"could not be ended", u"无法结束", Mark::Failed},
-    {Ending::Stopped, u"stopped", u"stopped", u"被停止", Mark::Early},
-    {Ending::Running, u"running", u"running", u"运行中", Mark::None},
+    {Ending::AtTime, u"at-time", u"ended at its time", QT_TRANSLATE_NOOP("RunEndings", "按时结束"),
+     Mark::None},
+    {Ending::Exited, u"exited", u"exited with status %1",
+     QT_TRANSLATE_NOOP("RunEndings", "自行退出，退出状态 %1"), Mark::Failed},
+    {Ending::Signal, u"signal", u"killed by signal %1 (%2)",
+     QT_TRANSLATE_NOOP("RunEndings", "被信号 %1 终止"), Mark::Failed},
+    {Ending::NotStarted, u"not-started", u"could not start",
+     QT_TRANSLATE_NOOP("RunEndings", "无法启动"), Mark::Failed},
+    {Ending::NotEnded, u"not-ended", u"could not be ended",
+     QT_TRANSLATE_NOOP("RunEndings", "无法结束"), Mark::Failed},
+    {Ending::Stopped, u"stopped", u"stopped", QT_TRANSLATE_NOOP("RunEndings", "被停止"),
+     Mark::Early},
+    {Ending::Running, u"running", u"running", QT_TRANSLATE_NOOP("RunEndings", "运行中"),
+     Mark::None},
     {Ending::Interrupted, u"interrupted", u"interrupted: its runner ended first",
-     u"运行器意外结束，运行中断", Mark::Failed},
-    {Ending::Skipped, u"skipped", u"skipped: ended early for the next run", u"被跳过", Mark::Early},
+     QT_TRANSLATE_NOOP("RunEndings", "运行器意外结束，运行中断"), Mark::Failed},
+    {Ending::Skipped, u"skipped", u"skipped: ended early for the next run",
+     QT_TRANSLATE_NOOP("RunEndings", "被跳过"), Mark::Early},
 }};
 
 const EndingRow &rowOf(Ending ending)
@@ -51,9 +62,8 @@ QString signalName(int signal)
     return name ? QString::fromLocal8Bit(name) : QString();
 }
 
-QString filledIn(const char16_t *pattern, const RunRecord &record)
+QString filledIn(QString text, const RunRecord &record)
 {
-    QString text = QString::fromUtf16(pattern);
     const int status = record.status.value_or(0);
     if (text.contains(u"%2"))
         return text.arg(status).arg(signalName(status));
@@ -92,7 +102,7 @@ std::optional<RunRecord::Ending> fromName(const QString &name)
 
 QString words(const RunRecord &record)
 {
-    const QString words = filledIn(rowOf(record.ending).words, record);
+    const QString words = filledIn(QString::fromUtf16(rowOf(record.ending).words), record);
     if (record.ending == Ending::NotEnded && record.collectedMs)
         return words + u", collected later"_s;
     return words;
@@ -100,13 +110,15 @@ QString words(const RunRecord &record)
 
 QString text(const RunRecord &record)
 {
-    QString text = filledIn(rowOf(record.ending).text, record);
+    QString text =
+        filledIn(QCoreApplication::translate("RunEndings", rowOf(record.ending).text), record);
     if (!record.detail.isEmpty()
         && (record.ending == Ending::NotStarted || record.ending == Ending::NotEnded
             || record.ending == Ending::Interrupted))
-        text += u"："_s + record.detail;
+        text += QCoreApplication::translate("RunEndings", "：%1").arg(record.detail);
     if (record.ending == Ending::NotEnded && record.collectedMs) {
-        text += u"（于 "_s + HistoryFormat::startedLocal(*record.collectedMs) + u" 回收）";
+        text += QCoreApplication::translate("RunEndings", "（于 %1 回收）")
+                    .arg(HistoryFormat::startedLocal(*record.collectedMs));
     }
     return text;
 }

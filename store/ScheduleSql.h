@@ -6,6 +6,13 @@
 // a command on it fails.
 namespace ScheduleSql {
 
+// The texts are kept in Chinese, as the layers below the window compare and record them; the
+// message boxes show them in the person's language (see shownText in report/ReportText.h).
+inline QString message(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
 inline const QString table = QStringLiteral("QZProgram");
 inline const QString programIndex = QStringLiteral("ProgramIndex");
 inline const QString programName = QStringLiteral("ProgramName");
@@ -17,14 +24,16 @@ inline const QString list = QStringLiteral("Select * From QZProgram");
 // Followed by the entry's key in decimal, with nothing after it.
 inline const QString byKey =
     list + QStringLiteral(" Where ") + programIndex + QStringLiteral(" = ");
-inline const QString openFailed = QStringLiteral("数据库打开失败");
-inline const QString readFailed = QStringLiteral("记录读入失败");
+inline const QString openFailed = message(QT_TRANSLATE_NOOP("Messages", "数据库打开失败"));
+inline const QString readFailed = message(QT_TRANSLATE_NOOP("Messages", "记录读入失败"));
 // Another program holds the file: the text of a DatabaseBusyError that held up a read, and of
 // one that refused a change.
-inline const QString heldUp = QStringLiteral("数据库正被其他程序使用，请稍后再试");
-inline const QString inUse = QStringLiteral("数据库正被其他程序使用，未保存任何更改，请稍后再试");
+inline const QString heldUp =
+    message(QT_TRANSLATE_NOOP("Messages", "数据库正被其他程序使用，请稍后再试"));
+inline const QString inUse =
+    message(QT_TRANSLATE_NOOP("Messages", "数据库正被其他程序使用，未保存任何更改，请稍后再试"));
 // The row no longer holds what the window showed: the text of every StaleRowError.
-inline const QString changedElsewhere =
-    QStringLiteral("该记录已被其他程序修改或删除，未做任何更改，列表已重新读入");
+inline const QString changedElsewhere = message(
+    QT_TRANSLATE_NOOP("Messages", "该记录已被其他程序修改或删除，未做任何更改，列表已重新读入"));
 
 } // namespace ScheduleSql

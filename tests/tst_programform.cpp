@@ -7,6 +7,7 @@
 #include "ui/DBGridEh.h"
 #include "ui/EntryOptionsForm.h"
 #include "ui/FileChooser.h"
+#include "ui/Language.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
 
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -97,9 +99,63 @@ QStringList typedInDialog(const QWidget *dialog)
     return typed;
 }
 
+// What is wrong with a window's visible texts and controls: a text cut off, a control without a
+// name for a screen reader, and in English a text left in Chinese.
+QStringList textFaults(const QWidget *window, bool english)
+{
+    static const QRegularExpression chinese(u"[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"_s);
+    QStringList faults;
+    const auto check = [&](const QString &where, const QString &text, bool fits) {
+        if (!fits)
+            faults.append(where + u": \"" + text + u"\" is cut off");
+        if (english && text.contains(chinese))
+            faults.append(where + u": \"" + text + u"\" is not translated");
+    };
+    check(window->objectName(), window->windowTitle(), true);
+    for (const QWidget *widget : window->findChildren<QWidget *>()) {
+        // The views' own parts (headers, corner button) are seen through the view.
+        bool inView = false;
+        for (const QWidget *up = widget->parentWidget(); up != window; up = up->parentWidget())
+            inView = inView || qobject_cast<const QAbstractScrollArea *>(up);
+        if (!widget->isVisibleTo(window) || inView)
+            continue;
+        const QString where = window->objectName() + u'/' + widget->objectName() + u'/'
+            + QString::fromLatin1(widget->metaObject()->className());
+        if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+            const QRect room = label->contentsRect();
+            check(where, label->text(),
+                  label->wordWrap()
+                      ? label->heightForWidth(room.width()) <= room.height()
+                      : label->fontMetrics().horizontalAdvance(label->text()) <= room.width());
+        } else if (const auto *button = qobject_cast<const QAbstractButton *>(widget)) {
+            check(where, button->text(), button->sizeHint().width() <= button->width());
+        } else if (const auto *edit = qobject_cast<const QLineEdit *>(widget)) {
+            check(where, edit->placeholderText(), true);
+        } else if (const auto *edit = qobject_cast<const QPlainTextEdit *>(widget)) {
+            check(where, edit->placeholderText(), true);
+        } else if (const auto *view = qobject_cast<const QTableView *>(widget)) {
+            const QHeaderView *header = view->horizontalHeader();
+            for (int column = 0; column < header->count(); ++column) {
+                check(where + u" column " + QString::number(column),
+                      view->model()->headerData(column, Qt::Horizontal).toString(),
+                      header->sectionSizeHint(column) <= header->sectionSize(column));
+            }
+        } else {
+            continue;
+        }
+        check(where + u" tooltip", widget->toolTip(), true);
+        check(where + u" description", widget->accessibleDescription(), true);
+        check(where + u" name", widget->accessibleName(), true);
+        if (!qobject_cast<const QLabel *>(widget) && widget->accessibleName().isEmpty())
+            faults.append(where + u": no accessible name");
+    }
+    return faults;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(EntryOptions)
+Q_DECLARE_METATYPE(Language)
 
 class TestProgramForm : public ProgramFixture
 {
@@ -113,6 +169,8 @@ private Q_SLOTS:
     void controls();
     void window();
     void tabOrder();
+    void textsFitAndAreNamed_data();
+    void textsFitAndAreNamed();
     void keysLeaveItOpen_data();
     void keysLeaveItOpen();
     void shownTexts_data();
@@ -304,6 +362,45 @@ void TestProgramForm::window()
     openDialog(addMode);
     QVERIFY(QTest::qWaitForWindowExposed(FormProgram));
     QCOMPARE(FormProgram->frameGeometry().center(), FormMain->frameGeometry().center());
+}
+
+void TestProgramForm::textsFitAndAreNamed_data()
+{
+    QTest::addColumn<Language>("language");
+    QTest::newRow("Chinese") << Language::Chinese;
+    QTest::newRow("English") << Language::English;
+}
+
+void TestProgramForm::textsFitAndAreNamed()
+{
+    QFETCH(Language, language);
+    const bool english = language == Language::English;
+    // The windows take their texts when they are made.
+    const Translations translations(language);
+    start(1);
+    QCOMPARE(FormMain->ActionNew->text() == u"新增记录", !english);
+    QStringList faults = textFaults(FormMain, english);
+    DBGridEh *grid = FormMain->DBGridEh1;
+    for (int column = 0; column < grid->view()->model()->columnCount(); ++column) {
+        const QString total = grid->footerText(column);
+        if (grid->footer()->fontMetrics().horizontalAdvance(total)
+            > grid->footerCellRect(column).width())
+            faults.append(u"total line: \"" + total + u"\" is cut off");
+    }
+    openDialog(changeMode);
+    QVERIFY(QTest::qWaitForWindowExposed(FormProgram));
+    faults += textFaults(FormProgram, english);
+    FormProgram->done(mrCancel);
+    // Both the choices and the scope's reason shown.
+    EntryOptions options;
+    options.ownScope = true;
+    EntryOptionsForm dialog(
+        options, u"x"_s, [] { return u"x"_s; }, FormProgram);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    faults += textFaults(&dialog, english);
+    dialog.hide();
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
 }
 
 void TestProgramForm::tabOrder()

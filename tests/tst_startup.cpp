@@ -8,6 +8,7 @@
 #include "support/Deadline.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
+#include "ui/Language.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
 
@@ -19,6 +20,8 @@
 
 #include <stdexcept>
 #include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 
 class TestStartup : public ProgramFixture
 {
@@ -32,6 +35,8 @@ private Q_SLOTS:
     void databaseAtStartup();
     void recoversOnceTheFileIsBack();
     void errorInAnEventHandlerIsReported();
+    void languageFromSettings_data();
+    void languageFromSettings();
 };
 
 void TestStartup::startupFailure()
@@ -187,6 +192,116 @@ void TestStartup::errorInAnEventHandlerIsReported()
     bool ran = false;
     QTimer::singleShot(0, [&] { ran = true; });
     QTRY_VERIFY(ran);
+}
+
+void TestStartup::languageFromSettings_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("lcAll");
+    QTest::addColumn<QString>("lcMessages");
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<bool>("english");
+
+    QTest::newRow("nothing set") << ""
+                                 << ""
+                                 << ""
+                                 << "" << false;
+    QTest::newRow("LANG English") << ""
+                                  << ""
+                                  << ""
+                                  << "en_US.UTF-8" << true;
+    QTest::newRow("LANG Chinese") << ""
+                                  << ""
+                                  << ""
+                                  << "zh_CN.UTF-8" << false;
+    QTest::newRow("LANG German") << ""
+                                 << ""
+                                 << ""
+                                 << "de_DE.UTF-8" << false;
+    QTest::newRow("LANG C.UTF-8") << ""
+                                  << ""
+                                  << ""
+                                  << "C.UTF-8" << false;
+    QTest::newRow("LC_ALL C.UTF-8 over LANG English") << ""
+                                                      << "C.UTF-8"
+                                                      << ""
+                                                      << "en_US" << false;
+    QTest::newRow("LC_ALL Chinese over LANG English") << ""
+                                                      << "zh_CN.UTF-8"
+                                                      << ""
+                                                      << "en_US" << false;
+    QTest::newRow("LC_MESSAGES English over LANG Chinese") << ""
+                                                           << ""
+                                                           << "en_GB.UTF-8"
+                                                           << "zh_CN.UTF-8" << true;
+    QTest::newRow("LC_ALL over LC_MESSAGES") << ""
+                                             << "en_US.UTF-8"
+                                             << "zh_CN.UTF-8"
+                                             << "" << true;
+    QTest::newRow("LANGUAGE Chinese before English") << "zh_CN:en"
+                                                     << ""
+                                                     << ""
+                                                     << "en_US.UTF-8" << false;
+    QTest::newRow("LANGUAGE English before Chinese") << "en:zh_CN"
+                                                     << ""
+                                                     << ""
+                                                     << "zh_CN.UTF-8" << true;
+    QTest::newRow("LANGUAGE skips what is not ours") << "de:en_GB"
+                                                     << ""
+                                                     << ""
+                                                     << "de_DE" << true;
+    QTest::newRow("LANGUAGE none ours, locale English") << "de:fr"
+                                                        << ""
+                                                        << ""
+                                                        << "en_US" << true;
+    QTest::newRow("LANGUAGE none ours, locale German") << "de:fr"
+                                                       << ""
+                                                       << ""
+                                                       << "de_DE" << false;
+    QTest::newRow("LANGUAGE Taiwan Chinese") << "zh_TW:en"
+                                             << ""
+                                             << ""
+                                             << "en_US" << false;
+    QTest::newRow("LANGUAGE ignored under C") << "en"
+                                              << "C"
+                                              << ""
+                                              << "" << false;
+    QTest::newRow("LANGUAGE ignored under POSIX") << "en"
+                                                  << ""
+                                                  << ""
+                                                  << "POSIX" << false;
+    QTest::newRow("LANGUAGE ignored without a locale") << "en"
+                                                       << ""
+                                                       << ""
+                                                       << "" << false;
+    QTest::newRow("modifier") << ""
+                              << ""
+                              << ""
+                              << "en_US@euro" << true;
+    QTest::newRow("language without country") << ""
+                                              << ""
+                                              << ""
+                                              << "en" << true;
+    QTest::newRow("LANGUAGE with empty entries") << "::en"
+                                                 << ""
+                                                 << ""
+                                                 << "zh_CN" << true;
+}
+
+void TestStartup::languageFromSettings()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, lcAll);
+    QFETCH(QString, lcMessages);
+    QFETCH(QString, lang);
+    QFETCH(bool, english);
+    const QHash<QString, QString> settings = {{u"LANGUAGE"_s, language},
+                                              {u"LC_ALL"_s, lcAll},
+                                              {u"LC_MESSAGES"_s, lcMessages},
+                                              {u"LANG"_s, lang}};
+    const Language chosen = languageFromEnvironment(
+        [&](const char *name) { return settings.value(QString::fromLatin1(name)); });
+    QCOMPARE(chosen, english ? Language::English : Language::Chinese);
 }
 
 int main(int argc, char *argv[])

@@ -31,6 +31,7 @@ install_missing() {
 
 # mdbtools-dev reads the Jet files of schedules from Windows; python3 writes them for the tests.
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-translations-l10n libsqlite3-dev
+                qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
                 libsystemd-dev libfontconfig-dev sqlite3 fonts-wqy-microhei mdbtools-dev python3)
 # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
 SANITIZE_PACKAGES=(clang libclang-rt-dev)

@@ -20,6 +20,8 @@
 #include <QShowEvent>
 #include <QToolButton>
 
+#include <tuple>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -55,7 +57,7 @@ std::optional<int> wholeNumber(const QString &text, int least, int most)
 
 std::optional<QString> chooseFolderOnScreen(QWidget *parent, const QString &start)
 {
-    QFileDialog dialog(parent, u"选择工作文件夹"_s, start);
+    QFileDialog dialog(parent, EntryOptionsForm::tr("选择工作文件夹"), start);
     // Qt's own dialog, as for the entry's program, so that it looks the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::ShowDirsOnly);
@@ -73,22 +75,22 @@ EntryOptionsForm::EntryOptionsForm(const EntryOptions &options, const QString &s
     , m_options(options)
     , m_folder(named(new QLineEdit(this), u"FolderEdit"_s))
     , m_environment(named(new QPlainTextEdit(this), u"EnvironmentEdit"_s))
-    , m_endAtOnce(named(new QRadioButton(u"立即结束"_s, this), u"EndAtOnce"_s))
-    , m_endAfterGrace(named(new QRadioButton(u"先请求结束，等待"_s, this), u"EndAfterGrace"_s))
+    , m_endAtOnce(named(new QRadioButton(tr("立即结束"), this), u"EndAtOnce"_s))
+    , m_endAfterGrace(named(new QRadioButton(tr("先请求结束，等待"), this), u"EndAfterGrace"_s))
     , m_grace(numberEdit(u"GraceEdit"_s, this))
-    , m_exitWait(named(new QRadioButton(u"等到运行时间结束"_s, this), u"ExitWait"_s))
-    , m_exitRestart(named(new QRadioButton(u"重新启动，最多"_s, this), u"ExitRestart"_s))
+    , m_exitWait(named(new QRadioButton(tr("等到运行时间结束"), this), u"ExitWait"_s))
+    , m_exitRestart(named(new QRadioButton(tr("重新启动，最多"), this), u"ExitRestart"_s))
     , m_restarts(numberEdit(u"RestartsEdit"_s, this))
-    , m_exitNext(named(new QRadioButton(u"开始下一次运行"_s, this), u"ExitNext"_s))
-    , m_exitStop(named(new QRadioButton(u"停止运行"_s, this), u"ExitStop"_s))
-    , m_keepOutput(named(new QCheckBox(u"保留输出，写入日志"_s, this), u"KeepOutput"_s))
-    , m_ownScope(named(new QCheckBox(u"在独立范围中运行"_s, this), u"OwnScope"_s))
+    , m_exitNext(named(new QRadioButton(tr("开始下一次运行"), this), u"ExitNext"_s))
+    , m_exitStop(named(new QRadioButton(tr("停止运行"), this), u"ExitStop"_s))
+    , m_keepOutput(named(new QCheckBox(tr("保留输出，写入日志"), this), u"KeepOutput"_s))
+    , m_ownScope(named(new QCheckBox(tr("在独立范围中运行"), this), u"OwnScope"_s))
     , m_memory(named(new QLineEdit(this), u"MemoryEdit"_s))
     , m_quota(named(new QLineEdit(this), u"QuotaEdit"_s))
     , m_scopeReason(named(new QLabel(this), u"ScopeReason"_s))
 {
     setObjectName(u"FormEntryOptions"_s);
-    setWindowTitle(u"更多选项"_s);
+    setWindowTitle(tr("更多选项"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFont(windowFont());
@@ -113,16 +115,16 @@ EntryOptionsForm::EntryOptionsForm(const EntryOptions &options, const QString &s
 
     if (!storedProblem.isEmpty()) {
         auto *problem = named(
-            new QLabel(u"存储的选项有误，下面显示的是可用的部分：%1"_s.arg(storedProblem), this),
+            new QLabel(tr("存储的选项有误，下面显示的是可用的部分：%1").arg(storedProblem), this),
             u"StoredProblem"_s);
         problem->setWordWrap(true);
         problem->setStyleSheet(u"color: #b00020;"_s);
         grid->addWidget(problem, row++, 0, 1, 3);
     }
 
-    caption(u"工作文件夹："_s);
+    caption(tr("工作文件夹："));
     m_folder->setFixedWidth(300);
-    m_folder->setPlaceholderText(u"空：运行器自己的文件夹"_s);
+    m_folder->setPlaceholderText(tr("空：运行器自己的文件夹"));
     auto *folderButton = named(new QToolButton(this), u"FolderButton"_s);
     folderButton->setText(u"..."_s);
     folderButton->setFixedSize(25, 21);
@@ -131,33 +133,33 @@ EntryOptionsForm::EntryOptionsForm(const EntryOptions &options, const QString &s
     connectHandler(folderButton, &QToolButton::clicked, this, &EntryOptionsForm::chooseFolder);
     line({m_folder, folderButton});
 
-    caption(u"环境变量："_s);
+    caption(tr("环境变量："));
     m_environment->setFixedSize(329, 64);
     m_environment->setTabChangesFocus(true);
     m_environment->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_environment->setPlaceholderText(u"每行一个：名称=值"_s);
+    m_environment->setPlaceholderText(tr("每行一个：名称=值"));
     line({m_environment});
 
-    caption(u"结束方式："_s);
+    caption(tr("结束方式："));
     line({m_endAtOnce});
-    line({m_endAfterGrace, m_grace, new QLabel(u"秒后强制结束（1–60）"_s, this)});
+    line({m_endAfterGrace, m_grace, new QLabel(tr("秒后强制结束（1–60）"), this)});
 
-    caption(u"提前退出时："_s);
+    caption(tr("提前退出时："));
     line({m_exitWait});
-    line({m_exitRestart, m_restarts, new QLabel(u"次（0–100）"_s, this)});
+    line({m_exitRestart, m_restarts, new QLabel(tr("次（0–100）"), this)});
     line({m_exitNext});
     line({m_exitStop});
 
-    caption(u"输出："_s);
+    caption(tr("输出："));
     line({m_keepOutput});
 
-    caption(u"运行范围："_s);
+    caption(tr("运行范围："));
     line({m_ownScope});
     m_memory->setFixedWidth(81);
-    m_memory->setPlaceholderText(u"如 512M"_s);
+    m_memory->setPlaceholderText(tr("如 512M"));
     m_quota->setFixedWidth(81);
-    m_quota->setPlaceholderText(u"如 50%"_s);
-    line({new QLabel(u"内存上限："_s, this), m_memory, new QLabel(u"处理器配额："_s, this),
+    m_quota->setPlaceholderText(tr("如 50%"));
+    line({new QLabel(tr("内存上限："), this), m_memory, new QLabel(tr("处理器配额："), this),
           m_quota});
     m_scopeReason->setWordWrap(true);
     m_scopeReason->setStyleSheet(u"color: #7a5a00;"_s);
@@ -166,9 +168,9 @@ EntryOptionsForm::EntryOptionsForm(const EntryOptions &options, const QString &s
     auto *yes = named(new QToolButton(this), u"OkButton"_s);
     auto *cancel = named(new QToolButton(this), u"CancelButton"_s);
     yes->setIcon(pictureIcon(Picture::Confirm));
-    yes->setText(u"确定"_s);
+    yes->setText(tr("确定"));
     cancel->setIcon(pictureIcon(Picture::Cancel));
-    cancel->setText(u"取消"_s);
+    cancel->setText(tr("取消"));
     for (QToolButton *button : {yes, cancel}) {
         button->setFixedSize(97, 41);
         button->setIconSize(QSize(32, 32));
@@ -198,10 +200,31 @@ EntryOptionsForm::EntryOptionsForm(const EntryOptions &options, const QString &s
     }
     connect(m_ownScope, &QAbstractButton::toggled, this, &EntryOptionsForm::followChoices);
 
+    // What a screen reader says of each field; a choice is named by its own words.
+    const std::tuple<QWidget *, QString, QString> described[] = {
+        {m_folder, tr("工作文件夹"), tr("程序在其中启动的文件夹；空则为运行器自己的文件夹")},
+        {folderButton, tr("选择工作文件夹"), tr("在对话框中选择工作文件夹")},
+        {m_environment, tr("环境变量"), tr("给程序的环境变量，每行一个：名称=值")},
+        {m_grace, tr("等待秒数"), tr("请求结束后等待多少秒再强制结束（1–60）")},
+        {m_restarts, tr("最多重新启动次数"), tr("程序提前退出时最多重新启动几次（0–100）")},
+        {m_memory, tr("内存上限"), tr("独立范围的内存上限，如 512M")},
+        {m_quota, tr("处理器配额"), tr("独立范围的处理器配额，如 50%")},
+        {yes, yes->text(), tr("采用这些选项并关闭对话框")},
+        {cancel, cancel->text(), tr("不采用，关闭对话框")},
+    };
+    for (const auto &[widget, name, description] : described) {
+        widget->setAccessibleName(name);
+        widget->setAccessibleDescription(description);
+    }
+    for (QAbstractButton *choice : findChildren<QAbstractButton *>()) {
+        if (choice->accessibleName().isEmpty())
+            choice->setAccessibleName(choice->text());
+    }
+
     const QString unavailable = scopeCheck ? scopeCheck() : QString();
     m_scopeAvailable = unavailable.isEmpty();
     m_scopeReason->setText(unavailable.isEmpty() ? QString()
-                                                 : u"不能使用独立范围："_s + unavailable);
+                                                 : tr("不能使用独立范围：") + unavailable);
     m_scopeReason->setVisible(!unavailable.isEmpty());
     showOptions(options);
 }
@@ -254,11 +277,11 @@ std::optional<EntryOptions> EntryOptionsForm::typedOptions(QString &problem) con
         // A relative name would be found from wherever the runner happens to start.
         if (!typed.workingDirectory.startsWith(u'/')) {
             problem =
-                u"工作文件夹“%1”不是完整路径，请写以 / 开头的路径"_s.arg(typed.workingDirectory);
+                tr("工作文件夹“%1”不是完整路径，请写以 / 开头的路径").arg(typed.workingDirectory);
             return std::nullopt;
         }
         if (!typed.folderProblem().isEmpty()) {
-            problem = u"工作文件夹“%1”不存在或不是文件夹"_s.arg(typed.workingDirectory);
+            problem = tr("工作文件夹“%1”不存在或不是文件夹").arg(typed.workingDirectory);
             return std::nullopt;
         }
     }
@@ -270,8 +293,9 @@ std::optional<EntryOptions> EntryOptionsForm::typedOptions(QString &problem) con
         if (line.trimmed().isEmpty())
             continue;
         if (!EntryOptions::isEnvironmentLine(line)) {
-            problem = u"环境变量第 %1 行“%2”不是“名称=值”的形式：名称由字母、数字和下划线组成，"
-                      "不以数字开头"_s.arg(i + 1)
+            problem = tr("环境变量第 %1 行“%2”不是“名称=值”的形式：名称由字母、数字和下划线组成，"
+                         "不以数字开头")
+                          .arg(i + 1)
                           .arg(line);
             return std::nullopt;
         }
@@ -282,7 +306,8 @@ std::optional<EntryOptions> EntryOptionsForm::typedOptions(QString &problem) con
     if (m_endAfterGrace->isChecked()) {
         const std::optional<int> grace = wholeNumber(m_grace->text(), 1, EntryOptions::mostGrace);
         if (!grace) {
-            problem = u"等待结束的时间“%1”不是 1 到 %2 之间的整数（秒）"_s.arg(m_grace->text())
+            problem = tr("等待结束的时间“%1”不是 1 到 %2 之间的整数（秒）")
+                          .arg(m_grace->text())
                           .arg(EntryOptions::mostGrace);
             return std::nullopt;
         }
@@ -303,7 +328,8 @@ std::optional<EntryOptions> EntryOptionsForm::typedOptions(QString &problem) con
         const std::optional<int> restarts =
             wholeNumber(m_restarts->text(), 0, EntryOptions::mostRestarts);
         if (!restarts) {
-            problem = u"重新启动的次数“%1”不是 0 到 %2 之间的整数"_s.arg(m_restarts->text())
+            problem = tr("重新启动的次数“%1”不是 0 到 %2 之间的整数")
+                          .arg(m_restarts->text())
                           .arg(EntryOptions::mostRestarts);
             return std::nullopt;
         }
@@ -318,19 +344,19 @@ std::optional<EntryOptions> EntryOptionsForm::typedOptions(QString &problem) con
         typed.memoryMax = typed.ownScope ? m_memory->text().trimmed() : QString();
         typed.cpuQuota = typed.ownScope ? m_quota->text().trimmed() : QString();
         if (!typed.memoryMax.isEmpty() && !EntryOptions::isMemoryLimit(typed.memoryMax)) {
-            problem = u"内存上限“%1”不是 systemd 的写法，应如 512M、2G、50% 或 infinity"_s.arg(
-                typed.memoryMax);
+            problem = tr("内存上限“%1”不是 systemd 的写法，应如 512M、2G、50% 或 infinity")
+                          .arg(typed.memoryMax);
             return std::nullopt;
         }
         if (!typed.cpuQuota.isEmpty() && !EntryOptions::isProcessorQuota(typed.cpuQuota)) {
-            problem = u"处理器配额“%1”不是 systemd 的写法，应如 50% 或 200%"_s.arg(typed.cpuQuota);
+            problem = tr("处理器配额“%1”不是 systemd 的写法，应如 50% 或 200%").arg(typed.cpuQuota);
             return std::nullopt;
         }
     }
 
     // What the checks above do not say in words of their own, the store's rules still refuse.
     if (const QString left = typed.problem(); !left.isEmpty()) {
-        problem = u"选项无法使用：%1"_s.arg(left);
+        problem = tr("选项无法使用：%1").arg(left);
         return std::nullopt;
     }
     return typed;

@@ -9,20 +9,31 @@
 #include <QFont>
 
 #include <algorithm>
-#include <array>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-const std::array<QString, HistoryModel::ColumnCount> titles = {
-    u"开始时间"_s,
-    columnTitle(ScheduleSql::programIndex),
-    columnTitle(ScheduleSql::programName),
-    columnTitle(ScheduleSql::programParameter),
-    u"运行时长(秒)"_s,
-    u"结束方式"_s,
-};
+// In the language of the window, which is chosen before any window is made.
+QString title(int column)
+{
+    switch (column) {
+    case HistoryModel::Started:
+        return HistoryModel::tr("开始时间");
+    case HistoryModel::Entry:
+        return columnTitle(ScheduleSql::programIndex);
+    case HistoryModel::Program:
+        return columnTitle(ScheduleSql::programName);
+    case HistoryModel::Parameters:
+        return columnTitle(ScheduleSql::programParameter);
+    case HistoryModel::Seconds:
+        return HistoryModel::tr("运行时长(秒)");
+    case HistoryModel::Ended:
+        return HistoryModel::tr("结束方式");
+    default:
+        return QString();
+    }
+}
 
 const QColor failedColour(0xc0, 0x1c, 0x1c);
 const QColor earlyColour(0x9a, 0x5b, 0x00);
@@ -50,8 +61,9 @@ QString cellText(const RunRecord &record, int column)
 QString toolTip(const RunRecord &record, int column)
 {
     if (column == HistoryModel::Program && !record.opener.isEmpty()) {
-        return HistoryFormat::bytesAsText(record.program) + u"\n经由 "_s
-            + HistoryFormat::bytesAsText(record.opener) + u" 打开";
+        return HistoryModel::tr("%1\n经由 %2 打开")
+            .arg(HistoryFormat::bytesAsText(record.program),
+                 HistoryFormat::bytesAsText(record.opener));
     }
     // The long texts whole, as a column may cut them.
     if (column == HistoryModel::Program || column == HistoryModel::Parameters
@@ -175,7 +187,7 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return QVariant();
     if (role == Qt::DisplayRole)
-        return titles.at(size_t(section));
+        return title(section);
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     return QVariant();

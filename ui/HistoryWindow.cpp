@@ -35,36 +35,33 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-const QString suggestedName = u"运行记录.csv"_s;
-
-} // namespace
-
 HistoryWindow::HistoryWindow(Query *list, Connection *connection, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_list(list)
     , m_connection(connection)
     , m_model(new HistoryModel(this))
     , m_filter(new EntryFilter(this))
-    , m_selectedOnly(new QCheckBox(u"只显示选中的程序"_s, this))
+    , m_selectedOnly(new QCheckBox(tr("只显示选中的程序"), this))
     , m_count(new QLabel(this))
-    , m_save(new QPushButton(u"保存为CSV…"_s, this))
+    , m_save(new QPushButton(tr("保存为CSV…"), this))
     , m_view(new QTableView(this))
-    , m_copyAction(new QAction(u"复制"_s, this))
-    , m_saveAction(new QAction(u"保存为CSV…"_s, this))
+    , m_copyAction(new QAction(tr("复制"), this))
+    , m_saveAction(new QAction(tr("保存为CSV…"), this))
     , m_poll(new QTimer(this))
     , m_saveDialog(std::make_unique<SaveFileDialog>())
     , m_fileChooser(m_saveDialog.get())
     , m_folder(QDir::homePath())
 {
     setObjectName(u"HistoryWindow"_s);
-    setWindowTitle(u"运行记录"_s);
+    setWindowTitle(tr("运行记录"));
     setFont(windowFont());
     resize(960, 480);
 
     m_filter->setSourceModel(m_model);
     m_view->setObjectName(u"HistoryView"_s);
+    m_view->setAccessibleName(tr("运行记录"));
+    m_view->setAccessibleDescription(
+        tr("程序的每次运行，最新的在上：开始时间、程序、运行时长和结束方式"));
     m_view->setModel(m_filter);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -200,7 +197,7 @@ void HistoryWindow::read(bool whole)
             return;
         // Set before the box opens: the polls meanwhile stay quiet.
         m_readFailing = true;
-        ShowMessage(u"运行记录读取失败：\n"_s + errorReportText(error));
+        ShowMessage(tr("运行记录读取失败：\n") + errorReportText(error));
     }
 }
 
@@ -221,7 +218,7 @@ void HistoryWindow::followSelection()
 
 void HistoryWindow::showCount()
 {
-    m_count->setText(u"共 %1 条"_s.arg(m_filter->rowCount()));
+    m_count->setText(tr("共 %1 条").arg(m_filter->rowCount()));
 }
 
 void HistoryWindow::showContextMenu(const QPoint &position)
@@ -259,7 +256,7 @@ void HistoryWindow::copySelected()
 void HistoryWindow::saveAsCsv()
 {
     const std::optional<QString> path =
-        m_fileChooser->chooseSaveFile(this, QDir(m_folder).filePath(suggestedName));
+        m_fileChooser->chooseSaveFile(this, QDir(m_folder).filePath(tr("运行记录.csv")));
     if (!path)
         return;
     QList<int> rows;
@@ -270,7 +267,7 @@ void HistoryWindow::saveAsCsv()
     if (!file.open(QIODevice::WriteOnly) || file.write(csvText(rows).toUtf8()) < 0
         || !file.commit()) {
         ShowMessage(
-            u"无法保存文件 %1：\n%2"_s.arg(QDir::toNativeSeparators(*path), file.errorString()));
+            tr("无法保存文件 %1：\n%2").arg(QDir::toNativeSeparators(*path), file.errorString()));
         return;
     }
     m_folder = QFileInfo(*path).absolutePath();

@@ -31,6 +31,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 TFormMain *FormMain = nullptr;
 
 TFormMain::TFormMain(QWidget *parent)
@@ -41,33 +43,32 @@ TFormMain::TFormMain(QWidget *parent)
                             Picture::Stop, Picture::History}))
     , Timer1(new QTimer(this))
     , m_runner(ADOQuery1)
-    , m_paused(new QLabel(QStringLiteral("已暂停"), this))
+    , m_paused(new QLabel(tr("已暂停"), this))
     , m_optionsMark(pictureIcon(Picture::Options))
 {
     setObjectName(QStringLiteral("FormMain"));
-    setWindowTitle(QStringLiteral("Vantrel程序自动运行器"));
+    setWindowTitle(tr("Vantrel程序自动运行器"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(747, 454);
     setFont(windowFont());
 
-    ActionNew = makeAction(this, ImageList1.value(0), QStringLiteral("新增记录"),
-                           &TFormMain::ActionNewExecute);
-    ActionEdit = makeAction(this, ImageList1.value(1), QStringLiteral("修改记录"),
-                            &TFormMain::ActionEditExecute);
-    ActionDelete = makeAction(this, ImageList1.value(2), QStringLiteral("删除记录"),
-                              &TFormMain::ActionDeleteExecute);
-    ActionBegin = makeAction(this, ImageList1.value(3), QStringLiteral("开始运行"),
-                             &TFormMain::ActionBeginExecute);
-    ActionStop = makeAction(this, ImageList1.value(4), QStringLiteral("停止运行"),
-                            &TFormMain::ActionStopExecute);
-    ActionHistory = makeAction(this, ImageList1.value(5), QStringLiteral("运行记录"),
-                               &TFormMain::ActionHistoryExecute);
+    ActionNew = makeAction(this, ImageList1.value(0), tr("新增记录"), &TFormMain::ActionNewExecute);
+    ActionEdit =
+        makeAction(this, ImageList1.value(1), tr("修改记录"), &TFormMain::ActionEditExecute);
+    ActionDelete =
+        makeAction(this, ImageList1.value(2), tr("删除记录"), &TFormMain::ActionDeleteExecute);
+    ActionBegin =
+        makeAction(this, ImageList1.value(3), tr("开始运行"), &TFormMain::ActionBeginExecute);
+    ActionStop =
+        makeAction(this, ImageList1.value(4), tr("停止运行"), &TFormMain::ActionStopExecute);
+    ActionHistory =
+        makeAction(this, ImageList1.value(5), tr("运行记录"), &TFormMain::ActionHistoryExecute);
     ActionHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     addAction(ActionHistory);
-    ActionNext = makeAction(this, QIcon(), QStringLiteral("下一个"), &TFormMain::ActionNextExecute);
+    ActionNext = makeAction(this, QIcon(), tr("下一个"), &TFormMain::ActionNextExecute);
     ActionNext->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    ActionPause = makeAction(this, QIcon(), QStringLiteral("暂停"), &TFormMain::ActionPauseExecute);
+    ActionPause = makeAction(this, QIcon(), tr("暂停"), &TFormMain::ActionPauseExecute);
     ActionPause->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     for (QAction *action : {ActionNext, ActionPause}) {
         action->setEnabled(false);
@@ -81,6 +82,19 @@ TFormMain::TFormMain(QWidget *parent)
     SpeedButton5 = makeSpeedButton(ActionStop, 608);
     // In the free space after the record commands, one step further in their rhythm.
     SpeedButton6 = makeSpeedButton(ActionHistory, 384);
+    // What a screen reader says of each command.
+    const std::pair<QToolButton *, QString> described[] = {
+        {SpeedButton1, tr("在日程中新增一个程序")},
+        {SpeedButton2, tr("修改选中的记录")},
+        {SpeedButton3, tr("从日程中删除选中的记录")},
+        {SpeedButton4, tr("从选中的记录开始，按日程依次运行程序")},
+        {SpeedButton5, tr("结束正在运行的程序，停止运行日程")},
+        {SpeedButton6, tr("打开运行记录窗口")},
+    };
+    for (const auto &[button, description] : described) {
+        button->setAccessibleName(button->defaultAction()->text());
+        button->setAccessibleDescription(description);
+    }
     // In the free space before Start and Stop, only while the run is paused.
     m_paused->setObjectName(QStringLiteral("PausedLabel"));
     m_paused->setGeometry(504, 24, 97, 49);
@@ -91,7 +105,7 @@ TFormMain::TFormMain(QWidget *parent)
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setColumns({
         {ScheduleSql::programIndex, columnTitle(ScheduleSql::programIndex), 80,
-         GridColumn::Footer::Text, QStringLiteral("合计")},
+         GridColumn::Footer::Text, tr("合计")},
         {ScheduleSql::programName, columnTitle(ScheduleSql::programName), 150,
          GridColumn::Footer::RecordCount, QString()},
         {ScheduleSql::programParameter, columnTitle(ScheduleSql::programParameter), 280,
@@ -108,6 +122,9 @@ TFormMain::TFormMain(QWidget *parent)
     DBGridEh1->setObjectName(QStringLiteral("DBGridEh1"));
     DBGridEh1->setGeometry(24, 88, 697, 337);
     DBGridEh1->setDataSource(DataSource1);
+    DBGridEh1->view()->setAccessibleName(tr("日程"));
+    DBGridEh1->view()->setAccessibleDescription(
+        tr("日程中的程序，每行一个，按编号运行；双击一行可修改"));
     connectHandler(DBGridEh1, &DBGridEh::doubleClicked, this, &TFormMain::ActionEditExecute);
     DBGridEh1->view()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGridEh1->view(), &QWidget::customContextMenuRequested, this,
@@ -219,14 +236,14 @@ void TFormMain::ActionEditExecute()
         if (result == mrOk || result == mrAbort)
             RefreshProgramList();
     } else {
-        ShowMessage(QStringLiteral("请先选中要修改的记录"));
+        ShowMessage(tr("请先选中要修改的记录"));
     }
 }
 
 void TFormMain::ActionDeleteExecute()
 {
     if (!ADOQuery1->isActive() || ADOQuery1->fieldByName(ScheduleSql::programIndex).isNull()) {
-        ShowMessage(QStringLiteral("请先选中要删除的记录"));
+        ShowMessage(tr("请先选中要删除的记录"));
         return;
     }
     const QString key = ADOQuery1->fieldByName(ScheduleSql::programIndex).asString();
@@ -250,7 +267,7 @@ void TFormMain::ActionDeleteExecute()
         reportChangedElsewhere(this);
         return;
     }
-    if (!prompter().askYesNo(QStringLiteral("确实要删除该记录吗？"), QStringLiteral("删除警告")))
+    if (!prompter().askYesNo(tr("确实要删除该记录吗？"), tr("删除警告")))
         return;
     try {
         // The entry's options go with it, in the same transaction.
@@ -271,8 +288,8 @@ RowNote TFormMain::optionsNote(const QString &key) const
     if (found == engine().options().cend())
         return {};
     const QString text = found->problem.isEmpty()
-        ? QStringLiteral("此记录有选项：\n") + entryOptionsText(found->options)
-        : QStringLiteral("此记录的选项无法使用：") + found->problem;
+        ? tr("此记录有选项：\n") + entryOptionsText(found->options)
+        : tr("此记录的选项无法使用：") + found->problem;
     return {m_optionsMark, text};
 }
 
@@ -292,7 +309,7 @@ void TFormMain::showRunButtons(bool running)
 void TFormMain::showPause(bool paused)
 {
     m_paused->setVisible(paused);
-    ActionPause->setText(paused ? QStringLiteral("继续") : QStringLiteral("暂停"));
+    ActionPause->setText(paused ? tr("继续") : tr("暂停"));
 }
 
 void TFormMain::ActionNextExecute()
@@ -317,15 +334,15 @@ void TFormMain::ActionBeginExecute()
 // Another runner runs the schedule: this one does not, and says who does as far as it can tell.
 void TFormMain::refuseRun(const OtherRunner &other)
 {
-    QString text = QStringLiteral("另一个运行器正在运行这个日程");
+    QString text = tr("另一个运行器正在运行这个日程");
     if (other.pid != 0) {
         QStringList who;
         if (!other.user.isEmpty())
-            who.append(QStringLiteral("用户 %1").arg(other.user));
-        who.append(other.withoutWindow ? QStringLiteral("无窗口运行") : QStringLiteral("窗口"));
-        text += QStringLiteral("：进程 %1（%2）").arg(other.pid).arg(who.join(u'，'));
+            who.append(tr("用户 %1").arg(other.user));
+        who.append(other.withoutWindow ? tr("无窗口运行") : tr("窗口"));
+        text += tr("：进程 %1（%2）").arg(other.pid).arg(who.join(tr("，")));
     }
-    ShowMessage(text + QStringLiteral("，本窗口未开始运行"));
+    ShowMessage(text + tr("，本窗口未开始运行"));
 }
 
 void TFormMain::ActionStopExecute()
@@ -365,8 +382,7 @@ void TFormMain::showGridMenu(const QPoint &position)
 {
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(ActionHistory->icon(), QStringLiteral("运行记录…"), ActionHistory,
-                    &QAction::trigger);
+    menu->addAction(ActionHistory->icon(), tr("运行记录…"), ActionHistory, &QAction::trigger);
     menu->addSeparator();
     menu->addAction(ActionNext);
     menu->addAction(ActionPause);

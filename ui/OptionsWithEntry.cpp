@@ -27,7 +27,8 @@ OptionsWithEntry::OptionsWithEntry(Query *query, const EntryOptions &options)
             else if (numbered)
                 EntryOptionsTable::write(transaction, *query->connection(), key.integer, options);
             else if (!options.isDefault())
-                throw DatabaseError(QStringLiteral("该记录的程序编号不是整数，不能有选项"));
+                throw DatabaseError(QString::fromUtf8(
+                    QT_TRANSLATE_NOOP("Messages", "该记录的程序编号不是整数，不能有选项")));
             // What another program's deletes left behind goes with the next write.
             EntryOptionsTable::removeOrphans(transaction, *query->connection());
         });

@@ -27,6 +27,23 @@
 
 TFormProgram *FormProgram = nullptr;
 
+namespace {
+
+// A column's title as the caption of its edit.
+QString caption(const QString &column)
+{
+    return TFormProgram::tr("%1：").arg(columnTitle(column));
+}
+
+// What a screen reader says of a control: its name and what it is for.
+void describe(QWidget *widget, const QString &name, const QString &description)
+{
+    widget->setAccessibleName(name);
+    widget->setAccessibleDescription(description);
+}
+
+} // namespace
+
 TFormProgram::TFormProgram(QWidget *parent)
     : QDialog(parent)
     , ImageList1(imageList({Picture::Confirm, Picture::Cancel}))
@@ -39,19 +56,15 @@ TFormProgram::TFormProgram(QWidget *parent)
     setSizeGripEnabled(false);
     setFont(windowFont());
 
-    Label1 =
-        makeLabel(QStringLiteral("Label1"), columnTitle(ScheduleSql::programName) + u"：", 32, 48);
+    Label1 = makeLabel(QStringLiteral("Label1"), caption(ScheduleSql::programName), 32, 48);
     Edit1 = makeEdit(QStringLiteral("Edit1"), 112, 48, 337);
     SpeedButton3 = makeSpeedButton(QStringLiteral("SpeedButton3"), {464, 48, 25, 21});
-    Label4 = makeLabel(QStringLiteral("Label4"), columnTitle(ScheduleSql::programParameter) + u"：",
-                       32, 88);
+    Label4 = makeLabel(QStringLiteral("Label4"), caption(ScheduleSql::programParameter), 32, 88);
     Edit4 = makeEdit(QStringLiteral("Edit4"), 112, 88, 337);
     SpeedButton4 = makeSpeedButton(QStringLiteral("SpeedButton4"), {464, 88, 25, 21});
-    Label2 =
-        makeLabel(QStringLiteral("Label2"), columnTitle(ScheduleSql::programTime) + u"：", 32, 128);
+    Label2 = makeLabel(QStringLiteral("Label2"), caption(ScheduleSql::programTime), 32, 128);
     Edit2 = makeEdit(QStringLiteral("Edit2"), 112, 128, 105);
-    Label3 = makeLabel(QStringLiteral("Label3"), columnTitle(ScheduleSql::programCount) + u"：",
-                       264, 128);
+    Label3 = makeLabel(QStringLiteral("Label3"), caption(ScheduleSql::programCount), 264, 128);
     Edit3 = makeEdit(QStringLiteral("Edit3"), 344, 128, 105);
     SpeedButton3->setText(QStringLiteral("..."));
     SpeedButton4->setText(QStringLiteral("..."));
@@ -59,10 +72,9 @@ TFormProgram::TFormProgram(QWidget *parent)
     setTabOrder(Edit2, Edit3);
     setTabOrder(Edit3, Edit4);
 
-    ActionYes = makeAction(this, ImageList1.value(0), QStringLiteral("确定"),
-                           &TFormProgram::ActionYesExecute);
-    ActionCancel = makeAction(this, ImageList1.value(1), QStringLiteral("取消"),
-                              &TFormProgram::ActionCancelExecute);
+    ActionYes = makeAction(this, ImageList1.value(0), tr("确定"), &TFormProgram::ActionYesExecute);
+    ActionCancel =
+        makeAction(this, ImageList1.value(1), tr("取消"), &TFormProgram::ActionCancelExecute);
     SpeedButton1 = makeSpeedButton(QStringLiteral("SpeedButton1"), {160, 176, 97, 41});
     SpeedButton2 = makeSpeedButton(QStringLiteral("SpeedButton2"), {304, 176, 97, 41});
     for (QToolButton *button : {SpeedButton1, SpeedButton2}) {
@@ -73,7 +85,20 @@ TFormProgram::TFormProgram(QWidget *parent)
     SpeedButton2->setDefaultAction(ActionCancel);
     // In the free space left of OK, in line with the captions, moving nothing.
     SpeedButton5 = makeSpeedButton(QStringLiteral("SpeedButton5"), {32, 185, 81, 23});
-    SpeedButton5->setText(QStringLiteral("更多选项…"));
+    SpeedButton5->setText(tr("更多选项…"));
+
+    for (const auto &[label, edit] :
+         {std::pair {Label1, Edit1}, {Label4, Edit4}, {Label2, Edit2}, {Label3, Edit3}})
+        label->setBuddy(edit);
+    describe(Edit1, columnTitle(ScheduleSql::programName), tr("要运行的程序：完整路径或命令名"));
+    describe(Edit4, columnTitle(ScheduleSql::programParameter), tr("传给程序的参数，以空格分隔"));
+    describe(Edit2, columnTitle(ScheduleSql::programTime), tr("每次运行的秒数"));
+    describe(Edit3, columnTitle(ScheduleSql::programCount), tr("程序运行的次数"));
+    describe(SpeedButton3, tr("选择程序"), tr("在文件对话框中选择要运行的程序"));
+    describe(SpeedButton4, tr("选择参数文件"), tr("在文件对话框中选择一个文件作为运行参数"));
+    describe(SpeedButton1, ActionYes->text(), tr("保存此记录并关闭对话框"));
+    describe(SpeedButton2, ActionCancel->text(), tr("不保存，关闭对话框"));
+    describe(SpeedButton5, tr("更多选项"), tr("此记录的工作文件夹、环境变量、结束方式等选项"));
 
     connectHandler(SpeedButton3, &QToolButton::clicked, this, &TFormProgram::SpeedButton3Click);
     connectHandler(SpeedButton4, &QToolButton::clicked, this, &TFormProgram::SpeedButton4Click);
@@ -248,6 +273,5 @@ void TFormProgram::SpeedButton5Click()
 void TFormProgram::showOptionsButton()
 {
     const QString options = entryOptionsText(m_options);
-    SpeedButton5->setToolTip(options.isEmpty() ? QStringLiteral("未设选项")
-                                               : QStringLiteral("已设选项：\n") + options);
+    SpeedButton5->setToolTip(options.isEmpty() ? tr("未设选项") : tr("已设选项：\n") + options);
 }

@@ -18,8 +18,15 @@
 
 namespace {
 
-const QString notFound = QStringLiteral("找不到要修改的记录");
-const QString noOptions = QStringLiteral("该记录所在的表没有主键，记录不能有选项");
+QString notFound()
+{
+    return TFormProgram::tr("找不到要修改的记录");
+}
+
+QString noOptions()
+{
+    return TFormProgram::tr("该记录所在的表没有主键，记录不能有选项");
+}
 
 } // namespace
 
@@ -32,7 +39,7 @@ void TFormProgram::readEntry()
         return;
     }
     if (query->recordCount() <= 0) {
-        ShowMessage(notFound);
+        ShowMessage(notFound());
         setModalResult(mrCancel);
         return;
     }
@@ -95,7 +102,7 @@ bool TFormProgram::canHaveOptions()
         m_canHaveOptions = entriesCanHaveOptions(*query);
     }
     if (!m_canHaveOptions)
-        ShowMessage(noOptions);
+        ShowMessage(noOptions());
     return m_canHaveOptions;
 }
 
@@ -106,7 +113,7 @@ void TFormProgram::ActionYesExecute()
     const auto refusesOptions = [&] {
         if (m_options.isDefault() || entriesCanHaveOptions(*query))
             return false;
-        ShowMessage(noOptions);
+        ShowMessage(noOptions());
         return true;
     };
     if (EditMode == Mode::Add) {
@@ -122,7 +129,7 @@ void TFormProgram::ActionYesExecute()
             writeEntry(query);
             query->post();
         }
-        ShowMessage(QStringLiteral("记录新增成功"));
+        ShowMessage(TFormProgram::tr("记录新增成功"));
         setModalResult(mrOk);
         return;
     }
@@ -148,6 +155,6 @@ void TFormProgram::ActionYesExecute()
         setModalResult(mrAbort);
         return;
     }
-    ShowMessage(QStringLiteral("记录修改成功"));
+    ShowMessage(TFormProgram::tr("记录修改成功"));
     setModalResult(mrOk);
 }
