@@ -112,10 +112,12 @@ QString text(const RunRecord &record)
 {
     QString text =
         filledIn(QCoreApplication::translate("RunEndings", rowOf(record.ending).text), record);
-    if (!record.detail.isEmpty()
-        && (record.ending == Ending::NotStarted || record.ending == Ending::NotEnded
-            || record.ending == Ending::Interrupted))
-        text += QCoreApplication::translate("RunEndings", "：%1").arg(record.detail);
+    // Any ending may say more: why, how it left when asked, its last error lines, its scope. A
+    // table's cell shows it on one line.
+    if (!record.detail.isEmpty()) {
+        const QString detail = record.detail.split(u'\n', Qt::SkipEmptyParts).join(u" / "_s);
+        text += QCoreApplication::translate("RunEndings", "：%1").arg(detail);
+    }
     if (record.ending == Ending::NotEnded && record.collectedMs) {
         text += QCoreApplication::translate("RunEndings", "（于 %1 回收）")
                     .arg(HistoryFormat::startedLocal(*record.collectedMs));

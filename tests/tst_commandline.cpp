@@ -514,8 +514,8 @@ void TestCommandLine::headlessStopsOnASignal()
 {
     QFETCH(int, signal);
     QFETCH(QString, options);
-    const QString database = schedule(
-        {{u"sh"_s, u"-c 'trap \"exit 7\" TERM; sleep 300 & sleep 301 & wait'"_s, 60, 1}});
+    const QString database =
+        schedule({{u"sh"_s, u"-c 'trap \"exit 7\" TERM; sleep 300 & sleep 301 & wait'"_s, 60, 1}});
     if (!options.isEmpty())
         m_database->exec(u"INSERT INTO QZProgramOption (ProgramIndex) VALUES (1); "
                          "UPDATE QZProgramOption SET %1"_s.arg(options));

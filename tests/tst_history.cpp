@@ -164,6 +164,14 @@ void TestHistory::rows_data()
         << texts(u"/usr/bin/su"_s,
                  u"无法结束：Operation not permitted（于 2026-12-08 10:31:05 回收）"_s)
         << "failed";
+    QTest::newRow("exited, with its last error lines on one line")
+        << run(u"1"_s, "false", Ending::Exited, 1, u"cannot open /dev/fb0\nno screen"_s)
+        << texts(u"false"_s, u"自行退出，退出状态 1：cannot open /dev/fb0 / no screen"_s)
+        << "failed";
+    QTest::newRow("at its time, having left when asked")
+        << run(u"1"_s, "sleep", Ending::AtTime, std::nullopt,
+               u"it left when asked, with status 0"_s)
+        << texts(u"sleep"_s, u"按时结束：it left when asked, with status 0"_s) << "";
     QTest::newRow("stopped: early")
         << run(u"1"_s, "sleep", Ending::Stopped) << texts(u"sleep"_s, u"被停止"_s) << "early";
     QTest::newRow("bytes that are not UTF-8 as \\xHH")
