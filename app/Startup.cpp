@@ -17,6 +17,7 @@
 #include "store/ShareDM.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
+#include "ui/RunTray.h"
 #include "ui/WidgetPrompter.h"
 
 #include <QFileInfo>
@@ -241,6 +242,8 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
     AutoRunApplication application(argc, argv);
     connecting.reset();
     application.setApplicationName(applicationTitle());
+    // Names the folder of the window's settings: ~/.config/vantrel/<program>.conf.
+    application.setOrganizationName(QStringLiteral("vantrel"));
     application.setDesktopFileName(QStringLiteral(VANTREL_APP_ID));
     application.setWindowIcon(applicationIcon());
 
@@ -265,6 +268,8 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
             offerJetConversion(databasePath);
             objects.create(databasePath);
             FormMain->runner().setLoop(line.loop);
+            // The window's alone: a run without a window tells the journal instead.
+            new RunTray(FormMain);
             FormMain->show();
             if (const FileIdentity schedule = FileIdentity::ofPath(databasePath); schedule.exists) {
                 const QString path =
