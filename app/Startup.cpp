@@ -17,6 +17,7 @@
 #include "store/ShareDM.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
+#include "ui/RunNotifier.h"
 #include "ui/RunTray.h"
 #include "ui/WidgetPrompter.h"
 
@@ -270,6 +271,7 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
             FormMain->runner().setLoop(line.loop);
             // The window's alone: a run without a window tells the journal instead.
             new RunTray(FormMain);
+            new RunNotifier(FormMain->engine(), FormMain);
             FormMain->show();
             if (const FileIdentity schedule = FileIdentity::ofPath(databasePath); schedule.exists) {
                 const QString path =
