@@ -18,6 +18,8 @@
 #include "ui/Language.h"
 #include "ui/MainForm.h"
 #include "ui/ProgramForm.h"
+#include "ui/RunNotifier.h"
+#include "ui/RunTray.h"
 #include "ui/WidgetPrompter.h"
 
 #include <QFileInfo>
@@ -239,6 +241,8 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
     AutoRunApplication application(argc, argv);
     connecting.reset();
     application.setApplicationName(applicationTitle());
+    // Names the folder of the window's settings: ~/.config/vantrel/<program>.conf.
+    application.setOrganizationName(QStringLiteral("vantrel"));
     application.setDesktopFileName(QStringLiteral(VANTREL_APP_ID));
     application.setWindowIcon(applicationIcon());
 
@@ -261,6 +265,9 @@ int runWindow(int &argc, char **argv, const CommandLine &line, const QString &pr
             offerJetConversion(databasePath);
             objects.create(databasePath);
             FormMain->runner().setLoop(line.loop);
+            // The window's alone: a run without a window tells the journal instead.
+            new RunTray(FormMain);
+            new RunNotifier(FormMain->engine(), FormMain);
             FormMain->show();
             if (const FileIdentity schedule = FileIdentity::ofPath(databasePath); schedule.exists) {
                 const QString path =

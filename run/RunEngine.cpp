@@ -462,6 +462,7 @@ void RunEngine::tick()
     if (m_list->eof()) {
         if (!m_loop) {
             stop();
+            Q_EMIT finished();
             return;
         }
         // Looping: this tick goes back to the first entry, as a tick moves on to the next one.

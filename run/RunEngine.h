@@ -105,6 +105,9 @@ public:
 
 Q_SIGNALS:
     void runStateChanged(bool running);
+    // The run went past its last entry and stopped by itself, without looping; after the
+    // runStateChanged(false) of that stop.
+    void finished();
     // A looping run began or stopped waiting for entries it can run: why, or "" once it goes on.
     void waitingChanged(const QString &why);
     void pausedChanged(bool paused);

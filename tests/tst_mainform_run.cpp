@@ -3,7 +3,6 @@
 #include "run/ScheduleRunner.h"
 #include "store/Connection.h"
 #include "store/Query.h"
-#include "support/FakeLauncher.h"
 #include "support/GuiSteps.h"
 #include "support/ProgramFixture.h"
 #include "ui/DBGridEh.h"
@@ -32,8 +31,6 @@ class TestMainFormRun : public ProgramFixture
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-
     void startAndStopSwitchButtons();
     void gridFollowsTheRun();
     void addingDuringARunKeepsItsPlace();
@@ -44,39 +41,8 @@ private Q_SLOTS:
     void commandsFromOutside();
 
 private:
-    void start(const QList<std::tuple<QString, QVariant, QVariant>> &entries);
-    void tick(int times = 1);
     QString currentEntry() const;
-
-    std::unique_ptr<FakeLauncher> m_launcher;
 };
-
-void TestMainFormRun::init()
-{
-    ProgramFixture::init();
-    m_launcher = std::make_unique<FakeLauncher>();
-}
-
-// Fills the table with (name, time, count) entries and shows the main window on it, with the
-// real timer held so that only the test ticks.
-void TestMainFormRun::start(const QList<std::tuple<QString, QVariant, QVariant>> &entries)
-{
-    QList<TestDatabase::Entry> rows;
-    for (const auto &[name, time, count] : entries)
-        rows.append({name, QString(QStringLiteral("-p ") + name), time, count});
-    m_database->addEntries(rows);
-    createObjects();
-    FormMain->Timer1->stop();
-    FormMain->setLauncher(m_launcher.get());
-    FormMain->show();
-}
-
-// Ticks as the timer does: an error ends the tick and goes to the report.
-void TestMainFormRun::tick(int times)
-{
-    for (int i = 0; i < times; ++i)
-        runHandler([] { FormMain->Timer1Timer(); });
-}
 
 QString TestMainFormRun::currentEntry() const
 {

@@ -29,10 +29,12 @@ install_missing() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# mdbtools-dev reads the Jet files of schedules from Windows; python3 writes them for the tests.
+# mdbtools-dev reads the Jet files of schedules from Windows; python3 writes them for the tests;
+# dbus gives the notification tests a session bus of their own (dbus-run-session).
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-translations-l10n libsqlite3-dev
                 qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
-                libsystemd-dev libfontconfig-dev sqlite3 fonts-wqy-microhei mdbtools-dev python3)
+                libsystemd-dev libfontconfig-dev sqlite3 fonts-wqy-microhei mdbtools-dev python3
+                dbus)
 # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
 SANITIZE_PACKAGES=(clang libclang-rt-dev)
 SANITIZE_BUILD_DIR=${SANITIZE_BUILD_DIR:-$ROOT/build-sanitize}

@@ -17,8 +17,10 @@ constexpr int side = 32;
 QString fileOf(Picture picture)
 {
     // In the order of the pictures.
-    static const char *const names[] = {"add",     "change", "delete",  "start",  "stop",
-                                        "confirm", "cancel", "history", "options"};
+    static const char *const names[] = {
+        "add",          "change",      "delete",      "start",   "stop",
+        "confirm",      "cancel",      "history",     "options", "tray-stopped",
+        "tray-running", "tray-paused", "tray-waiting"};
     return u":/images/"_s + QLatin1StringView(names[int(picture)]) + u".svg";
 }
 

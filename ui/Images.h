@@ -4,8 +4,23 @@
 #include <QList>
 
 // The 32 × 32 pictures of the commands, drawn from their SVG files in ui/images/.
-// Options: the grid's mark on an entry that has options.
-enum class Picture { Add, Change, Delete, Start, Stop, Confirm, Cancel, History, Options };
+// Options: the grid's mark on an entry that has options. Tray…: the tray icon in each state of
+// the run.
+enum class Picture {
+    Add,
+    Change,
+    Delete,
+    Start,
+    Stop,
+    Confirm,
+    Cancel,
+    History,
+    Options,
+    TrayStopped,
+    TrayRunning,
+    TrayPaused,
+    TrayWaiting,
+};
 
 QIcon pictureIcon(Picture picture);
 
