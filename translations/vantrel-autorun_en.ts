@@ -440,6 +440,100 @@ opened with %2</translation>
     </message>
 </context>
 <context>
+    <name>RunNotifier</name>
+    <message>
+        <source>程序 %1</source>
+        <translation>Program %1</translation>
+    </message>
+    <message>
+        <source>条目 %1 的程序 %2</source>
+        <translation>Entry %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 无法启动</source>
+        <translation>%1 could not start</translation>
+    </message>
+    <message>
+        <source>%1 无法结束</source>
+        <translation>%1 could not be ended</translation>
+    </message>
+    <message>
+        <source>%1 提前退出</source>
+        <translation>%1 exited early</translation>
+    </message>
+    <message>
+        <source>运行已结束</source>
+        <translation>Run finished</translation>
+    </message>
+    <message>
+        <source>日程中的条目都已运行完毕</source>
+        <translation>Every entry of the schedule has run</translation>
+    </message>
+</context>
+<context>
+    <name>RunTray</name>
+    <message>
+        <source>显示窗口</source>
+        <translation>Show Window</translation>
+    </message>
+    <message>
+        <source>关闭窗口时在托盘中继续运行</source>
+        <translation>Keep Running in the Tray When Closed</translation>
+    </message>
+    <message>
+        <source>桌面通知</source>
+        <translation>Desktop Notifications</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>开始运行</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止运行</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>程序 %1</source>
+        <translation>Program %1</translation>
+    </message>
+    <message>
+        <source>条目 %1（%2）</source>
+        <translation>Entry %1 (%2)</translation>
+    </message>
+    <message>
+        <source>第 %1 次，共 %2 次</source>
+        <translation>Run %1 of %2</translation>
+    </message>
+    <message>
+        <source>，还剩 %1 秒</source>
+        <translation>, %1 s left</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>日程中没有条目</source>
+        <translation>the schedule has no entries</translation>
+    </message>
+    <message>
+        <source>正在等待可运行的条目：%1</source>
+        <translation>Waiting for entries to run: %1</translation>
+    </message>
+    <message>
+        <source>已暂停</source>
+        <translation>Paused</translation>
+    </message>
+    <message>
+        <source>正在运行</source>
+        <translation>Running</translation>
+    </message>
+</context>
+<context>
     <name>SaveFileDialog</name>
     <message>
         <source>保存为CSV</source>

@@ -10,11 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString text(const char *source)
-{
-    return QCoreApplication::translate("RunTray", source);
-}
-
 // The current entry, its run and the seconds left, as far as the run is on an entry.
 QString entryLines(const ScheduleRunner &runner)
 {
@@ -23,15 +18,20 @@ QString entryLines(const ScheduleRunner &runner)
         return QString();
     const QString entry = status.value(u"entry"_s).toString();
     const QString program = status.value(u"program"_s).toString();
-    QString lines =
-        entry.isEmpty() ? text("程序 %1").arg(program) : text("条目 %1（%2）").arg(entry, program);
+    QString lines = entry.isEmpty()
+        ? QCoreApplication::translate("RunTray", "程序 %1").arg(program)
+        : QCoreApplication::translate("RunTray", "条目 %1（%2）").arg(entry, program);
     // Its count of runs is known once a tick has read it.
     const int runs = status.value(u"runs"_s).toInt();
     if (runs < 1)
         return lines;
-    lines += u'\n' + text("第 %1 次，共 %2 次").arg(status.value(u"run"_s).toInt()).arg(runs);
+    lines += u'\n'
+        + QCoreApplication::translate("RunTray", "第 %1 次，共 %2 次")
+              .arg(status.value(u"run"_s).toInt())
+              .arg(runs);
     if (status.contains(u"secondsLeft"_s))
-        lines += text("，还剩 %1 秒").arg(status.value(u"secondsLeft"_s).toInt());
+        lines += QCoreApplication::translate("RunTray", "，还剩 %1 秒")
+                     .arg(status.value(u"secondsLeft"_s).toInt());
     return lines;
 }
 
@@ -68,19 +68,22 @@ QString trayToolTip(const ScheduleRunner &runner)
     const TrayState state = trayStateOf(runner);
     switch (state) {
     case TrayState::Stopped:
-        return text("已停止");
+        return QCoreApplication::translate("RunTray", "已停止");
     case TrayState::Waiting: {
         // The engine says why in the data layer's words, but an empty schedule in the person's.
         const Query *list = engine.list();
-        const QString why = list->isActive() && list->recordCount() < 1 ? text("日程中没有条目")
-                                                                        : engine.waitingFor();
-        return text("正在等待可运行的条目：%1").arg(why);
+        const QString why = list->isActive() && list->recordCount() < 1
+            ? QCoreApplication::translate("RunTray", "日程中没有条目")
+            : engine.waitingFor();
+        return QCoreApplication::translate("RunTray", "正在等待可运行的条目：%1").arg(why);
     }
     case TrayState::Running:
     case TrayState::Paused:
         break;
     }
-    const QString heading = state == TrayState::Paused ? text("已暂停") : text("正在运行");
+    const QString heading = state == TrayState::Paused
+        ? QCoreApplication::translate("RunTray", "已暂停")
+        : QCoreApplication::translate("RunTray", "正在运行");
     const QString lines = entryLines(runner);
     return lines.isEmpty() ? heading : heading + u'\n' + lines;
 }
