@@ -54,6 +54,30 @@ if grep -q '"vantrel-autorun-e2e"' <<<"$names"; then
   fail "a message box came up on a good database"
 fi
 
+# At twice the scale the window keeps its proportions: twice as wide and twice as high. A picture
+# of it is left beside the database, where the tools to take one are there, to look at.
+sizes=$(for scale in 1 2; do
+  QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2400x1800x24" bash -c '
+    "$0" 2>/dev/null &
+    pid=$!
+    id=
+    for _ in $(seq 150); do
+      id=$(xwininfo -root -tree 2>/dev/null | grep -o "0x[0-9a-f]* \"Vantrel程序自动运行器\"" |
+        cut -d" " -f1 | head -1)
+      [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q IsViewable && break
+      sleep 0.2
+    done
+    command -v import >/dev/null && import -window root "$1.scale$2.png" 2>/dev/null
+    xwininfo -id "$id" 2>/dev/null | awk "/Width:/ {w = \$2} /Height:/ {h = \$2} END {print w, h}"
+    kill "$pid"
+    wait "$pid" 2>/dev/null
+    true' "$program" "$database" "$scale"
+done)
+echo "sizes at scales 1 and 2: $(tr '\n' ' ' <<<"$sizes")"
+read -r -d '' w1 h1 w2 h2 <<<"$sizes"
+[ "${w1:-0}" -gt 0 ] && [ "$w2" -eq $((2 * w1)) ] && [ "$h2" -eq $((2 * h1)) ] ||
+  fail "the window does not keep its proportions at twice the scale"
+
 # Started with --start, the run begins without a click: the entry's program writes its process id
 # into a file.
 marker=$(mktemp -u)
