@@ -62,7 +62,7 @@ public:
     sd_bus_error *get() { return &m_error; }
 
 private:
-    sd_bus_error m_error = SD_BUS_ERROR_NULL;
+    sd_bus_error m_error {}; // as SD_BUS_ERROR_NULL, which C++ cannot spell
 };
 
 QString errorText(int error)
