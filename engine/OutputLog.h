@@ -66,6 +66,11 @@ public:
     // waiting in the pipe, without waiting for more. Closing the output also puts what is waiting
     // into the log.
     QString errorTail();
+    // The program runs on after its runner (the window closed and left it running): what it
+    // still writes to standard error goes on into the log through `cat`, which holds the pipe
+    // from now on and ends once the program has closed its end; without a reader, the program's
+    // next line there would end it. False, with the trace saying why, when cat cannot be started.
+    bool handOver();
 
 private:
     RunOutput(int log, int errorRead, int errorWrite, qint64 pidOffset);

@@ -203,6 +203,9 @@ void RunEngine::abandon()
 {
     if (m_launched == Launched::Ending)
         m_launcher->endAtOnce(m_endingProcess);
+    // Left running, it keeps its log for what it still writes.
+    if (m_output)
+        m_output->handOver();
     if (m_launched != Launched::WithRecord)
         return;
     ProcessEnd left;

@@ -105,6 +105,7 @@ private Q_SLOTS:
     void saysWhyItCannotOpen_data();
     void saysWhyItCannotOpen();
     void neverHoldsUpAGreatWriter();
+    void keepsWritingAfterItsRunner();
 
 private:
     QString logPath() const { return m_dir->filePath(u"state/vantrel-autorun/x.log"_s); }
@@ -503,6 +504,32 @@ void OutputLogTest::neverHoldsUpAGreatWriter()
     QCOMPARE(QFileInfo(logPath()).size(),
              heading(QByteArray::number(pid)).size() + written + qint64(sizeof "last line"));
     qInfo("8 MB of standard error went through in %lld ms", qlonglong(clock.elapsed()));
+}
+
+// A program left running when its runner goes keeps writing into its log, and is not ended by
+// writing where no one reads.
+void OutputLogTest::keepsWritingAfterItsRunner()
+{
+    QString problem;
+    auto run = RunOutput::open(logPath(), {runStart, entryKey, "/bin/sh"}, &problem);
+    QVERIFY2(run, qPrintable(problem));
+    const QByteArray go = QFile::encodeName(m_dir->filePath(u"go"_s));
+    const pid_t pid = start(*run,
+                            "echo before >&2; while [ ! -e '" + go
+                                + "' ]; do sleep 0.01; done; echo after >&2; echo done");
+    QVERIFY(pid > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).endsWith("before\n"), 10000);
+    QVERIFY(run->handOver());
+    run.reset();
+    QVERIFY(writeFile(QFile::decodeName(go), ""));
+    QVERIFY(QTest::qWaitFor([pid] { return hasEnded(pid); }, 10000));
+    int status = -1;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    m_started.removeOne(pid);
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).endsWith("before\nafter\ndone\n")
+                                 || readAll(logPath()).endsWith("before\ndone\nafter\n"),
+                             10000);
 }
 
 QTEST_GUILESS_MAIN(OutputLogTest)
