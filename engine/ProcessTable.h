@@ -65,7 +65,8 @@ struct Leftovers
 };
 
 // Ends what is left of a program that a runner started and left behind: its process group while
-// its leader is still that program, else what of its group still carries the run's id. When the
+// its leader is still that program, else what of its group still carries the run's id, and what
+// left its group for a session of its own but carries the run's id. When the
 // program's id is not known, the run's id alone finds it. Nothing else is ever signalled.
 Leftovers endLeftovers(const QByteArray &runId, const ProcessIdentity &program);
 

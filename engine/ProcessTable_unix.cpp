@@ -213,21 +213,30 @@ Leftovers endLeftovers(const QByteArray &runId, const ProcessIdentity &program)
         return leftovers;
 
     // While the leader is the program, its group's id cannot name anyone else's group; once it is
-    // gone, only what carries the run's id is the run's.
+    // gone, only what carries the run's id is the run's. What left the group for a session of its
+    // own is the run's too where it carries the run's id, which no other run has.
     std::vector<pid_t> members;
+    std::vector<pid_t> escaped;
     for (const Status &status : processes) {
-        if (status.group == group && maySignal(status.pid)
-            && (leaderAlive || (!runId.isEmpty() && carries(status.pid, assignment))))
+        if (status.pid == ::getpid() || !maySignal(status.pid))
+            continue;
+        const bool carriesRun = !runId.isEmpty() && carries(status.pid, assignment);
+        if (status.group == group && (leaderAlive || carriesRun))
             members.push_back(status.pid);
+        else if (status.group != group && carriesRun)
+            escaped.push_back(status.pid);
     }
-    if (members.empty())
-        return leftovers;
-    if (leaderAlive)
+    if (leaderAlive && !members.empty())
         ::kill(-group, SIGKILL);
     else {
         for (const pid_t member : members)
             ::kill(member, SIGKILL);
     }
+    for (const pid_t member : escaped)
+        ::kill(member, SIGKILL);
+    members.insert(members.end(), escaped.cbegin(), escaped.cend());
+    if (members.empty())
+        return leftovers;
     int refusal = 0;
     for (const pid_t member : members) {
         if (::kill(member, 0) == 0 || errno != EPERM) {

@@ -1019,6 +1019,9 @@ void TestRun::leftRunning_data()
     QTest::newRow("runner gone before it wrote the program's id: found by the run's id")
         << "gone"
         << "unknown" << true << interrupted << u"killed 1 process it left running"_s;
+    QTest::newRow("runner gone: what its program put in a session of its own ended too")
+        << "gone"
+        << "escaped" << true << interrupted << u"killed 2 processes it left running"_s;
     QTest::newRow("runner of an earlier boot: nothing signalled")
         << "earlier boot"
         << "known" << false << interrupted << u"the machine has started again since"_s;
@@ -1041,10 +1044,29 @@ void TestRun::leftRunning()
     program.file = "sleep";
     program.parameters = "60";
     program.runId = "0123456789abcdef0123456789abcdef";
+    // The stand-in program starts a child that leaves its group for a session of its own.
+    const QString report = m_state->filePath(u"report"_s);
+    if (process == u"escaped") {
+        program.file = VANTREL_TEST_CHILD;
+        program.parameters.clear();
+        program.environment = {"VANTREL_CHILD_MODE=setsid",
+                               "VANTREL_CHILD_REPORT=" + report.toUtf8()};
+    }
     launcher.launch(program);
     const auto pid = pid_t(program.process.id);
     QVERIFY(pid > 1);
     const auto reap = qScopeGuard([&] { launcher.terminate(program.process); });
+    pid_t escaped = 0;
+    if (process == u"escaped") {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(report), 5000);
+        QFile file(report);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("grandchild "))
+                escaped = pid_t(line.mid(11).toInt());
+        }
+        QVERIFY(escaped > 1);
+    }
 
     RunRecord record;
     record.entry = u"1"_s;
@@ -1052,7 +1074,8 @@ void TestRun::leftRunning()
     record.ending = RunRecord::Ending::Running;
     record.runId = process == u"reused" ? QByteArray("another run") : program.runId;
     record.process = process == u"unknown" ? 0 : pid;
-    record.processStart = process == u"known" ? program.startTicks : program.startTicks + 1;
+    record.processStart =
+        process == u"known" || process == u"escaped" ? program.startTicks : program.startTicks + 1;
     const ProcessIdentity self = ProcessTable::self();
     const QByteArray boot = ProcessTable::bootIdentity();
     const QByteArray machine = boot.left(boot.indexOf('/'));
@@ -1079,6 +1102,17 @@ void TestRun::leftRunning()
     QTRY_COMPARE_WITH_TIMEOUT(::waitid(P_PID, id_t(pid), &state, WEXITED | WNOHANG | WNOWAIT) == 0
                                   && state.si_pid == pid,
                               ended, 5000);
+    if (escaped > 0) {
+        // Gone, or a zombie that no one it belonged to is left to collect.
+        const auto gone = [escaped] {
+            QFile stat(u"/proc/%1/stat"_s.arg(escaped));
+            if (!stat.open(QIODevice::ReadOnly))
+                return true;
+            const QByteArray text = stat.readAll();
+            return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(gone(), 5000);
+    }
     if (ended) {
         QCOMPARE(state.si_status, SIGKILL);
         QCOMPARE(after.process, qint64(pid));
