@@ -10,6 +10,7 @@
 #include "ui/PlainMessageBox.h"
 #include "ui/ProgramForm.h"
 #include "ui/WidgetPrompter.h"
+#include "ui/WindowSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -273,12 +274,16 @@ void TestMainForm::historyWaysIn()
             QApplication::sendEvent(view->viewport(), &event);
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             QVERIFY(menu);
-            // The history first; Next and Pause after it, which only a run enables.
-            QCOMPARE(menu->actions().size(), 4);
+            // The history first; Next and Pause after it, which only a run enables; then the
+            // setting of notifications, also for a desktop without a tray.
+            QCOMPARE(menu->actions().size(), 6);
             QAction *item = menu->actions().first();
             QCOMPARE(item->text(), QStringLiteral("运行记录…"));
             QCOMPARE(menu->actions().at(2), FormMain->ActionNext);
             QCOMPARE(menu->actions().at(3)->isEnabled(), FormMain->engine().isRunning());
+            QAction *notify = menu->actions().at(5);
+            QVERIFY(notify->isCheckable());
+            QCOMPARE(notify->isChecked(), WindowSettings::notifications());
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
             QVERIFY(!QApplication::activePopupWidget());
         }

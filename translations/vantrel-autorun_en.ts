@@ -684,6 +684,10 @@ opened with %2</translation>
         <source>日程中的程序，每行一个，按编号运行；双击一行可修改</source>
         <translation>The programs of the schedule, one per row, run in the order of their numbers; double-click a row to edit it</translation>
     </message>
+    <message>
+        <source>桌面通知</source>
+        <translation>Desktop Notifications</translation>
+    </message>
 </context>
 <context>
     <name>TFormProgram</name>

@@ -21,6 +21,7 @@
 #include "ui/ProgramForm.h"
 #include "ui/StateTexts.h"
 #include "ui/WindowFont.h"
+#include "ui/WindowSettings.h"
 
 #include <QAction>
 #include <QLabel>
@@ -386,5 +387,11 @@ void TFormMain::showGridMenu(const QPoint &position)
     menu->addSeparator();
     menu->addAction(ActionNext);
     menu->addAction(ActionPause);
+    // Here too, for a desktop without a tray to offer it.
+    menu->addSeparator();
+    QAction *notify = menu->addAction(tr("桌面通知"));
+    notify->setCheckable(true);
+    notify->setChecked(WindowSettings::notifications());
+    connect(notify, &QAction::toggled, this, &WindowSettings::setNotifications);
     menu->popup(DBGridEh1->view()->viewport()->mapToGlobal(position));
 }

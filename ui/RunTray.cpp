@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QTimer>
 
 RunTray::RunTray(TFormMain *window, bool desktopHasTray)
@@ -41,6 +42,13 @@ RunTray::RunTray(TFormMain *window, bool desktopHasTray)
     connect(m_notifications, &QAction::toggled, this, &WindowSettings::setNotifications);
     m_menu->addSeparator();
     m_quit = m_menu->addAction(tr("退出"), this, &RunTray::quit);
+    // The grid's menu may have changed a setting since.
+    connect(m_menu, &QMenu::aboutToShow, this, [this] {
+        const QSignalBlocker keep(m_keepInTray);
+        const QSignalBlocker notify(m_notifications);
+        m_keepInTray->setChecked(WindowSettings::keepInTray());
+        m_notifications->setChecked(WindowSettings::notifications());
+    });
 
     const RunEngine &engine = m_window->engine();
     connect(&engine, &RunEngine::runStateChanged, this, &RunTray::showRunState);
