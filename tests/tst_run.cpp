@@ -21,7 +21,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,32 +53,6 @@ char *toString(const EngineState &state)
                                       .arg(state.runsDone)
                                       .arg(state.entry, key(state.run))));
 }
-
-// Another connection to the file holding its exclusive lock, as another program may.
-class ExclusiveLock final
-{
-public:
-    explicit ExclusiveLock(const QString &path)
-    {
-        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr)
-                != SQLITE_OK
-            || sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
-            qFatal("cannot lock %s", qPrintable(path));
-    }
-    ~ExclusiveLock() { release(); }
-    Q_DISABLE_COPY_MOVE(ExclusiveLock)
-
-    void release()
-    {
-        if (m_db)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(m_db);
-        m_db = nullptr;
-    }
-
-private:
-    sqlite3 *m_db = nullptr;
-};
 
 constexpr auto open = RunEngine::ProcessState::Open;
 constexpr auto closed = RunEngine::ProcessState::Closed;
@@ -911,7 +884,7 @@ void TestRun::fileHeldByAnotherProgram()
     HistoryRecorder &history = *runner().history();
     start({{QStringLiteral("A"), 0, 3}, {QStringLiteral("B"), 0, 2}});
     TraceCapture trace;
-    ExclusiveLock lock(m_database->path());
+    std::unique_ptr<HeldFile> lock = m_database->hold();
     QVERIFY(!runner().begin());
     QElapsedTimer ticking;
     ticking.start();
@@ -929,7 +902,7 @@ void TestRun::fileHeldByAnotherProgram()
     // The records wait to be written: the line does not say that nothing was saved.
     QVERIFY2(trace.lines().constFirst().contains(u": another program is using it; "_s),
              qPrintable(trace.lines().constFirst()));
-    lock.release();
+    lock.reset();
     Connection reader(m_database->path());
     QTRY_COMPARE_WITH_TIMEOUT((history.flush(), RunHistory::read(reader).size()), size_t(5), 15000);
     QCOMPARE(trace.lines().size(), 2); // and once that it is written again
@@ -976,7 +949,7 @@ void TestRun::historyAtTheEnd()
 {
     QFETCH(bool, freed);
     TraceCapture trace;
-    ExclusiveLock lock(m_database->path());
+    std::unique_ptr<HeldFile> lock = m_database->hold();
     {
         HistoryRecorder history(m_database->path());
         RunRecord record;
@@ -986,9 +959,9 @@ void TestRun::historyAtTheEnd()
         history.record(2, record);
         QTRY_VERIFY_WITH_TIMEOUT(!trace.lines().isEmpty(), 5000);
         if (freed)
-            lock.release();
+            lock.reset();
     }
-    lock.release();
+    lock.reset();
     Connection reader(m_database->path());
     QCOMPARE(RunHistory::read(reader).size(), size_t(freed ? 2 : 0));
     QCOMPARE(
