@@ -1,22 +1,20 @@
 #include "engine/OutputLog.h"
 
 #include "engine/RunLog.h"
+#include "engine/SessionSpawn.h"
 #include "report/Quoting.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -325,40 +323,18 @@ bool RunOutput::handOver()
     readErrors(drainAtMost);
     if (m_errorRead < 0)
         return true; // the program has closed its end: nothing more will come
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (::posix_spawn_file_actions_init(&actions) != 0)
-        return false;
-    const auto destroyActions = qScopeGuard([&] { ::posix_spawn_file_actions_destroy(&actions); });
-    if (::posix_spawnattr_init(&attributes) != 0)
-        return false;
-    const auto destroyAttributes = qScopeGuard([&] { ::posix_spawnattr_destroy(&attributes); });
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
     char program[] = "cat";
-    char *argv[] = {program, nullptr};
-    pid_t pid = 0;
+    char *arguments[] = {program, nullptr};
     // cat waits for what comes, where the runner only took what was there.
     const int flags = ::fcntl(m_errorRead, F_GETFL);
     int error = flags < 0 || ::fcntl(m_errorRead, F_SETFL, flags & ~O_NONBLOCK) != 0 ? errno : 0;
-    // Its own session, so that nothing meant for the runner's terminal or group reaches it.
+    SessionSpawn how;
+    how.input = m_errorRead;
+    how.output = m_log;
+    how.searchPath = true;
+    pid_t pid = 0;
     if (error == 0)
-        error = ::posix_spawn_file_actions_adddup2(&actions, m_errorRead, STDIN_FILENO);
-    if (error == 0)
-        error = ::posix_spawn_file_actions_adddup2(&actions, m_log, STDOUT_FILENO);
-    if (error == 0)
-        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (error == 0)
-        error = ::posix_spawnattr_setsigdefault(&attributes, &all);
-    if (error == 0)
-        error = ::posix_spawnattr_setsigmask(&attributes, &none);
-    if (error == 0)
-        error = ::posix_spawnattr_setflags(
-            &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (error == 0)
-        error = ::posix_spawnp(&pid, program, &actions, &attributes, argv, environ);
+        error = spawnInSession(how, program, arguments, environ, pid);
     if (error != 0) {
         qCWarning(runLog).noquote()
             << u"cannot keep the standard error of a program left running: "_s + errorText(error);

@@ -3,6 +3,7 @@
 #include "engine/LaunchCommand.h"
 #include "engine/ProcessTable.h"
 #include "engine/RunLog.h"
+#include "engine/SessionSpawn.h"
 #include "engine/UserScope.h"
 #include "report/Quoting.h"
 
@@ -18,7 +19,6 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,44 +159,6 @@ pid_t spawn(LaunchInfo &info, LaunchCommand &command)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    if (const int error = ::posix_spawn_file_actions_init(&actions); error != 0) {
-        complain(info, errorText(error));
-        return 0;
-    }
-    const auto destroyActions = qScopeGuard([&] { ::posix_spawn_file_actions_destroy(&actions); });
-    posix_spawnattr_t attributes;
-    if (const int error = ::posix_spawnattr_init(&attributes); error != 0) {
-        complain(info, errorText(error));
-        return 0;
-    }
-    const auto destroyAttributes = qScopeGuard([&] { ::posix_spawnattr_destroy(&attributes); });
-
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    // Its output where it is kept; the descriptors given are above 2, so neither overwrites the
-    // other. Then our own descriptors, the schedule database among them, must not leak into it.
-    int error = 0;
-    if (info.outputDescriptor >= 0)
-        error = ::posix_spawn_file_actions_adddup2(&actions, info.outputDescriptor, STDOUT_FILENO);
-    if (error == 0 && info.errorDescriptor >= 0)
-        error = ::posix_spawn_file_actions_adddup2(&actions, info.errorDescriptor, STDERR_FILENO);
-    if (error == 0)
-        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (error == 0 && !info.directory.isEmpty())
-        error = ::posix_spawn_file_actions_addchdir_np(&actions, info.directory.constData());
-    // Every signal back to its default, except glibc's two reserved ones, which it leaves ignored.
-    if (error == 0)
-        error = ::posix_spawnattr_setsigdefault(&attributes, &all);
-    if (error == 0)
-        error = ::posix_spawnattr_setsigmask(&attributes, &none);
-    // A session of its own makes the program lead a process group that terminate() can end whole.
-    if (error == 0)
-        error = ::posix_spawnattr_setflags(
-            &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
     // The runner's own environment with the entry's lines in place of the same names, and the
     // run's id in place of one it may have inherited or an entry may name.
     QByteArray runId = QByteArray(ProcessTable::runIdVariable) + '=';
@@ -215,7 +177,7 @@ pid_t spawn(LaunchInfo &info, LaunchCommand &command)
         if (!isReplaced(*assignment))
             environment.push_back(*assignment);
     }
-    // posix_spawn() only reads what it is given.
+    // The spawn only reads what it is given.
     for (const QByteArray &line : std::as_const(info.environment)) {
         if (line.indexOf('=') > 0 && !line.startsWith(replaced.front()))
             environment.push_back(const_cast<char *>(line.constData()));
@@ -225,11 +187,14 @@ pid_t spawn(LaunchInfo &info, LaunchCommand &command)
         environment.push_back(runId.data());
     environment.push_back(nullptr);
 
+    SessionSpawn how;
+    how.output = info.outputDescriptor;
+    how.error = info.errorDescriptor;
+    how.directory = info.directory;
     pid_t pid = 0;
     // No shell in between, so nothing in the parameters is ever expanded or run as a command.
-    if (error == 0)
-        error = ::posix_spawn(&pid, command.program.constData(), &actions, &attributes, argv.data(),
-                              environment.data());
+    const int error =
+        spawnInSession(how, command.program.constData(), argv.data(), environment.data(), pid);
     if (error != 0) {
         const QString interpreter =
             error == ENOENT ? missingInterpreter(command.program) : QString();
