@@ -13,7 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtTest>
+#include <QTest>
 
 #include <fcntl.h>
 #include <sqlite3.h>

@@ -23,7 +23,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <utility>
 

@@ -12,9 +12,9 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QScopeGuard>
+#include <QTest>
 #include <QTextStream>
 #include <QTimer>
-#include <QtTest>
 
 #include <sysexits.h>
 

@@ -11,8 +11,8 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QScopeGuard>
+#include <QTest>
 #include <QToolButton>
-#include <QtTest>
 
 #include <functional>
 #include <memory>

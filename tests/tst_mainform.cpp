@@ -22,8 +22,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTest>
 #include <QToolButton>
-#include <QtTest>
 
 using namespace Qt::StringLiterals;
 

@@ -16,9 +16,9 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QtTest>
 
 #include <future>
 #include <pwd.h>

@@ -10,7 +10,7 @@
 #include <QDBusMessage>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 using namespace Qt::StringLiterals;
 

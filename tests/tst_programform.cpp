@@ -26,8 +26,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTest>
 #include <QToolButton>
-#include <QtTest>
 
 #include <cstdio>
 #include <functional>

@@ -4,7 +4,7 @@
 #include "report/ReportText.h"
 #include "support/RecordingPrompter.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

@@ -17,8 +17,9 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
-#include <QtTest>
 
 #include <csignal>
 #include <sys/wait.h>

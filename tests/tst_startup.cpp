@@ -15,8 +15,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
-#include <QtTest>
 
 #include <stdexcept>
 #include <sys/stat.h>

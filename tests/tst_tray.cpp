@@ -10,8 +10,8 @@
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
-#include <QtTest>
 
 using namespace Qt::StringLiterals;
 

@@ -3,7 +3,7 @@
 #include "store/ConnectionString.h"
 
 #include <QFile>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 
