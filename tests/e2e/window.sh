@@ -6,17 +6,42 @@
 set -u
 program=$1 database=$2 schema=$3
 
-for tool in xvfb-run xwininfo xprop sqlite3; do
+for tool in Xvfb xwininfo xprop sqlite3; do
   if ! command -v "$tool" >/dev/null; then
     echo "$tool is not installed; skipping"
     exit 77
   fi
 done
 
+# Runs a command, for a minute at most, on a virtual display of its own. The server is started
+# here and names its display once it is ready: xvfb-run waits for the server's signal in a way
+# that misses it when the server is quick, and then waits for ever.
+on_display() {
+  local screen=$1
+  shift
+  local fifo display= status
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$fifo" 2>/dev/null &
+  local server=$!
+  read -r -t 30 display <"$fifo"
+  rm -f "$fifo"
+  if [ -z "$display" ]; then
+    kill "$server" 2>/dev/null
+    echo "FAIL: Xvfb did not start"
+    return 1
+  fi
+  DISPLAY=:$display timeout 60 "$@"
+  status=$?
+  kill "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
+  return $status
+}
+
 # Runs the program on its own display for a few seconds and prints the names of the windows
 # it shows.
 window_names() {
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  on_display 1280x800x24 bash -c '
     "$0" 2>"$1.stderr" &
     pid=$!
     for _ in $(seq 150); do
@@ -57,7 +82,7 @@ fi
 # At twice the scale the window keeps its proportions: twice as wide and twice as high. A picture
 # of it is left beside the database, where the tools to take one are there, to look at.
 sizes=$(for scale in 1 2; do
-  QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2400x1800x24" bash -c '
+  QT_SCALE_FACTOR=$scale on_display 2400x1800x24 bash -c '
     "$0" 2>/dev/null &
     pid=$!
     id=
@@ -82,7 +107,7 @@ read -r -d '' w1 h1 w2 h2 <<<"$sizes"
 # into a file.
 marker=$(mktemp -u)
 sqlite3 "$database" "UPDATE QZProgram SET ProgramName = 'sh', ProgramTime = 30, ProgramParameter = '-c ''echo \$\$ > $marker; exec sleep 60'''"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+on_display 1280x800x24 bash -c '
   "$0" --start 2>"$1.stderr" &
   pid=$!
   for _ in $(seq 300); do
@@ -101,7 +126,7 @@ echo "--start began the run"
 # One window per schedule: a second start of the program raises the window already open on it,
 # and a second --start begins that window's run; neither opens a window of its own.
 sqlite3 "$database" "UPDATE QZProgram SET ProgramName = 'sh', ProgramTime = 30, ProgramParameter = '-c ''echo \$\$ > $marker; exec sleep 60'''"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+on_display 1280x800x24 bash -c '
   "$0" 2>"$1.stderr" &
   pid=$!
   for _ in $(seq 150); do
